@@ -1,0 +1,46 @@
+#include "platform/Messages.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+
+#include "platform/Text1252.h"
+
+namespace {
+TMessageHook& Hook() {
+  static TMessageHook hook;
+  return hook;
+}
+
+bool HasScreen() {
+  auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+  return app && QGuiApplication::platformName() != "offscreen" &&
+         QGuiApplication::platformName() != "minimal";
+}
+}  // namespace
+
+void ShowMessage(const std::string& text) {
+  if (Hook()) {
+    Hook()(text);
+    return;
+  }
+  if (HasScreen()) {
+    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), ToQString(text),
+                    QMessageBox::Ok);
+    box.exec();
+    return;
+  }
+  std::fprintf(stderr, "%s\n", ToQString(text).toLocal8Bit().constData());
+}
+
+TMessageHook SetMessageHook(TMessageHook hook) {
+  TMessageHook previous = std::move(Hook());
+  Hook() = std::move(hook);
+  return previous;
+}
+
+TMessageCapture::TMessageCapture() {
+  FPrevious = SetMessageHook([this](const std::string& text) { Texts.push_back(text); });
+}
+
+TMessageCapture::~TMessageCapture() { SetMessageHook(std::move(FPrevious)); }

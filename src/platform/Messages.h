@@ -1,0 +1,30 @@
+// Message boxes.  ShowMessage shows a plain box while a QApplication with a
+// screen exists; a headless process writes the text on standard error.
+// Tests install a hook that receives every text instead.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Shows the Windows-1252 text to the user and returns once it is dismissed.
+void ShowMessage(const std::string& text);
+
+// Replaces the box by a function that receives each text (tests); an empty
+// function restores the normal box.  Returns the previous hook.
+using TMessageHook = std::function<void(const std::string&)>;
+TMessageHook SetMessageHook(TMessageHook hook);
+
+// Collects every text shown while it lives (tests).
+class TMessageCapture {
+public:
+  TMessageCapture();
+  ~TMessageCapture();
+  TMessageCapture(const TMessageCapture&) = delete;
+  TMessageCapture& operator=(const TMessageCapture&) = delete;
+
+  std::vector<std::string> Texts;
+
+private:
+  TMessageHook FPrevious;
+};
