@@ -1,0 +1,185 @@
+// The socket layer: event-driven, non-blocking TCP for every network feature.
+// TSocket owns one socket; TServer listens and owns its TSessionList, which
+// owns the accepted TSessionItem objects; TSocketIO buffers reading and
+// writing on a handle it does not own.  Every failure raises Exception with
+// the French text; the layer never catches.  User-interface thread only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/MessageTarget.h"
+#include "platform/WinSock.h"
+
+using TSocketHandle = ws::TSocketHandle;
+
+// Events a listening server asks for: read, write, accept, close (0x2B).
+inline constexpr uint32_t ServerEventMask = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;
+
+// Raises message + " (WINSOCK error #" + WSAGetLastError() + ")".
+[[noreturn]] void RaiseSocketError(const std::string& message);
+// The host window's form, without the blank: message + "(WINSOCK error #" +
+// code + ")".  The caller gives the code (the event's error half).
+[[noreturn]] void RaiseSocketError(const std::string& message, int code);
+
+// The IPv4 address of a dotted-decimal text or host name, network byte
+// order; 0xFFFFFFFF (ws::AddressNone) when neither works.
+uint32_t ResolveHost(const std::string& name);
+// The machine's host name, "localhost" when the platform cannot say.
+std::string LocalHostName();
+
+// Starts the socket library (version 1.1) while it lives; main holds one.
+class TSocketLibrary {
+public:
+  TSocketLibrary();
+  ~TSocketLibrary();
+  TSocketLibrary(const TSocketLibrary&) = delete;
+  TSocketLibrary& operator=(const TSocketLibrary&) = delete;
+};
+
+// Base of every object that owns a TCP socket; the destructor closes it.
+class TSocket {
+public:
+  // Opens a TCP stream socket; raises "Impossible d'ouvrir un socket".
+  explicit TSocket(TMessageTarget* window);
+  virtual ~TSocket();
+  TSocket(const TSocket&) = delete;
+  TSocket& operator=(const TSocket&) = delete;
+
+  TSocketHandle Handle() const { return FHandle; }
+  TMessageTarget* Window() const { return FWindow; }
+
+private:
+  TSocketHandle FHandle = ws::INVALID_SOCKET;
+  TMessageTarget* FWindow = nullptr;
+};
+
+class TServer;
+class TSessionList;
+
+// One accepted connection of a TServer.  A subclass constructor runs this
+// one, which appends the item to the server's Connections (the list owns it
+// from then on) and accepts the pending connection.  A failed accept leaves
+// Handle at INVALID_SOCKET and Address empty.  Items end through Release,
+// or all together when their server is destroyed.
+class TSessionItem {
+public:
+  TSessionItem(TServer& server, TSocketHandle listening);
+  // Closes Handle.  An item destroyed while still in its list (a throwing
+  // subclass constructor) leaves the list first.
+  virtual ~TSessionItem();
+  TSessionItem(const TSessionItem&) = delete;
+  TSessionItem& operator=(const TSessionItem&) = delete;
+
+  // Leaves SessionList and destroys the item: `this` is gone afterwards.
+  // Subclasses make their announcements first, then call this one.
+  virtual void Release();
+
+  TSessionList* SessionList() const { return FSessionList; }
+  TServer* Server() const { return FServer; }
+  // The peer's address in dotted-decimal form.
+  const std::string& Address() const { return FAddress; }
+  TSocketHandle Handle() const { return FHandle; }
+
+private:
+  friend class TSessionList;
+  TSessionList* FSessionList = nullptr;
+  TServer* FServer = nullptr;
+  std::string FAddress;
+  TSocketHandle FHandle = ws::INVALID_SOCKET;
+};
+
+// The connections of one server, in the order they were accepted; owns them.
+class TSessionList {
+public:
+  TSessionList() = default;
+  ~TSessionList();
+  TSessionList(const TSessionList&) = delete;
+  TSessionList& operator=(const TSessionList&) = delete;
+
+  // The first item whose Handle is handle, or null.
+  TSessionItem* FindBySocket(TSocketHandle handle) const;
+  int Count() const { return static_cast<int>(FItems.size()); }
+  TSessionItem* operator[](int index) const { return FItems.at(static_cast<size_t>(index)).get(); }
+  TSessionItem* Items(int index) const { return (*this)[index]; }
+  // Destroys every item, then empties the list.
+  void Clear();
+
+  // Takes ownership of item at the end of the list (TSessionItem does this).
+  void Add(TSessionItem* item);
+  // Hands item back without destroying it; null when it is not listed.
+  std::unique_ptr<TSessionItem> Remove(TSessionItem* item);
+
+private:
+  std::vector<std::unique_ptr<TSessionItem>> FItems;
+};
+
+// A listening socket on every local address with the connections it accepted.
+class TServer : public TSocket {
+public:
+  // Binds 0.0.0.0:port ("Impossible de démarrer le serveur"), listens
+  // ("Erreur lors du démarrage du serveur") and registers read, write,
+  // accept and close to window under notification.  Port 0 picks a free
+  // port, which Port() tells.
+  TServer(TMessageTarget* window, uint16_t port, uint32_t notification);
+  // Destroys every connection, then closes the listening socket.
+  ~TServer() override;
+
+  TSessionList& Connections() { return FConnections; }
+  const TSessionList& Connections() const { return FConnections; }
+  // The port the socket is bound to, in host byte order.
+  uint16_t Port() const;
+
+private:
+  TSessionList FConnections;
+};
+
+// Buffered reading and writing on a connected socket it does not own, with
+// a CR LF line reader.  Buffers grow without limit; consumed bytes leave
+// from the front.  They keep their contents after an error.
+class TSocketIO {
+public:
+  explicit TSocketIO(TSocketHandle handle);
+  virtual ~TSocketIO() = default;
+  TSocketIO(const TSocketIO&) = delete;
+  TSocketIO& operator=(const TSocketIO&) = delete;
+
+  // Reading
+  // One recv of at most ReceiveChunkBytes appended to InBuffer.  A peer's
+  // close (or "not connected") sets Closed without error; raises "Session
+  // fermée" when already closed and "Erreur de lecture N" for other errors,
+  // would-block included.
+  virtual void Receive();
+  // Takes the next CR LF line, without its CR LF.  Once Closed, the
+  // unterminated rest is the last line (true if not empty).
+  bool ReadLine(std::string& line);
+
+  // Writing
+  // Appends to OutBuffer; nothing is sent.
+  void Write(const char* data, size_t count);
+  void Write(const std::string& data) { Write(data.data(), data.size()); }
+  void WriteLine(const std::string& text);
+  // One send of OutBuffer.  True only when it sent bytes and emptied the
+  // buffer; false for an empty buffer (no call), a would-block or a partial
+  // send (the rest stays at the front).  Raises "Session fermée" when send
+  // takes 0 bytes and "Erreur d'écriture N" for other errors.
+  bool Flush();
+
+  TSocketHandle Handle() const { return FHandle; }
+  bool Closed() const { return FClosed; }
+  const std::string& InBuffer() const { return FInBuffer; }
+  int32_t InCount() const { return static_cast<int32_t>(FInBuffer.size()); }
+  const std::string& OutBuffer() const { return FOutBuffer; }
+
+  static constexpr int ReceiveChunkBytes = 1024;
+
+protected:
+  std::string FInBuffer;
+  std::string FOutBuffer;
+
+private:
+  TSocketHandle FHandle;
+  bool FClosed = false;
+};
