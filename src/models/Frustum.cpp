@@ -1,0 +1,64 @@
+#include "models/Frustum.h"
+
+#include <GL/gl.h>
+
+#include <cmath>
+
+std::array<TPlane, PlaneCount> Planes{};
+
+void ExtractFrustum() {
+  float projection[16];
+  float modelview[16];
+  glGetFloatv(GL_PROJECTION_MATRIX, projection);
+  glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+  ExtractFrustum(projection, modelview);
+}
+
+namespace {
+
+// One plane from the combined clip matrix: row 3 plus or minus row `column`
+// (sign +1 or -1), normalised so that its distances are in world units.
+TPlane PlaneOf(const float (&clip)[16], int column, float sign) {
+  TPlane p;
+  p.A = clip[3] + sign * clip[column];
+  p.B = clip[7] + sign * clip[4 + column];
+  p.C = clip[11] + sign * clip[8 + column];
+  p.D = clip[15] + sign * clip[12 + column];
+  const float scale = 1 / std::sqrt(p.A * p.A + p.B * p.B + p.C * p.C);
+  p.A *= scale;
+  p.B *= scale;
+  p.C *= scale;
+  p.D *= scale;
+  return p;
+}
+
+float Distance(const TPlane& p, float X, float Y, float Z) { return p.A * X + p.B * Y + p.C * Z + p.D; }
+
+}  // namespace
+
+void ExtractFrustum(const float (&Projection)[16], const float (&Modelview)[16]) {
+  const float(&P)[16] = Projection;
+  const float(&M)[16] = Modelview;
+  float clip[16];
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j)
+      clip[4 * i + j] =
+          M[4 * i] * P[j] + M[4 * i + 1] * P[4 + j] + M[4 * i + 2] * P[8 + j] + M[4 * i + 3] * P[12 + j];
+
+  Planes[PlaneRight] = PlaneOf(clip, 0, -1);
+  Planes[PlaneLeft] = PlaneOf(clip, 0, +1);
+  Planes[PlaneTop] = PlaneOf(clip, 1, -1);
+  Planes[PlaneBottom] = PlaneOf(clip, 1, +1);
+  Planes[PlaneNear] = PlaneOf(clip, 2, +1);
+  Planes[PlaneFar] = PlaneOf(clip, 2, -1);
+}
+
+bool SphereInFrustum(float X, float Y, float Z, float Radius) {
+  // Near and far first: they reject most of the map when the camera looks
+  // along the floor.  Only the centre counts against them.
+  if (!(Distance(Planes[PlaneNear], X, Y, Z) > 0)) return false;
+  if (!(Distance(Planes[PlaneFar], X, Y, Z) > 0)) return false;
+  for (int i = PlaneRight; i <= PlaneBottom; ++i)
+    if (!(Distance(Planes[i], X, Y, Z) > -Radius)) return false;
+  return true;
+}
