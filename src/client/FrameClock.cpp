@@ -128,8 +128,12 @@ void EdgeScroll(int32_t x, int32_t y, int32_t width, int32_t height, bool active
   // or reversed one.
   x = std::clamp(x, 0, std::max(width - 1, 0));
   y = std::clamp(y, 0, std::max(height - 1, 0));
+  // An edge that takes over stops the opposite one: the mouse may come
+  // from there in one move (out of the window on one side, back in on the
+  // other), and two edges under one rate would cancel out.
   if (x < EdgeBand) {
     TurnLeftSince = t;
+    TurnRightSince = 0;
     YawRate = Rate(x + 1, LeftFactor);
   } else {
     TurnLeftSince = 0;
@@ -142,6 +146,7 @@ void EdgeScroll(int32_t x, int32_t y, int32_t width, int32_t height, bool active
   }
   if (y < EdgeBand) {
     TiltUpSince = t;
+    TiltDownSince = 0;
     PitchRate = Rate(y + 1, TopFactor);
   } else {
     TiltUpSince = 0;

@@ -1,6 +1,5 @@
 #include "client/GLWindows.h"
 
-#include "client/ClientForm.h"
 #include "client/GLContext.h"
 
 void TGLWindow::Resize(int32_t width, int32_t height) {
@@ -19,5 +18,3 @@ void TGLWindow::MouseDown(QWindow*, TMouseButton, TShiftState, int32_t, int32_t)
 void TGLWindow::MouseMove(QWindow*, TShiftState, int32_t, int32_t) {}
 
 void TGLWindow::MouseUp(QWindow*, TMouseButton, TShiftState, int32_t, int32_t) {}
-
-TFrmClient* ClientWindow() { return FrmClient; }

@@ -129,6 +129,20 @@ TEST_F(FrameClockTest, MovingAwayFromTheEdgeStopsTheTurnAtOnce) {
   EXPECT_NEAR(CameraYaw, 2 * turned, 1e-3);
 }
 
+// Leaving the window on the right and coming back in on the left is one
+// move from one edge band to the other: only the new edge turns.
+TEST_F(FrameClockTest, AJumpToTheOppositeEdgeTurnsThatWayAtOnce) {
+  UpdateCamera(Clock.Now);
+  Hold(639, 200, 640, 480, 100);
+  ASSERT_NEAR(CameraYaw, 20.0f, 1e-3);
+  Hold(0, 200, 640, 480, 100);
+  EXPECT_NEAR(CameraYaw, 20.0f - 25.0f, 1e-3);
+  Hold(320, 479, 640, 480, 100);
+  ASSERT_NEAR(CameraPitch, StartPitch + 25.0f, 1e-3);
+  Hold(320, 0, 640, 480, 100);
+  EXPECT_NEAR(CameraPitch, StartPitch + 25.0f - 20.0f, 1e-3);
+}
+
 TEST_F(FrameClockTest, PitchAndZoomStayWithinTheirLimits) {
   UpdateCamera(Clock.Now);
   Hold(320, 479, 640, 480, 5000);
