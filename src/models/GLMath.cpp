@@ -1,7 +1,11 @@
 #include "models/GLMath.h"
 
 #include <cmath>
+#include <cstddef>
 #include <numbers>
+#include <utility>
+
+#include "platform/Bitmaps.h"
 
 void Perspective(double FovY, double Aspect, double ZNear, double ZFar) {
   const double depth = ZFar - ZNear;
@@ -31,6 +35,38 @@ void PickMatrix(const GLint (&Viewport)[4], double X, double Y, double Width, do
   m[13] = static_cast<GLfloat>(((Viewport[1] - Y) * 2 + Viewport[3]) / Height);
   m[15] = 1;
   glMultMatrixf(m);
+}
+
+GLuint TextureFromBitmap(TBitmap& Bitmap, uint32_t Key) {
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  glBindTexture(GL_TEXTURE_2D, name);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+
+  // 32-bit rows have no padding, so the pixels from the bottom row on are
+  // one run of width x height; each is blue, green, red, alpha in memory
+  // and becomes red, green, blue, alpha for OpenGL.
+  Bitmap.SetPixelFormat(pf32bit);
+  uint8_t* pixel = Bitmap.Bits();
+  const std::size_t count =
+      static_cast<std::size_t>(Bitmap.Width()) * static_cast<std::size_t>(Bitmap.Height());
+  for (std::size_t i = 0; i < count; ++i, pixel += 4) {
+    const uint32_t colour = uint32_t{pixel[2]} << 16 | uint32_t{pixel[1]} << 8 | pixel[0];
+    if (colour == Key) {
+      // Red 128, green 0, blue 128 with alpha 0, whatever the key: invisible.
+      pixel[0] = 0x80;
+      pixel[1] = 0x00;
+      pixel[2] = 0x80;
+      pixel[3] = 0x00;
+    } else {
+      std::swap(pixel[0], pixel[2]);
+      pixel[3] = 0xFF;
+    }
+  }
+  glTexImage2D(GL_TEXTURE_2D, 0, 4, Bitmap.Width(), Bitmap.Height(), 0, GL_RGBA, GL_UNSIGNED_BYTE,
+               Bitmap.Bits());
+  return name;
 }
 
 void DrawDisc(int Segments, float X, float Y, float Z, float Radius, float R, float G, float B) {

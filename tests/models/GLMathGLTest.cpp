@@ -8,6 +8,7 @@
 
 #include "GLFixture.h"
 #include "models/GLMath.h"
+#include "platform/Bitmaps.h"
 
 namespace {
 
@@ -198,4 +199,73 @@ TEST_F(GLMath, DrawDiscFillsTheCircleOnly) {
   EXPECT_EQ(ReadPixel(32, 32 - 18), blue);
   EXPECT_EQ(ReadPixel(32 + 16, 32 + 16), black);  // a corner of the square around it
   EXPECT_EQ(ReadPixel(32 - 16, 32 - 16), black);
+}
+
+namespace {
+
+// The RGBA image of the bound texture, rows from texture row 0.
+std::vector<TRGBA> BoundTextureRGBA(int width, int height) {
+  std::vector<TRGBA> texels(static_cast<std::size_t>(width) * height);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+  return texels;
+}
+
+// A 4 x 2 picture: top row key magenta, red, green, blue; bottom row white,
+// black, the key again, and a colour one step away from the key.
+TBitmap KeyedPicture() {
+  TBitmap bitmap(4, 2, pf24bit);
+  const uint32_t top[4] = {0x800080, 0xFF0000, 0x00FF00, 0x0000FF};
+  const uint32_t bottom[4] = {0xFFFFFF, 0x000000, 0x800080, 0x800081};
+  for (int x = 0; x < 4; ++x) {
+    bitmap.SetPixel(x, 0, top[x]);
+    bitmap.SetPixel(x, 1, bottom[x]);
+  }
+  return bitmap;
+}
+
+}  // namespace
+
+TEST_F(GLMath, TextureFromBitmapMakesTheKeyColourTransparentAndEverythingElseOpaque) {
+  TBitmap bitmap = KeyedPicture();
+  const GLuint name = TextureFromBitmap(bitmap, 0x800080);
+  EXPECT_TRUE(glIsTexture(name));
+  GLint bound = 0, magnify = 0, minify = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &magnify);
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minify);
+  EXPECT_EQ(GLuint(bound), name);
+  EXPECT_EQ(magnify, GL_NEAREST);
+  EXPECT_EQ(minify, GL_NEAREST);
+
+  // Texture row 0 is the bitmap's bottom row.
+  const std::vector<TRGBA> texels = BoundTextureRGBA(4, 2);
+  const TRGBA invisible{0x80, 0, 0x80, 0};
+  EXPECT_EQ(texels[0], (TRGBA{255, 255, 255, 255}));
+  EXPECT_EQ(texels[1], (TRGBA{0, 0, 0, 255}));
+  EXPECT_EQ(texels[2], invisible);
+  EXPECT_EQ(texels[3], (TRGBA{0x80, 0, 0x81, 255}));
+  EXPECT_EQ(texels[4], invisible);
+  EXPECT_EQ(texels[5], (TRGBA{255, 0, 0, 255}));
+  EXPECT_EQ(texels[6], (TRGBA{0, 255, 0, 255}));
+  EXPECT_EQ(texels[7], (TRGBA{0, 0, 255, 255}));
+
+  // The bitmap keeps the converted pixels: 32 bits, red first.
+  ASSERT_EQ(bitmap.PixelFormat(), pf32bit);
+  const uint8_t* red = bitmap.ScanLine(0) + 4;
+  EXPECT_EQ(red[0], 255);
+  EXPECT_EQ(red[1], 0);
+  EXPECT_EQ(red[2], 0);
+  EXPECT_EQ(red[3], 255);
+  glDeleteTextures(1, &name);
+}
+
+TEST_F(GLMath, TextureFromBitmapWithoutKeyLeavesEveryPixelOpaque) {
+  TBitmap bitmap = KeyedPicture();
+  const GLuint name = TextureFromBitmap(bitmap, NoKeyColor);
+  const std::vector<TRGBA> texels = BoundTextureRGBA(4, 2);
+  EXPECT_EQ(texels[2], (TRGBA{0x80, 0, 0x80, 255}));
+  EXPECT_EQ(texels[4], (TRGBA{0x80, 0, 0x80, 255}));
+  for (const TRGBA& texel : texels) EXPECT_EQ(texel.A, 255);
+  glDeleteTextures(1, &name);
 }
