@@ -1,30 +1,184 @@
 #include "net/Sockets.h"
 
-#include "platform/Errors.h"
+#include <algorithm>
 
-[[noreturn]] static void NotYet() { throw Exception("not yet"); }
-void RaiseSocketError(const std::string&) { NotYet(); }
-void RaiseSocketError(const std::string&, int) { NotYet(); }
-uint32_t ResolveHost(const std::string&) { NotYet(); }
-std::string LocalHostName() { NotYet(); }
-TSocketLibrary::TSocketLibrary() {}
-TSocketLibrary::~TSocketLibrary() {}
-TSocket::TSocket(TMessageTarget*) { NotYet(); }
-TSocket::~TSocket() {}
-TSessionItem::TSessionItem(TServer&, TSocketHandle) { NotYet(); }
-TSessionItem::~TSessionItem() {}
-void TSessionItem::Release() { NotYet(); }
-TSessionList::~TSessionList() {}
-TSessionItem* TSessionList::FindBySocket(TSocketHandle) const { NotYet(); }
-void TSessionList::Clear() {}
-void TSessionList::Add(TSessionItem*) { NotYet(); }
-std::unique_ptr<TSessionItem> TSessionList::Remove(TSessionItem*) { NotYet(); }
-TServer::TServer(TMessageTarget* window, uint16_t, uint32_t) : TSocket(window) { NotYet(); }
-TServer::~TServer() {}
-uint16_t TServer::Port() const { NotYet(); }
+#include "platform/Errors.h"
+#include "platform/SocketEvents.h"
+#include "platform/Text1252.h"
+
+namespace {
+constexpr uint16_t WinSockVersion = 0x0101;
+constexpr int HostNameBytes = 256;
+}  // namespace
+
+void RaiseSocketError(const std::string& message) {
+  throw Exception(message + " (WINSOCK error #" + std::to_string(ws::WSAGetLastError()) + ")");
+}
+
+void RaiseSocketError(const std::string& message, int code) {
+  throw Exception(message + "(WINSOCK error #" + std::to_string(code) + ")");
+}
+
+uint32_t ResolveHost(const std::string& name) {
+  uint32_t address = ws::inet_addr(name);
+  if (address != ws::AddressNone) return address;
+  std::vector<uint32_t> found = ws::gethostbyname(name);
+  return found.empty() ? ws::AddressNone : found.front();
+}
+
+std::string LocalHostName() {
+  char name[HostNameBytes] = {};
+  if (ws::gethostname(name, sizeof(name)) != 0) return "localhost";
+  return name;
+}
+
+TSocketLibrary::TSocketLibrary() {
+  ws::TWSAData data;
+  ws::WSAStartup(WinSockVersion, &data);
+}
+
+TSocketLibrary::~TSocketLibrary() { ws::WSACleanup(); }
+
+// ---------------------------------------------------------------------------
+// TSocket
+
+TSocket::TSocket(TMessageTarget* window) : FWindow(window) {
+  FHandle = ws::socket(ws::AddressFamilyInet, ws::StreamSocket, ws::ProtocolTcp);
+  if (FHandle == ws::INVALID_SOCKET) throw Exception("Impossible d'ouvrir un socket");
+}
+
+TSocket::~TSocket() { ws::closesocket(FHandle); }
+
+// ---------------------------------------------------------------------------
+// TSessionItem
+
+TSessionItem::TSessionItem(TServer& server, TSocketHandle listening)
+    : FSessionList(&server.Connections()), FServer(&server) {
+  FSessionList->Add(this);
+  ws::TSockAddrIn peer;
+  FHandle = ws::accept(listening, &peer);
+  if (FHandle != ws::INVALID_SOCKET) FAddress = ws::inet_ntoa(peer.sin_addr);
+}
+
+TSessionItem::~TSessionItem() {
+  // Still listed only when a subclass constructor failed: the list must not
+  // destroy it a second time.
+  if (FSessionList) FSessionList->Remove(this).release();
+  if (FHandle != ws::INVALID_SOCKET) ws::closesocket(FHandle);
+}
+
+void TSessionItem::Release() {
+  std::unique_ptr<TSessionItem> self;
+  if (FSessionList) self = FSessionList->Remove(this);
+  if (!self) self.reset(this);
+}
+
+// ---------------------------------------------------------------------------
+// TSessionList
+
+TSessionList::~TSessionList() { Clear(); }
+
+TSessionItem* TSessionList::FindBySocket(TSocketHandle handle) const {
+  for (const auto& item : FItems)
+    if (item->Handle() == handle) return item.get();
+  return nullptr;
+}
+
+void TSessionList::Clear() {
+  // Items are taken out first, so a destructor that looks at the list sees
+  // it without itself.
+  while (!FItems.empty()) {
+    std::unique_ptr<TSessionItem> item = std::move(FItems.front());
+    FItems.erase(FItems.begin());
+    item->FSessionList = nullptr;
+    item.reset();
+  }
+}
+
+void TSessionList::Add(TSessionItem* item) {
+  FItems.emplace_back(item);
+  item->FSessionList = this;
+}
+
+std::unique_ptr<TSessionItem> TSessionList::Remove(TSessionItem* item) {
+  auto found = std::find_if(FItems.begin(), FItems.end(), [item](const auto& p) { return p.get() == item; });
+  if (found == FItems.end()) return nullptr;
+  std::unique_ptr<TSessionItem> owned = std::move(*found);
+  FItems.erase(found);
+  owned->FSessionList = nullptr;
+  return owned;
+}
+
+// ---------------------------------------------------------------------------
+// TServer
+
+TServer::TServer(TMessageTarget* window, uint16_t port, uint32_t notification) : TSocket(window) {
+  ws::TSockAddrIn address;
+  address.sin_port = (ws::htons)(port);
+  address.sin_addr = ws::AddressAny;
+  if (ws::bind(Handle(), address) == ws::SOCKET_ERROR) RaiseSocketError("Impossible de démarrer le serveur"_cp);
+  if (ws::listen(Handle(), 0) == ws::SOCKET_ERROR) RaiseSocketError("Erreur lors du démarrage du serveur"_cp);
+  SelectEvents(Handle(), window, notification, ServerEventMask);
+}
+
+TServer::~TServer() { FConnections.Clear(); }
+
+uint16_t TServer::Port() const {
+  ws::TSockAddrIn address;
+  if (ws::getsockname(Handle(), address) == ws::SOCKET_ERROR) return 0;
+  return (ws::ntohs)(address.sin_port);
+}
+
+// ---------------------------------------------------------------------------
+// TSocketIO
+
 TSocketIO::TSocketIO(TSocketHandle handle) : FHandle(handle) {}
-void TSocketIO::Receive() { NotYet(); }
-bool TSocketIO::ReadLine(std::string&) { NotYet(); }
-void TSocketIO::Write(const char*, size_t) { NotYet(); }
-void TSocketIO::WriteLine(const std::string&) { NotYet(); }
-bool TSocketIO::Flush() { NotYet(); }
+
+void TSocketIO::Receive() {
+  if (FClosed) throw Exception("Session fermée"_cp);
+  char chunk[ReceiveChunkBytes];
+  int got = ws::recv(FHandle, chunk, sizeof(chunk));
+  if (got == ws::SOCKET_ERROR) {
+    int error = ws::WSAGetLastError();
+    if (error == ws::WSAENOTCONN) {
+      FClosed = true;
+      return;
+    }
+    throw Exception("Erreur de lecture " + std::to_string(error));
+  }
+  if (got == 0) FClosed = true;
+  FInBuffer.append(chunk, static_cast<size_t>(got));
+}
+
+bool TSocketIO::ReadLine(std::string& line) {
+  size_t end = FInBuffer.find("\r\n");
+  if (end == std::string::npos) {
+    if (!FClosed) return false;
+    line = std::move(FInBuffer);
+    FInBuffer.clear();
+    return !line.empty();
+  }
+  line.assign(FInBuffer, 0, end);
+  FInBuffer.erase(0, end + 2);
+  return true;
+}
+
+void TSocketIO::Write(const char* data, size_t count) { FOutBuffer.append(data, count); }
+
+void TSocketIO::WriteLine(const std::string& text) {
+  FOutBuffer += text;
+  FOutBuffer += "\r\n";
+}
+
+bool TSocketIO::Flush() {
+  if (FOutBuffer.empty()) return false;
+  int sent = ws::send(FHandle, FOutBuffer.data(), static_cast<int>(FOutBuffer.size()));
+  if (sent == 0) throw Exception("Session fermée"_cp);
+  if (sent == ws::SOCKET_ERROR) {
+    int error = ws::WSAGetLastError();
+    if (error == ws::WSAEWOULDBLOCK) return false;
+    throw Exception(std::string("Erreur d'écriture "_cp) + std::to_string(error));
+  }
+  FOutBuffer.erase(0, static_cast<size_t>(sent));
+  return FOutBuffer.empty();
+}

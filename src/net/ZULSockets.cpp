@@ -2,21 +2,200 @@
 
 #include "platform/Errors.h"
 
-[[noreturn]] static void NotYet() { throw Exception("not yet"); }
-void AppendPacked(std::string&, int32_t) { NotYet(); }
-std::string EncodeInteger(int32_t) { NotYet(); }
-std::string EncodeIntegers(std::initializer_list<int32_t>) { NotYet(); }
-bool DecodePacked(const std::string&, size_t&, size_t, int32_t&) { NotYet(); }
-void TZULMessageTarget::RouteMessage(TZULMessage&) { NotYet(); }
-void TZULMessageTarget::SetHandler(int32_t, THandler) { NotYet(); }
-TZULSocketIO::TZULSocketIO(TZULMessageTarget* owner, TSocketHandle handle) : TSocketIO(handle), FOwner(owner) {}
-TZULSocketIO::~TZULSocketIO() {}
-void TZULSocketIO::Receive() { NotYet(); }
-void TZULSocketIO::DecodeFrames() { NotYet(); }
-int32_t TZULSocketIO::ReadInteger() { NotYet(); }
-std::string TZULSocketIO::ReadString() { NotYet(); }
-void TZULSocketIO::WriteInteger(int32_t) { NotYet(); }
-void TZULSocketIO::SendMessage(int32_t, const std::string&) { NotYet(); }
-TZULSessionItem::TZULSessionItem(TZULServer& server, TSocketHandle listening) : TSessionItem(server, listening) {}
-void TZULServer::Broadcast(TZULSessionItem*, int32_t, const std::string&) { NotYet(); }
-void TZULServer::RelayChat(TZULSessionItem&, const std::string&) { NotYet(); }
+namespace {
+
+constexpr int GroupBits = 7;
+constexpr uint8_t GroupMask = 0x7F;
+constexpr uint8_t MoreBit = 0x80;
+
+[[noreturn]] void RaiseStreamError() { throw Exception("Erreur de flux 2"); }
+
+enum class TDecode { Done, NeedMore, TooLong };
+
+// Decodes at most maxBytes bytes of a packed integer from data[pos..end).
+TDecode Decode(const std::string& data, size_t& pos, size_t end, int maxBytes, int32_t& value) {
+  uint32_t sum = 0;
+  size_t at = pos;
+  for (int count = 0; at < end; ++count) {
+    if (count == maxBytes) return TDecode::TooLong;
+    auto byte = static_cast<uint8_t>(data[at++]);
+    sum += byte & GroupMask;
+    if (!(byte & MoreBit)) {
+      value = static_cast<int32_t>(sum);
+      pos = at;
+      return TDecode::Done;
+    }
+    sum <<= GroupBits;
+  }
+  return TDecode::NeedMore;
+}
+
+}  // namespace
+
+void AppendPacked(std::string& out, int32_t value) {
+  if (value <= 0x7F) {
+    out.push_back(static_cast<char>(value & GroupMask));
+    return;
+  }
+  // Positive and above 127 here: groups are taken from the low end, then
+  // written most significant first.
+  char groups[MaxPackedBytes];
+  int count = 0;
+  auto rest = static_cast<uint32_t>(value);
+  while (rest > 0) {
+    groups[count++] = static_cast<char>(rest & GroupMask);
+    rest >>= GroupBits;
+  }
+  for (int i = count - 1; i > 0; --i) out.push_back(static_cast<char>(groups[i] | MoreBit));
+  out.push_back(groups[0]);
+}
+
+std::string EncodeInteger(int32_t value) {
+  std::string out;
+  AppendPacked(out, value);
+  return out;
+}
+
+std::string EncodeIntegers(std::initializer_list<int32_t> values) {
+  std::string out;
+  for (int32_t value : values) AppendPacked(out, value);
+  return out;
+}
+
+bool DecodePacked(const std::string& data, size_t& pos, size_t end, int32_t& value) {
+  if (end > data.size()) end = data.size();
+  // Without a limit on the count of bytes, as the wire defines it: extra
+  // high groups are shifted out of the 32 bits.
+  return Decode(data, pos, end, INT32_MAX, value) == TDecode::Done;
+}
+
+// ---------------------------------------------------------------------------
+// TZULMessageTarget
+
+void TZULMessageTarget::RouteMessage(TZULMessage& message) {
+  for (auto& [id, handler] : FHandlers)
+    if (id == message.MessageId) {
+      handler(message);
+      return;
+    }
+  DefaultHandler(message);
+}
+
+void TZULMessageTarget::SetHandler(int32_t id, THandler handler) {
+  for (auto& entry : FHandlers)
+    if (entry.first == id) {
+      entry.second = std::move(handler);
+      return;
+    }
+  FHandlers.emplace_back(id, std::move(handler));
+}
+
+// ---------------------------------------------------------------------------
+// TZULSocketIO
+
+TZULSocketIO::TZULSocketIO(TZULMessageTarget* owner, TSocketHandle handle)
+    : TSocketIO(handle), FOwner(owner) {}
+
+TZULSocketIO::~TZULSocketIO() {
+  if (FDestroyed) *FDestroyed = true;
+}
+
+void TZULSocketIO::Receive() {
+  TSocketIO::Receive();
+  DecodeFrames();
+}
+
+void TZULSocketIO::Consume(size_t count) {
+  FInBuffer.erase(0, count);
+  Message.ReadPos = 1;
+}
+
+// Frame on the wire:
+//   id       packed integer (1 to 5 bytes)
+//   length   packed integer (1 to 5 bytes), 0 to MaxPayloadBytes
+//   payload  length bytes
+// Frames are handled in place and removed together once the loop ends, so
+// a buffer of many small frames costs one move of its tail.
+void TZULSocketIO::DecodeFrames() {
+  if (FDestroyed) return;
+  bool destroyed = false;
+  FDestroyed = &destroyed;
+  size_t done = 0;
+  try {
+    for (;;) {
+      size_t pos = done;
+      int32_t id = 0, length = 0;
+      TDecode step = Decode(FInBuffer, pos, FInBuffer.size(), MaxPackedBytes, id);
+      if (step == TDecode::Done) step = Decode(FInBuffer, pos, FInBuffer.size(), MaxPackedBytes, length);
+      if (step == TDecode::NeedMore) break;
+      if (step == TDecode::TooLong || length < 0 || length > MaxPayloadBytes) RaiseStreamError();
+      if (FInBuffer.size() - pos < static_cast<size_t>(length)) break;
+      Message.MessageId = id;
+      Message.PayloadLength = length;
+      Message.PayloadEnd = static_cast<int32_t>(pos) + length;
+      Message.ReadPos = static_cast<int32_t>(pos) + 1;
+      FOwner->RouteMessage(Message);
+      if (destroyed) return;
+      done = pos + static_cast<size_t>(length);
+    }
+  } catch (...) {
+    if (!destroyed) {
+      FDestroyed = nullptr;
+      Consume(done);
+    }
+    throw;
+  }
+  FDestroyed = nullptr;
+  Consume(done);
+}
+
+int32_t TZULSocketIO::ReadInteger() {
+  size_t end = std::min(static_cast<size_t>(std::max(Message.PayloadEnd, 0)), FInBuffer.size());
+  if (Message.ReadPos < 1) RaiseStreamError();
+  size_t pos = static_cast<size_t>(Message.ReadPos) - 1;
+  int32_t value = 0;
+  if (Decode(FInBuffer, pos, end, INT32_MAX, value) != TDecode::Done) RaiseStreamError();
+  Message.ReadPos = static_cast<int32_t>(pos) + 1;
+  return value;
+}
+
+std::string TZULSocketIO::ReadString() {
+  size_t end = std::min(static_cast<size_t>(std::max(Message.PayloadEnd, 0)), FInBuffer.size());
+  size_t from = Message.ReadPos < 1 ? 0 : static_cast<size_t>(Message.ReadPos) - 1;
+  Message.ReadPos = Message.PayloadEnd + 1;
+  if (from >= end) return std::string();
+  return FInBuffer.substr(from, end - from);
+}
+
+void TZULSocketIO::WriteInteger(int32_t value) { AppendPacked(FOutBuffer, value); }
+
+void TZULSocketIO::SendMessage(int32_t id, const std::string& payload) {
+  AppendPacked(FOutBuffer, id);
+  AppendPacked(FOutBuffer, static_cast<int32_t>(payload.size()));
+  FOutBuffer += payload;
+  Flush();
+}
+
+// ---------------------------------------------------------------------------
+// TZULSessionItem, TZULServer
+
+TZULSessionItem::TZULSessionItem(TZULServer& server, TSocketHandle listening)
+    : TSessionItem(server, listening) {}
+
+void TZULServer::Broadcast(TZULSessionItem* except, int32_t id, const std::string& payload) {
+  TSessionList& sessions = Connections();
+  for (int i = 0; i < sessions.Count(); ++i) {
+    auto* session = dynamic_cast<TZULSessionItem*>(sessions[i]);
+    if (!session || session == except || !session->IO) continue;
+    try {
+      session->IO->SendMessage(id, payload);
+    } catch (const std::exception&) {
+      session->Closing = true;
+    }
+  }
+}
+
+void TZULServer::RelayChat(TZULSessionItem& session, const std::string& payload) {
+  if (!payload.empty()) Broadcast(&session, 5, payload);
+  if (session.IO) session.IO->SendMessage(6);
+}

@@ -89,7 +89,9 @@ public:
   // MaxPayloadBytes, or a header integer longer than MaxPackedBytes, raises
   // "Erreur de flux 2".  An error from a handler leaves at once with its
   // frame still in InBuffer.  A handler may destroy this IO (through its
-  // owner); decoding then stops without touching it.
+  // owner); decoding then stops without touching it.  A call made while a
+  // handler runs (a modal box's event loop delivering the next read) only
+  // leaves the new bytes to the decoding already under way.
   void DecodeFrames();
   // For handlers: the packed integer at ReadPos; raises "Erreur de flux 2"
   // when it does not end within the current frame's payload.
@@ -111,6 +113,9 @@ public:
   TZULMessage Message;
 
 private:
+  // Removes the first count bytes of InBuffer once their frames are done.
+  void Consume(size_t count);
+
   TZULMessageTarget* FOwner;
   // Set while DecodeFrames runs; the destructor marks it.
   bool* FDestroyed = nullptr;

@@ -5,8 +5,9 @@
 // owns its notifiers; targets and sockets stay their owners'.
 //
 // Rules the callers rely on:
-//  - FD_READ while data waits, one per recv: after an FD_READ the next one
-//    comes only once recv has been called on the handle and data remains;
+//  - FD_READ while data waits, one per recv: after an FD_READ the read side
+//    stays quiet (no FD_READ, no FD_CLOSE) until recv is called on the
+//    handle, then FD_READ comes again if data remains;
 //  - FD_WRITE once when a connected or accepted socket can first send, and
 //    again only after a send failed with WSAEWOULDBLOCK and room came back;
 //  - FD_ACCEPT while a connection waits (again after each accept);
@@ -33,8 +34,8 @@
 // with WSAENOTSOCK for a handle that is not an open socket.
 int SelectEvents(ws::TSocketHandle handle, TMessageTarget* target, uint32_t message, uint32_t mask);
 
-// Cancels every registration that delivers to target; a target calls it
-// from its destructor when sockets may outlive it.
+// Cancels every registration that delivers to target.  A target that may
+// die before its sockets are closed calls it from its destructor.
 void ForgetTarget(TMessageTarget* target);
 
 // How many sockets are still closing gracefully (tests and shutdown).

@@ -1,27 +1,304 @@
 #include "platform/WinSock.h"
 
-#include "platform/Errors.h"
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "platform/SocketEvents.h"
 
 namespace ws {
-[[noreturn]] static void NotYet() { throw Exception("not yet"); }
-int WSAStartup(uint16_t, TWSAData*) { return 0; }
-int WSACleanup() { return 0; }
-int WSAGetLastError() { return 0; }
-void WSASetLastError(int) {}
-int TranslateErrno(int) { NotYet(); }
-TSocketHandle socket(int, int, int) { NotYet(); }
-int bind(TSocketHandle, const TSockAddrIn&) { NotYet(); }
-int listen(TSocketHandle, int) { NotYet(); }
-TSocketHandle accept(TSocketHandle, TSockAddrIn*) { NotYet(); }
-int connect(TSocketHandle, const TSockAddrIn&) { NotYet(); }
-int recv(TSocketHandle, char*, int, int) { NotYet(); }
-int send(TSocketHandle, const char*, int, int) { NotYet(); }
-int closesocket(TSocketHandle) { NotYet(); }
-int getsockname(TSocketHandle, TSockAddrIn&) { NotYet(); }
-int SetSendBufferSize(TSocketHandle, int) { NotYet(); }
-int SetReceiveBufferSize(TSocketHandle, int) { NotYet(); }
-std::vector<uint32_t> gethostbyname(const std::string&) { NotYet(); }
-int gethostname(char*, int) { NotYet(); }
-uint32_t inet_addr(const std::string&) { NotYet(); }
-std::string inet_ntoa(uint32_t) { NotYet(); }
+
+namespace {
+
+thread_local int LastError = 0;
+int StartCount = 0;
+
+// Fails a call with a WinSock number.
+template <class T>
+T Fail(int error, T result) {
+  LastError = error;
+  return result;
+}
+
+// The fd of a handle the system may still use: not past the fd range and
+// not closed by closesocket while the descriptor lingers.
+bool Usable(TSocketHandle handle) {
+  return handle <= static_cast<TSocketHandle>(INT_MAX) && !socket_events::IsLingering(handle);
+}
+int Fd(TSocketHandle handle) { return static_cast<int>(handle); }
+
+sockaddr_in ToPosix(const TSockAddrIn& address) {
+  sockaddr_in out{};
+  out.sin_family = address.sin_family;
+  out.sin_port = address.sin_port;
+  out.sin_addr.s_addr = address.sin_addr;
+  return out;
+}
+
+void FromPosix(const sockaddr_in& address, TSockAddrIn& out) {
+  out = TSockAddrIn{};
+  out.sin_family = address.sin_family;
+  out.sin_port = address.sin_port;
+  out.sin_addr = address.sin_addr.s_addr;
+}
+
+// Runs a system call again while a signal interrupts it.
+template <class Call>
+auto Retry(Call call) {
+  for (;;) {
+    auto result = call();
+    if (result >= 0 || errno != EINTR) return result;
+  }
+}
+
+bool IsNonBlocking(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && (flags & O_NONBLOCK);
+}
+
+bool IsConnected(int fd) {
+  sockaddr_in peer{};
+  socklen_t size = sizeof(peer);
+  return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0;
+}
+
+}  // namespace
+
+int WSAStartup(uint16_t version, TWSAData* data) {
+  ++StartCount;
+  if (data) {
+    data->wVersion = version;
+    data->wHighVersion = 0x0101;
+  }
+  return 0;
+}
+
+int WSACleanup() {
+  if (StartCount == 0) return Fail(WSANOTINITIALISED, SOCKET_ERROR);
+  if (--StartCount == 0) socket_events::CloseAll();
+  return 0;
+}
+
+int WSAGetLastError() { return LastError; }
+void WSASetLastError(int error) { LastError = error; }
+
+int TranslateErrno(int error) {
+  switch (error) {
+    case 0: return 0;
+    case EINTR: return WSAEINTR;
+    case EBADF: return WSAENOTSOCK;
+    case EACCES: case EPERM: return WSAEACCES;
+    case EFAULT: return WSAEFAULT;
+    case EINVAL: return WSAEINVAL;
+    case EMFILE: case ENFILE: return WSAEMFILE;
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EAGAIN: case EINPROGRESS: return WSAEWOULDBLOCK;
+    case EALREADY: return WSAEALREADY;
+    case ENOTSOCK: return WSAENOTSOCK;
+    case EDESTADDRREQ: return WSAEDESTADDRREQ;
+    case EMSGSIZE: return WSAEMSGSIZE;
+    case EPROTOTYPE: return WSAEPROTOTYPE;
+    case ENOPROTOOPT: return WSAENOPROTOOPT;
+    case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
+    case ESOCKTNOSUPPORT: return WSAESOCKTNOSUPPORT;
+    case EOPNOTSUPP: return WSAEOPNOTSUPP;
+    case EPFNOSUPPORT: return WSAEPFNOSUPPORT;
+    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
+    case EADDRINUSE: return WSAEADDRINUSE;
+    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
+    case ENETDOWN: return WSAENETDOWN;
+    case ENETUNREACH: return WSAENETUNREACH;
+    case ENETRESET: return WSAENETRESET;
+    case ECONNABORTED: return WSAECONNABORTED;
+    // A send after the peer's reset fails with EPIPE here, with the reset
+    // number on WinSock.
+    case ECONNRESET: case EPIPE: return WSAECONNRESET;
+    case ENOBUFS: case ENOMEM: return WSAENOBUFS;
+    case EISCONN: return WSAEISCONN;
+    case ENOTCONN: return WSAENOTCONN;
+    case ESHUTDOWN: return WSAESHUTDOWN;
+    case ETOOMANYREFS: return WSAETOOMANYREFS;
+    case ETIMEDOUT: return WSAETIMEDOUT;
+    case ECONNREFUSED: return WSAECONNREFUSED;
+    case ELOOP: return WSAELOOP;
+    case ENAMETOOLONG: return WSAENAMETOOLONG;
+    case EHOSTDOWN: return WSAEHOSTDOWN;
+    case EHOSTUNREACH: return WSAEHOSTUNREACH;
+    default: return WSAEINVAL;
+  }
+}
+
+// Fails a call with the WinSock number of errno.
+template <class T>
+static T FailErrno(T result) {
+  return Fail(TranslateErrno(errno), result);
+}
+
+TSocketHandle socket(int family, int type, int protocol) {
+  if (family != AddressFamilyInet || type != StreamSocket || (protocol != ProtocolTcp && protocol != 0))
+    return Fail(WSAEPROTONOSUPPORT, INVALID_SOCKET);
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) return FailErrno(INVALID_SOCKET);
+  return static_cast<TSocketHandle>(fd);
+}
+
+int bind(TSocketHandle handle, const TSockAddrIn& address) {
+  if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
+  sockaddr_in posix = ToPosix(address);
+  // A port left in TIME_WAIT by the last run can be bound again at once, as
+  // on the system the game was written for.
+  int on = 1;
+  ::setsockopt(Fd(handle), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  if (::bind(Fd(handle), reinterpret_cast<const sockaddr*>(&posix), sizeof(posix)) < 0)
+    return FailErrno(SOCKET_ERROR);
+  return 0;
+}
+
+int listen(TSocketHandle handle, int backlog) {
+  if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
+  // Linux reads a backlog of 0 as one waiting connection, WinSock as a
+  // reasonable default; give it room for a few players joining together.
+  constexpr int SmallestBacklog = 5;
+  if (::listen(Fd(handle), backlog < SmallestBacklog ? SmallestBacklog : backlog) < 0)
+    return FailErrno(SOCKET_ERROR);
+  return 0;
+}
+
+TSocketHandle accept(TSocketHandle listening, TSockAddrIn* address) {
+  if (!Usable(listening)) return Fail(WSAENOTSOCK, INVALID_SOCKET);
+  sockaddr_in peer{};
+  socklen_t size = sizeof(peer);
+  int flags = SOCK_CLOEXEC | (IsNonBlocking(Fd(listening)) ? SOCK_NONBLOCK : 0);
+  int fd = Retry([&] { return ::accept4(Fd(listening), reinterpret_cast<sockaddr*>(&peer), &size, flags); });
+  int error = errno;
+  socket_events::Received(listening);
+  if (fd < 0) return Fail(TranslateErrno(error), INVALID_SOCKET);
+  if (address) FromPosix(peer, *address);
+  socket_events::Accepted(listening, static_cast<TSocketHandle>(fd));
+  return static_cast<TSocketHandle>(fd);
+}
+
+int connect(TSocketHandle handle, const TSockAddrIn& address) {
+  if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
+  sockaddr_in posix = ToPosix(address);
+  int result = ::connect(Fd(handle), reinterpret_cast<const sockaddr*>(&posix), sizeof(posix));
+  // An interrupted connect goes on in the background, like EINPROGRESS.
+  int error = result == 0 ? 0 : (errno == EINTR || errno == EINPROGRESS) ? 0 : TranslateErrno(errno);
+  if (socket_events::ConnectStarted(handle, error)) return Fail(WSAEWOULDBLOCK, SOCKET_ERROR);
+  if (result == 0) return 0;
+  return Fail(errno == EINTR ? WSAEWOULDBLOCK : TranslateErrno(errno), SOCKET_ERROR);
+}
+
+int recv(TSocketHandle handle, char* buffer, int length, int flags) {
+  if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
+  if (length < 0) return Fail(WSAEINVAL, SOCKET_ERROR);
+  ssize_t got = Retry([&] { return ::recv(Fd(handle), buffer, static_cast<size_t>(length), flags); });
+  int error = errno;
+  socket_events::Received(handle);
+  if (got < 0) return Fail(TranslateErrno(error), SOCKET_ERROR);
+  return static_cast<int>(got);
+}
+
+int send(TSocketHandle handle, const char* buffer, int length, int flags) {
+  if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
+  if (length < 0) return Fail(WSAEINVAL, SOCKET_ERROR);
+  ssize_t sent =
+      Retry([&] { return ::send(Fd(handle), buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL); });
+  if (sent < 0) {
+    int error = TranslateErrno(errno);
+    if (error == WSAEWOULDBLOCK) socket_events::SendBlocked(handle);
+    return Fail(error, SOCKET_ERROR);
+  }
+  return static_cast<int>(sent);
+}
+
+int closesocket(TSocketHandle handle) {
+  if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
+  int fd = Fd(handle);
+  if (fcntl(fd, F_GETFD) < 0) return FailErrno(SOCKET_ERROR);
+  socket_events::Forget(handle);
+  int type = 0;
+  socklen_t size = sizeof(type);
+  bool stream = ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) == 0 && type == SOCK_STREAM;
+  // A plain close of a connection with unread input would answer the peer
+  // with a reset and destroy what it has not read yet: end the sending side
+  // instead and let the descriptor linger until the peer closes.
+  if (stream && IsConnected(fd) && ::shutdown(fd, SHUT_WR) == 0) {
+    socket_events::Linger(fd);
+    return 0;
+  }
+  ::close(fd);
+  return 0;
+}
+
+int getsockname(TSocketHandle handle, TSockAddrIn& address) {
+  if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
+  sockaddr_in posix{};
+  socklen_t size = sizeof(posix);
+  if (::getsockname(Fd(handle), reinterpret_cast<sockaddr*>(&posix), &size) < 0) return FailErrno(SOCKET_ERROR);
+  FromPosix(posix, address);
+  return 0;
+}
+
+static int SetBufferSize(TSocketHandle handle, int option, int bytes) {
+  if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
+  if (::setsockopt(Fd(handle), SOL_SOCKET, option, &bytes, sizeof(bytes)) < 0) return FailErrno(SOCKET_ERROR);
+  return 0;
+}
+
+int SetSendBufferSize(TSocketHandle handle, int bytes) { return SetBufferSize(handle, SO_SNDBUF, bytes); }
+int SetReceiveBufferSize(TSocketHandle handle, int bytes) { return SetBufferSize(handle, SO_RCVBUF, bytes); }
+
+std::vector<uint32_t> gethostbyname(const std::string& name) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  std::vector<uint32_t> addresses;
+  if (result != 0) {
+    LastError = result == EAI_AGAIN ? WSATRY_AGAIN : result == EAI_FAIL ? WSANO_RECOVERY : WSAHOST_NOT_FOUND;
+    return addresses;
+  }
+  for (addrinfo* entry = found; entry; entry = entry->ai_next) {
+    uint32_t address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
+    bool seen = false;
+    for (uint32_t known : addresses) seen = seen || known == address;
+    if (!seen) addresses.push_back(address);
+  }
+  ::freeaddrinfo(found);
+  if (addresses.empty()) LastError = WSANO_DATA;
+  return addresses;
+}
+
+int gethostname(char* name, int length) {
+  if (!name || length <= 0) return Fail(WSAEFAULT, SOCKET_ERROR);
+  if (::gethostname(name, static_cast<size_t>(length)) < 0) return Fail(WSAEFAULT, SOCKET_ERROR);
+  // POSIX leaves a truncated name unterminated.
+  if (std::memchr(name, 0, static_cast<size_t>(length)) == nullptr) return Fail(WSAEFAULT, SOCKET_ERROR);
+  return 0;
+}
+
+uint32_t inet_addr(const std::string& text) {
+  if (text.empty()) return AddressNone;
+  return ::inet_addr(text.c_str());
+}
+
+std::string inet_ntoa(uint32_t address) {
+  in_addr posix{};
+  posix.s_addr = address;
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &posix, text, sizeof(text));
+  return text;
+}
+
 }  // namespace ws
