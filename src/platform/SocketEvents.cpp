@@ -60,6 +60,8 @@ public:
   TRegistration* Find(TSocketHandle handle, uint64_t serial = 0);
   TRegistration& Register(TSocketHandle handle);
   void Update(TRegistration& entry);
+  // Drops the registration; Forget also what is known of the socket.
+  void Unregister(TSocketHandle handle);
   void Forget(TSocketHandle handle);
   void Readable(TSocketHandle handle, uint64_t serial);
   void Writable(TSocketHandle handle, uint64_t serial);
@@ -76,6 +78,7 @@ public:
   void CloseAll();
 
   std::unordered_set<TSocketHandle> PendingConnects;
+  std::unordered_map<TSocketHandle, int> Broken;
 
 private:
   void Retire(std::unique_ptr<QObject> object);
@@ -124,7 +127,7 @@ TRegistration* TEventSource::Find(TSocketHandle handle, uint64_t serial) {
 }
 
 TRegistration& TEventSource::Register(TSocketHandle handle) {
-  Forget(handle);
+  Unregister(handle);
   auto entry = std::make_unique<TRegistration>();
   entry->Handle = handle;
   entry->Serial = FNextSerial++;
@@ -163,6 +166,11 @@ void TEventSource::Update(TRegistration& entry) {
 
 void TEventSource::Forget(TSocketHandle handle) {
   PendingConnects.erase(handle);
+  Broken.erase(handle);
+  Unregister(handle);
+}
+
+void TEventSource::Unregister(TSocketHandle handle) {
   auto found = FRegistrations.find(handle);
   if (found == FRegistrations.end()) return;
   std::unique_ptr<TRegistration> entry = std::move(found->second);
@@ -215,7 +223,11 @@ void TEventSource::Readable(TSocketHandle handle, uint64_t serial) {
     return;
   }
   entry->CloseSent = true;
-  Post(*entry, FD_CLOSE, got == 0 ? 0 : ws::TranslateErrno(errno));
+  int error = got == 0 ? 0 : ws::TranslateErrno(errno);
+  // The peek has taken the socket's pending error; the next recv must
+  // still report it.
+  if (error != 0) Broken[handle] = error;
+  Post(*entry, FD_CLOSE, error);
 }
 
 void TEventSource::Writable(TSocketHandle handle, uint64_t serial) {
@@ -321,6 +333,7 @@ void TEventSource::CloseAll() {
   std::vector<TSocketHandle> handles;
   for (auto& [handle, entry] : FRegistrations) handles.push_back(handle);
   for (TSocketHandle handle : handles) Forget(handle);
+  Broken.clear();
   std::vector<int> fds;
   for (auto& [fd, lingerer] : FLingering) fds.push_back(fd);
   for (int fd : fds) EndLingerer(fd);
@@ -340,9 +353,7 @@ int SelectEvents(ws::TSocketHandle handle, TMessageTarget* target, uint32_t mess
   int fd = static_cast<int>(handle);
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   if (!target || mask == 0) {
-    bool pending = source.PendingConnects.count(handle) != 0;
-    source.Forget(handle);
-    if (pending) source.PendingConnects.insert(handle);
+    source.Unregister(handle);
     return 0;
   }
   TRegistration* entry = source.Find(handle);
@@ -417,6 +428,14 @@ bool ConnectStarted(ws::TSocketHandle handle, int error) {
     source.DeferConnectFailure(*entry, error);
   }
   return true;
+}
+
+void SetBroken(ws::TSocketHandle handle, int error) { TEventSource::Instance().Broken[handle] = error; }
+
+int BrokenError(ws::TSocketHandle handle) {
+  TEventSource& source = TEventSource::Instance();
+  auto found = source.Broken.find(handle);
+  return found == source.Broken.end() ? 0 : found->second;
 }
 
 void Forget(ws::TSocketHandle handle) { TEventSource::Instance().Forget(handle); }

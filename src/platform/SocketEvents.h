@@ -9,7 +9,8 @@
 //    stays quiet (no FD_READ, no FD_CLOSE) until recv is called on the
 //    handle, then FD_READ comes again if data remains;
 //  - FD_WRITE once when a connected or accepted socket can first send, and
-//    again only after a send failed with WSAEWOULDBLOCK and room came back;
+//    again only after a send failed with WSAEWOULDBLOCK (or took only part
+//    of its bytes) and room came back;
 //  - FD_ACCEPT while a connection waits (again after each accept);
 //  - FD_CONNECT once when a connect ends, its outcome as the error code
 //    (0, or e.g. 10061), followed on success by the first FD_WRITE;
@@ -50,6 +51,11 @@ void Accepted(ws::TSocketHandle listening, ws::TSocketHandle accepted);
 // error: 0 when the connect is under way or done, otherwise its WinSock
 // number.  Returns true when the outcome will arrive as FD_CONNECT.
 bool ConnectStarted(ws::TSocketHandle handle, int error);
+// A connection found reset or timed out keeps failing with that number, as
+// WinSock's does; the system reads only the first failure on Linux.
+void SetBroken(ws::TSocketHandle handle, int error);
+int BrokenError(ws::TSocketHandle handle);
+// The handle is being closed: drops everything known about it.
 void Forget(ws::TSocketHandle handle);
 // Takes over a connected fd whose sending side is shut down and closes it
 // once the peer closes or after ws::LingerMs.

@@ -58,6 +58,11 @@ auto Retry(Call call) {
   }
 }
 
+// Failures that end a connection for good.
+bool IsBreak(int error) {
+  return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAETIMEDOUT;
+}
+
 bool IsNonBlocking(int fd) {
   int flags = fcntl(fd, F_GETFL);
   return flags >= 0 && (flags & O_NONBLOCK);
@@ -201,23 +206,33 @@ int connect(TSocketHandle handle, const TSockAddrIn& address) {
 int recv(TSocketHandle handle, char* buffer, int length, int flags) {
   if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
   if (length < 0) return Fail(WSAEINVAL, SOCKET_ERROR);
+  if (int broken = socket_events::BrokenError(handle)) return Fail(broken, SOCKET_ERROR);
   ssize_t got = Retry([&] { return ::recv(Fd(handle), buffer, static_cast<size_t>(length), flags); });
   int error = errno;
   socket_events::Received(handle);
-  if (got < 0) return Fail(TranslateErrno(error), SOCKET_ERROR);
+  if (got < 0) {
+    error = TranslateErrno(error);
+    if (IsBreak(error)) socket_events::SetBroken(handle, error);
+    return Fail(error, SOCKET_ERROR);
+  }
   return static_cast<int>(got);
 }
 
 int send(TSocketHandle handle, const char* buffer, int length, int flags) {
   if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
   if (length < 0) return Fail(WSAEINVAL, SOCKET_ERROR);
+  if (int broken = socket_events::BrokenError(handle)) return Fail(broken, SOCKET_ERROR);
   ssize_t sent =
       Retry([&] { return ::send(Fd(handle), buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL); });
   if (sent < 0) {
     int error = TranslateErrno(errno);
+    if (IsBreak(error)) socket_events::SetBroken(handle, error);
     if (error == WSAEWOULDBLOCK) socket_events::SendBlocked(handle);
     return Fail(error, SOCKET_ERROR);
   }
+  // A partial send means the socket buffer is full as surely as a
+  // would-block does: the caller waits for FD_WRITE to send the rest.
+  if (sent < length) socket_events::SendBlocked(handle);
   return static_cast<int>(sent);
 }
 

@@ -106,6 +106,8 @@ TSocketHandle accept(TSocketHandle listening, TSockAddrIn* address);
 // with WSAEWOULDBLOCK and the outcome arrives as the connect event.
 int connect(TSocketHandle handle, const TSockAddrIn& address);
 // Byte counts or SOCKET_ERROR; recv returns 0 once the peer has closed.
+// A send that would block, or takes only part of the bytes, re-arms the
+// socket's FD_WRITE.
 int recv(TSocketHandle handle, char* buffer, int length, int flags = 0);
 int send(TSocketHandle handle, const char* buffer, int length, int flags = 0);
 // Ends the handle at once for the system: no more events, every further
