@@ -1,10 +1,12 @@
 #include "models/GLTextures.h"
 
+#include <string>
 #include <utility>
 
 #include "models/GLMath.h"
 #include "models/PCX.h"  // MD2 skins are PCX pictures: the codec must be linked in
 #include "platform/Bitmaps.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 
 namespace {
@@ -33,6 +35,55 @@ void UploadRGB(TBitmap& bitmap) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- TGLTexture
+
+TGLTexture::TGLTexture(TManager* manager) : TInstance(manager) {}
+
+TGLTexture::~TGLTexture() = default;
+
+void TGLTexture::Load(const std::string& fileName) {
+  FileName = fileName;
+  FBitmap = std::make_unique<TBitmap>();
+  FBitmap->LoadFromFile(fileName);
+}
+
+void TGLTexture::Bind() {
+  if (!FBitmap) {
+    glBindTexture(GL_TEXTURE_2D, FGLName);
+    return;
+  }
+  glGenTextures(1, &FGLName);
+  glBindTexture(GL_TEXTURE_2D, FGLName);
+  UploadRGB(*FBitmap);
+  FBitmap.reset();
+}
+
+// ---------------------------------------------------------------- TTextureManager
+
+TGLTexture* TTextureManager::Get(const std::string& fileName) {
+  if (TInstance* found = Find(fileName)) return static_cast<TGLTexture*>(found);
+  auto texture = std::make_unique<TGLTexture>(this);
+  texture->Load(fileName);
+  return texture.release();
+}
+
+// ---------------------------------------------------------------- TTextureList
+
+void TTextureList::Add(const std::string& fileName) { FItems.push_back(TextureManager.Get(fileName)); }
+
+TGLTexture* TTextureList::Items(int index) const {
+  if (index < 0 || index >= Count())
+    throw Exception("List index out of bounds (" + std::to_string(index) + ")");
+  return FItems[static_cast<std::size_t>(index)];
+}
+
+void TTextureList::Clear() {
+  for (TGLTexture* texture : FItems) texture->Release();
+  FItems.clear();
+}
+
+TTextureManager TextureManager;
 
 namespace GLTextures {
 

@@ -24,7 +24,73 @@
 #include <string>
 #include <vector>
 
+#include "models/L3D.h"
+
 class TBitmap;
+
+// ---------------------------------------------------------------- L3D family
+
+// One Windows bitmap file as a texture, for the skeletal characters and the
+// screens.  The picture is read when the texture is loaded and uploaded as it
+// is (sides of powers of two expected) at the first Bind, then freed.  The
+// texture name stays with OpenGL for the life of the program.
+class TGLTexture : public TInstance {
+ public:
+  explicit TGLTexture(TManager* manager = nullptr);
+  ~TGLTexture() override;
+
+  // Keeps the name and reads the file: "Cannot open file ...", "Bitmap
+  // image is not valid".
+  void Load(const std::string& fileName);
+  // Makes it the current GL_TEXTURE_2D texture, uploading the picture first
+  // while it is still held.
+  void Bind();
+
+  // The picture waiting for its upload; null once uploaded.
+  const TBitmap* Bitmap() const { return FBitmap.get(); }
+  // Valid once uploaded.
+  GLuint GLName() const { return FGLName; }
+
+ private:
+  std::unique_ptr<TBitmap> FBitmap;
+  GLuint FGLName = 0;
+};
+
+// Hands out textures by exact file name.  It lists none of the textures it
+// loads, so every Get reads the file anew and the caller holds the texture
+// it receives (RefCount 0) until its Release.
+class TTextureManager : public TManager {
+ public:
+  TGLTexture* Get(const std::string& fileName);
+};
+
+// The textures of one mesh; texture i serves material group i.  The list
+// holds the reference that Get handed out and gives it back when cleared or
+// destroyed.
+class TTextureList {
+ public:
+  TTextureList() = default;
+  ~TTextureList() { Clear(); }
+  TTextureList(const TTextureList&) = delete;
+  TTextureList& operator=(const TTextureList&) = delete;
+
+  // Appends what TextureManager gives for the file; on an error nothing is
+  // added.
+  void Add(const std::string& fileName);
+  int Count() const { return static_cast<int>(FItems.size()); }
+  // "List index out of bounds (<index>)" outside the list.
+  TGLTexture* Items(int index) const;
+  // Releases every texture and empties the list.
+  void Clear();
+
+ private:
+  std::vector<TGLTexture*> FItems;
+};
+
+// The character textures and the screens' single textures.
+extern TTextureManager TextureManager;
+
+// ---------------------------------------------------------------- GLTextures family
 
 namespace GLTextures {
 

@@ -1,8 +1,10 @@
-// The MD2 skin textures: padding to powers of two with the picture's top row
-// at texture row 0, sharing by name without regard to case, counting, giving
-// the texture name back, and reloading after DeleteAll.  Pictures are PCX
-// files written into a temporary data folder; textures are read back with
-// glGetTexImage.
+// The two texture managers.  ModelTextures (MD2 skins): padding to powers of
+// two with the picture's top row at texture row 0, sharing by name without
+// regard to case, counting, giving the texture name back, reloading after
+// DeleteAll.  TextureManager (characters, screens): a new texture on every
+// Get, bitmaps uploaded as they are with the bottom row at texture row 0,
+// and the per-mesh TTextureList.  Pictures are written into a temporary data
+// folder; textures are read back with glGetTexImage.
 #include <QDir>
 #include <QTemporaryDir>
 #include <array>
@@ -64,6 +66,15 @@ TTexels BoundTexels() {
   return texels;
 }
 
+// The same as a Windows bitmap file (24 bits per pixel).
+void WriteBMP(const std::string& fileName, int width, int height,
+              const std::function<int(int, int)>& indexAt) {
+  TBitmap picture(width, height, pf24bit);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) picture.SetPixel(x, y, Colours[indexAt(x, y)]);
+  picture.SaveToFile(fileName);
+}
+
 std::string ErrorOf(const std::function<void()>& action) {
   try {
     action();
@@ -73,7 +84,8 @@ std::string ErrorOf(const std::function<void()>& action) {
   return "(no error)";
 }
 
-class ModelTexturesGL : public GLFixture {
+// A current context and an empty data folder as the current folder.
+class TexturesGL : public GLFixture {
  protected:
   void SetUp() override {
     GLFixture::SetUp();
@@ -83,8 +95,6 @@ class ModelTexturesGL : public GLFixture {
     ASSERT_TRUE(QDir().mkdir("data"));
   }
   void TearDown() override {
-    // Whatever a failed test left registered goes before the context does.
-    while (ModelTextures.Count() > 0) ModelTextures.Instance(0)->Release();
     QDir::setCurrent(Previous);
     GLFixture::TearDown();
   }
@@ -92,6 +102,17 @@ class ModelTexturesGL : public GLFixture {
   QTemporaryDir Folder;
   QString Previous;
 };
+
+class ModelTexturesGL : public TexturesGL {
+ protected:
+  void TearDown() override {
+    // Whatever a failed test left registered goes before the context does.
+    while (ModelTextures.Count() > 0) ModelTextures.Instance(0)->Release();
+    TexturesGL::TearDown();
+  }
+};
+
+using TextureManagerGL = TexturesGL;
 
 }  // namespace
 
@@ -258,4 +279,96 @@ TEST_F(ModelTexturesGL, DestroyingAManagerDestroysEveryTextureWhateverItsCount) 
   }
   EXPECT_FALSE(glIsTexture(names[0]));
   EXPECT_FALSE(glIsTexture(names[1]));
+}
+
+TEST_F(TextureManagerGL, EveryGetLoadsANewTextureThatTheCallerHolds) {
+  WriteBMP("data\\flare.bmp", 4, 4, [](int, int) { return Grey; });
+  TGLTexture* first = TextureManager.Get("data\\flare.bmp");
+  TGLTexture* second = TextureManager.Get("data\\flare.bmp");
+  EXPECT_NE(first, second);
+  EXPECT_EQ(first->FileName, "data\\flare.bmp");
+  EXPECT_EQ(first->RefCount, 0);
+  EXPECT_EQ(first->Manager(), &TextureManager);
+  EXPECT_EQ(TextureManager.Count(), 0) << "nothing is listed";
+
+  first->Bind();
+  second->Bind();
+  EXPECT_NE(first->GLName(), second->GLName());
+  EXPECT_TRUE(glIsTexture(first->GLName()) && glIsTexture(second->GLName()));
+  first->Release();
+  second->Release();
+}
+
+TEST_F(TextureManagerGL, ABitmapIsUploadedAsItIsWithItsBottomRowAtTextureRowZero) {
+  // 4 x 2: top row red with a yellow first pixel, bottom row blue.
+  WriteBMP("data\\marbre.bmp", 4, 2, [](int x, int y) { return y == 0 ? (x == 0 ? Yellow : Red) : Blue; });
+  TGLTexture* floor = TextureManager.Get("data\\marbre.bmp");
+  ASSERT_NE(floor->Bitmap(), nullptr);
+  floor->Bind();
+  EXPECT_EQ(floor->Bitmap(), nullptr) << "the picture is freed once uploaded";
+  const GLuint name = floor->GLName();
+  const TTexels texels = BoundTexels();
+  ASSERT_EQ(texels.Width, 4);
+  ASSERT_EQ(texels.Height, 2);
+  EXPECT_EQ(texels.At(0, 0), RGBOf(Blue));
+  EXPECT_EQ(texels.At(3, 0), RGBOf(Blue));
+  EXPECT_EQ(texels.At(0, 1), RGBOf(Yellow));
+  EXPECT_EQ(texels.At(3, 1), RGBOf(Red));
+
+  // Later binds only bind the same name.
+  glBindTexture(GL_TEXTURE_2D, 0);
+  floor->Bind();
+  GLint bound = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  EXPECT_EQ(GLuint(bound), name);
+  EXPECT_EQ(floor->GLName(), name);
+  floor->Release();
+
+  // A two-pixel row is padded in memory; its colours stay in place.
+  WriteBMP("data\\narrow.bmp", 2, 2,
+           [](int x, int y) { return y == 0 ? (x == 0 ? Red : Green) : (x == 0 ? Blue : Grey); });
+  TGLTexture* narrow = TextureManager.Get("data\\narrow.bmp");
+  narrow->Bind();
+  const TTexels small = BoundTexels();
+  EXPECT_EQ(small.At(0, 0), RGBOf(Blue));
+  EXPECT_EQ(small.At(1, 0), RGBOf(Grey));
+  EXPECT_EQ(small.At(0, 1), RGBOf(Red));
+  EXPECT_EQ(small.At(1, 1), RGBOf(Green));
+  narrow->Release();
+}
+
+TEST_F(TextureManagerGL, LoadingErrorsReachTheCallerOfGet) {
+  EXPECT_EQ(ErrorOf([] { TextureManager.Get("data\\missing.bmp"); }), "Cannot open file data\\missing.bmp");
+  // Names are exact: the file on disk is Flare.bmp.
+  WriteBMP("data/Flare.bmp", 4, 4, [](int, int) { return Red; });
+  EXPECT_EQ(ErrorOf([] { TextureManager.Get("data\\flare.bmp"); }), "Cannot open file data\\flare.bmp");
+  // Only Windows bitmaps are read, whatever the extension says.
+  WritePCX("data\\skin.pcx", 4, 4, [](int, int) { return Red; });
+  EXPECT_EQ(ErrorOf([] { TextureManager.Get("data\\skin.pcx"); }), "Bitmap image is not valid");
+}
+
+TEST_F(TextureManagerGL, ATextureListGivesTextureIToMaterialGroupI) {
+  WriteBMP("data\\Chevalier.BMP", 4, 4, [](int, int) { return Red; });
+  WriteBMP("data\\Humain.BMP", 4, 4, [](int, int) { return Green; });
+  TTextureList textures;
+  textures.Add("data\\Chevalier.BMP");
+  textures.Add("data\\Humain.BMP");
+  EXPECT_EQ(ErrorOf([&] { textures.Add("data\\Poils.BMP"); }), "Cannot open file data\\Poils.BMP");
+  ASSERT_EQ(textures.Count(), 2);
+  EXPECT_EQ(textures.Items(0)->FileName, "data\\Chevalier.BMP");
+  EXPECT_EQ(textures.Items(1)->FileName, "data\\Humain.BMP");
+  EXPECT_EQ(ErrorOf([&] { textures.Items(2); }), "List index out of bounds (2)");
+  EXPECT_EQ(ErrorOf([&] { textures.Items(-1); }), "List index out of bounds (-1)");
+
+  textures.Items(1)->Bind();
+  EXPECT_EQ(BoundTexels().At(0, 0), RGBOf(Green));
+
+  // A counted extra reference survives Clear.
+  TGLTexture* kept = textures.Items(0);
+  ++kept->RefCount;
+  textures.Clear();
+  EXPECT_EQ(textures.Count(), 0);
+  EXPECT_EQ(kept->RefCount, 0);
+  EXPECT_EQ(kept->FileName, "data\\Chevalier.BMP");
+  kept->Release();
 }
