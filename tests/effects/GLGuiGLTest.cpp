@@ -40,7 +40,7 @@ public:
       for (int x = x1; x < x2; ++x) n += test(At(x, y));
     return n;
   }
-  const int Width, Height;
+  int Width, Height;
 
 private:
   std::vector<TRGBA> FPixels;
@@ -122,7 +122,9 @@ TEST_F(GLFontDrawTest, EachCharacterAdvancesByItsWidth) {
   for (int j = 0; j < 16; ++j)
     for (int i = 0; i < 16; ++i) {
       const uint32_t texel = Atlas.Pixel(16 * ('g' % 16) + i, 16 * ('g' / 16) + j) & 0xFFFFFF;
-      if (texel != Key) ASSERT_EQ(screen.At(gx + i, 10 + j), FromRgb(texel)) << i << "," << j;
+      if (texel != Key) {
+        ASSERT_EQ(screen.At(gx + i, 10 + j), FromRgb(texel)) << i << "," << j;
+      }
     }
 
   // A later BeginText binds the same texture again.

@@ -10,8 +10,9 @@ namespace {
 
 // Eye-space units from -4 to 4 across the 64 pixels: 8 pixels per unit.
 constexpr float Extent = 4;
+constexpr int WindowPixels = 64;  // the fixture's width and height
 
-int PixelOf(float eye) { return static_cast<int>((eye + Extent) * GLFixture::Width / (2 * Extent)); }
+int PixelOf(float eye) { return static_cast<int>((eye + Extent) * WindowPixels / (2 * Extent)); }
 
 class ParticlesDrawTest : public GLFixture {
 protected:

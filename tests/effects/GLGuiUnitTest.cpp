@@ -82,7 +82,7 @@ TEST(GLFontTest, AtlasHoldsEachGlyphWhiteOutlinedInBlackInsideItsCell) {
   };
   EXPECT_GT(count('A', White), 10);
   EXPECT_GT(count('A', Black), 10);
-  for (int code : {' ', 0, 9, 0x81}) EXPECT_EQ(count(code, Key), 256) << "code " << code;
+  for (int code : {int(' '), 0, 9, 0x81}) EXPECT_EQ(count(code, Key), 256) << "code " << code;
   // The degree sign sits high in its cell; the accents of the capitals in
   // the row below leave nothing at its bottom.
   EXPECT_EQ(count(0xB0, Key, 12), 4 * 16);
