@@ -31,6 +31,9 @@ constexpr uint32_t OpaqueAlpha = 0xFF000000;
 
 // ---------------------------------------------------------------- TGLFont
 
+static_assert(TGLFont::KeyColor == TGlyphAtlas::KeyColor);
+static_assert(TGLFont::GlyphSize == TGlyphAtlas::CellSize);
+
 TGLFont::TGLFont() {
   TGlyphAtlas atlas = DrawGlyphAtlas();
   FBitmap = std::move(atlas.Bitmap);
@@ -57,7 +60,7 @@ void TGLFont::EndText() {
   glDisable(GL_ALPHA_TEST);
 }
 
-int TGLFont::TextWidth(const std::string& S) const {
+int TGLFont::TextWidth(std::string_view S) const {
   int width = 0;
   for (char c : S) width += Width(c);
   return width;
@@ -66,7 +69,7 @@ int TGLFont::TextWidth(const std::string& S) const {
 // Each byte is a 16 by 16 quad on its atlas cell; t = 1 is the top row of
 // the atlas.  The quads overlap where a glyph is narrower than its cell; the
 // alpha test drops the transparent texels.
-void TGLFont::TextOut(int X, int Y, const std::string& S) const {
+void TGLFont::TextOut(int X, int Y, std::string_view S) const {
   constexpr float cell = 1.0f / 16;
   glBegin(GL_QUADS);
   for (char ch : S) {
@@ -87,7 +90,7 @@ void TGLFont::TextOut(int X, int Y, const std::string& S) const {
   glEnd();
 }
 
-void TGLFont::TextOutCentered(int X, int Y, const std::string& S) const {
+void TGLFont::TextOutCentered(int X, int Y, std::string_view S) const {
   TextOut(X - TextWidth(S) / 2, Y, S);
 }
 
@@ -135,31 +138,29 @@ void TGLMemo::SetSize(int W, int H) {
 // The break position is the last space seen before the overflow; a line cut
 // there ends before the space and the rest starts with it.  A space in the
 // first position is no break, and a cut always takes at least one byte.
-std::string TGLMemo::CutLine(std::string& S) const {
+std::size_t TGLMemo::CutLength(std::string_view S) const {
   int w = WrapMargin;
-  int breakPos = -1;
+  std::size_t breakPos = 0;
   for (std::size_t i = 0; i < S.size(); ++i) {
     w += FFont.Width(S[i]);
-    if (w > Width) {
-      int cut = breakPos > 0 ? breakPos : static_cast<int>(i);
-      cut = std::max(cut, 1);
-      std::string line = S.substr(0, cut);
-      S.erase(0, cut);
-      return line;
-    }
-    if (S[i] == ' ') breakPos = static_cast<int>(i);
+    if (w > Width) return std::max<std::size_t>(breakPos > 0 ? breakPos : i, 1);
+    if (S[i] == ' ') breakPos = i;
   }
-  std::string line;
-  line.swap(S);
+  return S.size();
+}
+
+std::string TGLMemo::CutLine(std::string& S) const {
+  const std::size_t length = CutLength(S);
+  std::string line = S.substr(0, length);
+  S.erase(0, length);
   return line;
 }
 
-int TGLMemo::MeasureLine(const std::string& text) const {
+int TGLMemo::MeasureLine(std::string_view text) const {
   int h = 0;
-  std::string rest = text;
-  while (!rest.empty()) {
+  while (!text.empty()) {
     h += LineHeight;
-    CutLine(rest);
+    text.remove_prefix(CutLength(text));
   }
   return h;
 }
@@ -208,10 +209,11 @@ void TGLMemo::DrawLines() {
     const TGLMemoLine& line = FLines[index];
     y -= line.Height;
     SetColor(line.Color);
-    std::string rest = line.Text;
+    std::string_view rest = line.Text;
     for (int yk = y; !rest.empty(); yk += LineHeight) {
-      std::string part = CutLine(rest);
-      if (yk > Top && yk + GlyphDrawHeight < bottom) FFont.TextOut(Left + 2, yk, part);
+      const std::size_t length = CutLength(rest);
+      if (yk > Top && yk + GlyphDrawHeight < bottom) FFont.TextOut(Left + 2, yk, rest.substr(0, length));
+      rest.remove_prefix(length);
     }
     if (y < Top) break;
   }
@@ -221,11 +223,11 @@ void TGLMemo::DrawInput(int inputTop) {
   glColor3f(0, 1, 0);
   if (!InputText.empty()) FFont.TextOut(Left, inputTop, InputText);
   if ((GetTickCount() & CaretBlinkMask) <= CaretShownAbove) return;
-  const std::size_t before = std::min<std::size_t>(std::max(CaretPos - 1, 0), InputText.size());
-  const int cx = FFont.TextWidth(InputText.substr(0, before));
+  const std::string_view input = InputText;
+  const std::size_t before = std::min<std::size_t>(std::max(CaretPos - 1, 0), input.size());
+  const int cx = FFont.TextWidth(input.substr(0, before));
   glColor3f(1, 1, 0);
-  const std::string caret = before < InputText.size() ? InputText.substr(before, 1) : std::string("_");
-  FFont.TextOut(Left + cx, inputTop, caret);
+  FFont.TextOut(Left + cx, inputTop, before < input.size() ? input.substr(before, 1) : std::string_view("_"));
 }
 
 // The thumb's length is the visible share of the track, its offset from the

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TBitmap;
@@ -35,12 +36,12 @@ public:
   void BeginText();
   void EndText();
   // Draws S with its top-left corner at (X, Y) in the current colour.
-  void TextOut(int X, int Y, const std::string& S) const;
+  void TextOut(int X, int Y, std::string_view S) const;
   // TextOut with the text's middle at X (half the width, truncated).
-  void TextOutCentered(int X, int Y, const std::string& S) const;
+  void TextOutCentered(int X, int Y, std::string_view S) const;
 
   // Measuring
-  int TextWidth(const std::string& S) const;
+  int TextWidth(std::string_view S) const;
   int Width(char c) const { return Widths[static_cast<unsigned char>(c)]; }
 
   // The atlas until the first BeginText, then null.
@@ -96,6 +97,8 @@ public:
   void Layout();
   // Cuts the first display line off S (which keeps the rest) at Width.
   std::string CutLine(std::string& S) const;
+  // The length of the first display line of S.
+  std::size_t CutLength(std::string_view S) const;
   // Scroll's largest value; 0 or less when everything fits.
   int ScrollRange() const { return TotalHeight - Height + 4; }
 
@@ -127,7 +130,7 @@ public:
   int32_t CaretPos = 1;       // 1-based: the caret stands before this character
 
 private:
-  int MeasureLine(const std::string& text) const;
+  int MeasureLine(std::string_view text) const;
   void DrawLines();
   void DrawInput(int inputTop);
   void DrawThumb(int right, int bottom);

@@ -19,9 +19,9 @@ constexpr int Columns = 16;
 constexpr int OutlineLeft = 0, OutlineRight = 2;
 constexpr int OutlineTop = -2, OutlineBottom = 0;
 constexpr int FaceX = 1, FaceY = -1;
-// The pixels (162, 127) to (168, 127), the bottom of the cell of 'z', go back
-// to the key colour: the place where the top of the glyph below has been
-// seen to reach into it.
+// The pixels (162, 127) to (168, 127), the bottom row of the cell of 'z',
+// are set back to the key colour after drawing: the caron of the glyph
+// below it (0x8A) is the one mark known to reach there in some fonts.
 constexpr int ClearRow = 127, ClearFrom = 162, ClearTo = 169;  // ClearTo not cleared
 
 QFont AtlasFont() {
