@@ -238,13 +238,14 @@ TEST_F(MemoTest, BandAboveThePanelStartsAResize) {
 }
 
 TEST_F(MemoTest, TypingStopsAtTheWidthAndCaretKeysStayInsideTheText) {
+  Memo.SetSize(62, 144);  // 58 pixels for the text: five characters
   Type("abc");
   EXPECT_EQ(Memo.InputText, "abc");
   EXPECT_EQ(Memo.CaretPos, 4);
   Memo.KeyPress('\r');
   Memo.KeyPress('\x1B');
   EXPECT_EQ(Memo.InputText, "abc");
-  Type("defg");  // room for five characters only
+  Type("defg");
   EXPECT_EQ(Memo.InputText, "abcde");
   EXPECT_EQ(Memo.CaretPos, 6);
 

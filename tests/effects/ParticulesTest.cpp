@@ -154,6 +154,8 @@ TEST(ParticlesTest, UpdateMovesByTheShareOfLifeTheStepUses) {
   system.Update(250);
   ExpectNear(p.Color, {0.5f, 0.5f, 0, 0.5f});
   EXPECT_NEAR(p.Size, 0.5f, 1e-6f);
+  // Pulled two thirds of the way, then moved by (1, -5, 0) for 0.25 s.
+  ExpectNear(p.Position, {2.25f + 1.75f * 2 / 3 + 0.25f, -0.625f + 0.625f * 2 / 3 - 1.25f, 0}, 1e-5f);
 }
 
 TEST(ParticlesTest, ParticleWhoseLifeRunsOutIsRespawnedInTheSameUpdate) {
@@ -230,14 +232,31 @@ TEST(ThorTest, SubdivisionPassesTheMidValueButNotItsJitter) {
 
   // Numbers are used in the order of the recursion: Y axis (offset, jitter
   // of point 1, then of point 2), then the Z axis likewise.
-  TTestRandom ordered({1.0, 0.5, 0.5, 1.0, 0.5, 0.0, 0.0, 0.5});
-  bolt.Generate();
+  {
+    TTestRandom ordered({1.0, 0.5, 0.5, 1.0, 0.5, 0.0, 0.0, 0.5});
+    bolt.Generate();
+  }
   // Y: point 1 = 0.1875 + 0, point 2 = 0.09375 + 0 + 0.125.
   EXPECT_NEAR(bolt.Points[1].Y, 0.1875f, 1e-6f);
   EXPECT_NEAR(bolt.Points[2].Y, 0.09375f + 0.125f, 1e-6f);
   // Z: point 1 = 0 - 0.125, point 2 = 0 - 0.125 + 0.
   EXPECT_NEAR(bolt.Points[1].Z, -0.125f, 1e-6f);
   EXPECT_NEAR(bolt.Points[2].Z, -0.125f, 1e-6f);
+
+  // Five points: both halves of the first middle are divided again, each
+  // from the first middle's value without its jitter (span 4/5, then 2/5).
+  TThorFX five;
+  five.SetPointCount(5);
+  {
+    TTestRandom zeros(std::vector<double>(24, 0.0));
+    five.Generate();
+  }
+  const float v = -0.2f;
+  EXPECT_NEAR(five.Points[2].Y, v - 0.125f, 1e-6f);
+  EXPECT_NEAR(five.Points[1].Y, v / 2 - 0.1f - 0.125f, 1e-6f);
+  EXPECT_NEAR(five.Points[3].Y, v / 2 - 0.1f - 0.125f, 1e-6f);
+  EXPECT_EQ(five.Points[0].Y, 0.0f);
+  EXPECT_EQ(five.Points[4].Y, 0.0f);
 }
 
 TEST(ThorTest, BoltsOfTwoPointsOrFewerOnlyPlaceX) {
