@@ -90,9 +90,7 @@ void TGLFont::TextOut(int X, int Y, std::string_view S) const {
   glEnd();
 }
 
-void TGLFont::TextOutCentered(int X, int Y, std::string_view S) const {
-  TextOut(X - TextWidth(S) / 2, Y, S);
-}
+void TGLFont::TextOutCentered(int X, int Y, std::string_view S) const { TextOut(X - TextWidth(S) / 2, Y, S); }
 
 // ---------------------------------------------------------------- TGLMemo
 

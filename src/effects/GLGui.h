@@ -21,7 +21,7 @@ class TBitmap;
 // texture.  The atlas bitmap lives from construction to the first BeginText,
 // the texture from then on; the texture name dies with the GL context.
 class TGLFont {
-public:
+ public:
   static constexpr int GlyphSize = 16;  // pixels per side of a glyph quad
   static constexpr uint32_t KeyColor = 0x800080;
 
@@ -52,7 +52,7 @@ public:
   // Advance width in pixels of each code.
   std::array<int32_t, 256> Widths{};
 
-private:
+ private:
   std::unique_ptr<TBitmap> FBitmap;
   GLuint FTexture = 0;
 };
@@ -69,7 +69,7 @@ struct TGLMemoLine {
 // stays the owner's.  The lines are a ring of Capacity entries that drops
 // the oldest line when full.  Enter hands the typed line to OnSay.
 class TGLMemo {
-public:
+ public:
   static constexpr int LineHeight = 14;        // pixels per display line
   static constexpr int DefaultHeight = 144;    // pixels
   static constexpr int DefaultCapacity = 100;  // lines
@@ -118,18 +118,18 @@ public:
   int32_t Left = 0, Top = 0;  // text area, set by the owner
   int32_t Width = 0;          // lines wrap to Width - 4 pixels
   int32_t Height = DefaultHeight;
-  int32_t TotalHeight = 0;    // sum of the lines' heights after Layout
-  int32_t Scroll = 0;         // pixels scrolled back from the newest line
-  bool Relayout = false;      // every line must be measured again
-  bool Dragging = false;      // the scroll bar is being dragged
-  int32_t LastY = 0;          // mouse Y at the last drag event
+  int32_t TotalHeight = 0;  // sum of the lines' heights after Layout
+  int32_t Scroll = 0;       // pixels scrolled back from the newest line
+  bool Relayout = false;    // every line must be measured again
+  bool Dragging = false;    // the scroll bar is being dragged
+  int32_t LastY = 0;        // mouse Y at the last drag event
   uint32_t BackColor = DefaultBackColor;
-  bool ResizeHover = false;   // the mouse is in the band above the panel
-  bool Resizing = false;      // the owner moves the top edge
+  bool ResizeHover = false;  // the mouse is in the band above the panel
+  bool Resizing = false;     // the owner moves the top edge
   std::string InputText;
-  int32_t CaretPos = 1;       // 1-based: the caret stands before this character
+  int32_t CaretPos = 1;  // 1-based: the caret stands before this character
 
-private:
+ private:
   int MeasureLine(std::string_view text) const;
   void DrawLines();
   void DrawInput(int inputTop);

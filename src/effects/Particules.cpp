@@ -10,7 +10,7 @@ namespace {
 
 // splitmix64: one 64-bit state, every seed gives a full-quality sequence.
 class TGenerator {
-public:
+ public:
   void Seed(uint64_t seed) { FState = seed; }
   double Next() {
     uint64_t z = (FState += 0x9E3779B97F4A7C15ull);
@@ -20,7 +20,7 @@ public:
     return static_cast<double>(z >> 11) * 0x1.0p-53;  // 53 bits into [0, 1)
   }
 
-private:
+ private:
   uint64_t FState = 0;
 };
 
@@ -233,8 +233,9 @@ void TThorFX::Draw() const {
   ModelView(m);
   const TVector3 R = TVector3{m[0], m[4], m[8]} * GlowSize;
   const TVector3 U = TVector3{m[1], m[5], m[9]} * GlowSize;
-  const TVector3 rim[] = {R + U,      U * GlowPointReach, U - R,      R * -GlowPointReach, TVector3{} - R - U,
-                          U * -GlowPointReach, R - U, R * GlowPointReach, R + U};
+  const TVector3 rim[] = {
+      R + U, U * GlowPointReach, U - R, R * -GlowPointReach, TVector3{} - R - U, U * -GlowPointReach,
+      R - U, R * GlowPointReach, R + U};
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE);
   for (const TVector3& p : Points) {

@@ -31,7 +31,7 @@ TRandomSource SetRandomSource(TRandomSource source);
 
 // Hands out the given numbers in order (then 0.5), while it lives (tests).
 class TTestRandom {
-public:
+ public:
   explicit TTestRandom(std::vector<double> values);
   ~TTestRandom();
   TTestRandom(const TTestRandom&) = delete;
@@ -40,7 +40,7 @@ public:
   std::vector<double> Values;
   std::size_t Drawn = 0;  // numbers handed out so far
 
-private:
+ private:
   TRandomSource FPrevious;
 };
 
@@ -75,7 +75,7 @@ struct TParticleParams {
 // A constant number of particles: each one is respawned the moment its life
 // runs out.
 class TParticleSystem : public TParticleParams {
-public:
+ public:
   virtual ~TParticleSystem() = default;
 
   // Sizes the array and respawns every particle, from index 0 upwards.
@@ -92,7 +92,7 @@ public:
 
 // The title screen's fire: 200 orange particles rising and fading to red.
 class TFireSystem : public TParticleSystem {
-public:
+ public:
   static constexpr int DefaultCount = 200;
   TFireSystem();
 };
@@ -100,7 +100,7 @@ public:
 // ---------------------------------------------------------------- lightning
 
 class TThorFX {
-public:
+ public:
   static constexpr int DefaultPointCount = 10;
 
   TThorFX();
@@ -117,6 +117,6 @@ public:
   float GlowSize = 0.2f;
   float Length = 1.0f;  // along X, centred on the origin
 
-private:
+ private:
   void Subdivide(int Lo, int Hi, float ValueLo, float ValueHi, float TVector3::*Axis);
 };

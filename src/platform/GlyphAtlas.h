@@ -12,12 +12,12 @@
 class TBitmap;
 
 struct TGlyphAtlas {
-  static constexpr int Size = 256;            // pixels per side
-  static constexpr int CellSize = 16;         // pixels per side of a cell
+  static constexpr int Size = 256;                // pixels per side
+  static constexpr int CellSize = 16;             // pixels per side of a cell
   static constexpr uint32_t KeyColor = 0x800080;  // 0xRRGGBB of the background
-  static constexpr int FontPixels = 13;       // Verdana bold, 10 points at 96 dpi
+  static constexpr int FontPixels = 13;           // Verdana bold, 10 points at 96 dpi
 
-  std::unique_ptr<TBitmap> Bitmap;  // 32 bits per pixel
+  std::unique_ptr<TBitmap> Bitmap;    // 32 bits per pixel
   std::array<int32_t, 256> Widths{};  // advance width in pixels of each code
 };
 

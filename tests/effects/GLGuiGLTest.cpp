@@ -54,12 +54,17 @@ TEST_F(GLFontDrawTest, GlyphsLandTexelForTexelAndAdvanceByTheirWidths) {
   font.EndText();
   EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D) || glIsEnabled(GL_ALPHA_TEST));
   const int next = 3 + font.Widths['W'];
-  auto texel = [&](int code, int i, int j) { return atlas.Pixel(16 * (code % 16) + i, 16 * (code / 16) + j) & 0xFFFFFF; };
+  auto texel = [&](int code, int i, int j) {
+    return atlas.Pixel(16 * (code % 16) + i, 16 * (code / 16) + j) & 0xFFFFFF;
+  };
   auto expected = [](uint32_t texel) {
-    return texel == 0xFFFFFF ? TRGBA{0, 255, 0, 255} : texel == 0 ? TRGBA{0, 0, 0, 255} : TRGBA{0, 0, 255, 255};
+    return texel == 0xFFFFFF ? TRGBA{0, 255, 0, 255}
+           : texel == 0      ? TRGBA{0, 0, 0, 255}
+                             : TRGBA{0, 0, 255, 255};
   };
   for (int j = 0; j < 16; ++j) {
-    for (int i = 0; i < next - 3; ++i) ASSERT_EQ(At(Width, 3 + i, 5 + j), expected(texel('W', i, j))) << i << "," << j;
+    for (int i = 0; i < next - 3; ++i)
+      ASSERT_EQ(At(Width, 3 + i, 5 + j), expected(texel('W', i, j))) << i << "," << j;
     for (int i = 0; i < 16; ++i) {
       if (texel(0xE9, i, j) == 0x800080 && next + i < 3 + 16) continue;  // may show the 'W'
       ASSERT_EQ(At(Width, next + i, 5 + j), expected(texel(0xE9, i, j))) << i << "," << j;
@@ -70,7 +75,7 @@ TEST_F(GLFontDrawTest, GlyphsLandTexelForTexelAndAdvanceByTheirWidths) {
 // A 200 by 200 window; text area at (4, 40), 150 by 100: panel (2, 38) to
 // (162, 142), input box (2, 144) to (162, 160), track (152, 40) to (160, 140).
 class GLMemoDrawTest : public ::testing::Test {
-protected:
+ protected:
   static constexpr int Size = 200;
   void SetUp() override {
     ASSERT_TRUE(Surface.MakeCurrent()) << "no OpenGL context (is the test running under xvfb-run?)";
@@ -83,7 +88,9 @@ protected:
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     Memo.Draw();
   }
-  int Count(int x1, int y1, int x2, int y2, bool (*test)(TRGBA)) { return ::Count(Size, x1, y1, x2, y2, test); }
+  int Count(int x1, int y1, int x2, int y2, bool (*test)(TRGBA)) {
+    return ::Count(Size, x1, y1, x2, y2, test);
+  }
 
   TGLTestSurface Surface{Size, Size};
   TGLFont Font;

@@ -11,7 +11,7 @@ constexpr uint32_t Key = 0x800080, White = 0xFFFFFF, Black = 0;
 
 // Every character 10 pixels wide; a width of 54 holds five per line.
 class MemoTest : public ::testing::Test {
-protected:
+ protected:
   MemoTest() : Memo(Font) {
     Font.Widths.fill(10);
     Memo.SetSize(54, 144);
@@ -30,7 +30,16 @@ protected:
 };
 
 using Lines = std::vector<std::string>;
-enum : uint16_t { Back = 8, Enter = 13, End = 35, Home = 36, Left = 37, Right = 39, Insert = 45, Delete = 46 };
+enum : uint16_t {
+  Back = 8,
+  Enter = 13,
+  End = 35,
+  Home = 36,
+  Left = 37,
+  Right = 39,
+  Insert = 45,
+  Delete = 46
+};
 
 }  // namespace
 
@@ -46,7 +55,8 @@ TEST(GLFontTest, AtlasGlyphsAreWhiteOutlinedInBlackInsideTheirCells) {
       // No white pixel touches the key colour inside its own cell.
       for (int ny = y - 1; at(x, y) == White && ny <= y + 1; ++ny)
         for (int nx = x - 1; nx <= x + 1; ++nx)
-          ASSERT_TRUE(nx < 0 || ny < 0 || nx / 16 != x / 16 || ny / 16 != y / 16 || at(nx, ny) != Key) << x << "," << y;
+          ASSERT_TRUE(nx < 0 || ny < 0 || nx / 16 != x / 16 || ny / 16 != y / 16 || at(nx, ny) != Key)
+              << x << "," << y;
     }
   auto count = [&](int code, uint32_t colour, int fromRow) {
     int n = 0;
@@ -134,7 +144,9 @@ TEST_F(MemoTest, ScrollBarDragScrollsBackWithinRangeAndBandStartsResize) {
 
 TEST_F(MemoTest, EditingKeepsTheCaretInsideAndEnterHandsTheLineOver) {
   Memo.SetSize(62, 144);  // 58 pixels for the input: five characters
-  for (char c : std::string("abc\r\x1B" "defg")) Memo.KeyPress(c);
+  for (char c : std::string("abc\r\x1B"
+                            "defg"))
+    Memo.KeyPress(c);
   EXPECT_EQ(Memo.InputText, "abcde");
   EXPECT_EQ(Memo.CaretPos, 6);
   Keys({Left, Left, Back});

@@ -8,7 +8,7 @@ namespace {
 
 // Eye space from -Extent to Extent across the fixture's 64 pixels.
 class ParticlesDrawTest : public GLFixture {
-protected:
+ protected:
   void Project(float extent) {
     Extent = extent;
     glMatrixMode(GL_PROJECTION);
@@ -19,7 +19,9 @@ protected:
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
   }
-  TRGBA At(float x, float y) const { return ReadPixel(int((x / Extent + 1) * 32), int((y / Extent + 1) * 32)); }
+  TRGBA At(float x, float y) const {
+    return ReadPixel(int((x / Extent + 1) * 32), int((y / Extent + 1) * 32));
+  }
 
   // One untextured particle at the origin.
   static TParticleSystem Single(float size, TVector4 color, bool blend) {
@@ -34,7 +36,9 @@ protected:
   float Extent = 1;
 };
 
-bool Near(TRGBA p, int r, int g, int b) { return std::abs(p.R - r) <= 2 && std::abs(p.G - g) <= 2 && std::abs(p.B - b) <= 2; }
+bool Near(TRGBA p, int r, int g, int b) {
+  return std::abs(p.R - r) <= 2 && std::abs(p.G - g) <= 2 && std::abs(p.B - b) <= 2;
+}
 
 }  // namespace
 

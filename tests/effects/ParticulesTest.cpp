@@ -69,7 +69,7 @@ TEST(ParticlesTest, StepsUseTheirShareOfLifeAndExpiredParticlesRespawnAtOnce) {
   p = {{0, 0, 0}, {1, 0, 0}, {1, 0, 0, 1}, 1, 1};
   system.Particles[1] = {{0, 0, 0}, {0, 0, 0}, {0.5f, 0.5f, 0.5f, 0.5f}, 0.3f, 0.25f};
 
-  system.Update(250);  // a quarter of the first particle's life
+  system.Update(250);                           // a quarter of the first particle's life
   ExpectNear(p.Position, {2.25f, -0.625f, 0});  // pulled half-way, then moved by (1, -2.5, 0)
   EXPECT_NEAR(p.Color.Y, 0.25f, 1e-6f);
   EXPECT_NEAR(p.Size, 0.75f, 1e-6f);
