@@ -26,26 +26,6 @@ TEST_F(Frustum, NothingIsVisibleBeforeTheFirstExtraction) {
   EXPECT_FALSE(SphereInFrustum(0, 0, -2, 1000));
 }
 
-TEST_F(Frustum, PlanesAreUnitNormalsPointingInside) {
-  ExtractFrustum(Projection, Identity);
-  const float h = std::sqrt(0.5f);
-  const TPlane expected[PlaneCount] = {
-      {-h, 0, -h, 0},  // right: x < -z
-      {h, 0, -h, 0},   // left
-      {0, -h, -h, 0},  // top
-      {0, h, -h, 0},   // bottom
-      {0, 0, -1, -1},  // near: z < -1
-      {0, 0, 1, 3},    // far: z > -3
-  };
-  for (int i = 0; i < PlaneCount; ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_NEAR(Planes[i].A, expected[i].A, 1e-6);
-    EXPECT_NEAR(Planes[i].B, expected[i].B, 1e-6);
-    EXPECT_NEAR(Planes[i].C, expected[i].C, 1e-6);
-    EXPECT_NEAR(Planes[i].D, expected[i].D, 1e-6);
-  }
-}
-
 TEST_F(Frustum, NearAndFarTestTheCentreOnlyAndTheSidesTheWholeSphere) {
   ExtractFrustum(Projection, Identity);
   EXPECT_TRUE(SphereInFrustum(0, 0, -2, 0.1f));

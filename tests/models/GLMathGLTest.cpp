@@ -186,21 +186,6 @@ TEST_F(GLMath, DrawDiscIsAClosedFanFromTheCurrentColourToTheRimColour) {
   EXPECT_EQ(uses, expected);
 }
 
-TEST_F(GLMath, DrawDiscFillsTheCircleOnly) {
-  UsePixelProjection();
-  glClearColor(0, 0, 0, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
-  glColor3f(0, 0, 1);
-  DrawDisc(40, 32, 32, 0, 20, 0, 0, 1);
-  const TRGBA blue{0, 0, 255, 255};
-  const TRGBA black{0, 0, 0, 255};
-  EXPECT_EQ(ReadPixel(32, 32), blue);
-  EXPECT_EQ(ReadPixel(32 + 18, 32), blue);
-  EXPECT_EQ(ReadPixel(32, 32 - 18), blue);
-  EXPECT_EQ(ReadPixel(32 + 16, 32 + 16), black);  // a corner of the square around it
-  EXPECT_EQ(ReadPixel(32 - 16, 32 - 16), black);
-}
-
 namespace {
 
 // The RGBA image of the bound texture, rows from texture row 0.

@@ -177,18 +177,6 @@ TEST_F(ModelTexturesGL, PicturesNarrowerThanFourPixelsKeepTheirColours) {
   EXPECT_EQ(texels.At(0, 1), RGBOf(Blue));
   EXPECT_EQ(texels.At(1, 1), RGBOf(Yellow));
   tiny->Release();
-
-  // One pixel wide, three high: padded to 1 x 4.
-  WritePCX("data\\line.pcx", 1, 3, [](int, int y) { return y == 0 ? Yellow : y == 1 ? Grey : Blue; });
-  TTextureInstance* line = ModelTextures.Get("data\\line.pcx");
-  EXPECT_FLOAT_EQ(line->ScaleV(), 0.75f);
-  line->Bind();
-  const TTexels column = BoundTexels();
-  ASSERT_EQ(column.Height, 4);
-  EXPECT_EQ(column.At(0, 0), RGBOf(Yellow));
-  EXPECT_EQ(column.At(0, 1), RGBOf(Grey));
-  EXPECT_EQ(column.At(0, 2), RGBOf(Blue));
-  line->Release();
 }
 
 TEST_F(ModelTexturesGL, NamesAreSharedWithoutRegardToCaseAndTheLastReleaseDeletesTheName) {
@@ -323,18 +311,6 @@ TEST_F(TextureManagerGL, ABitmapIsUploadedAsItIsWithItsBottomRowAtTextureRowZero
   EXPECT_EQ(GLuint(bound), name);
   EXPECT_EQ(floor->GLName(), name);
   floor->Release();
-
-  // A two-pixel row is padded in memory; its colours stay in place.
-  WriteBMP("data\\narrow.bmp", 2, 2,
-           [](int x, int y) { return y == 0 ? (x == 0 ? Red : Green) : (x == 0 ? Blue : Grey); });
-  TGLTexture* narrow = TextureManager.Get("data\\narrow.bmp");
-  narrow->Bind();
-  const TTexels small = BoundTexels();
-  EXPECT_EQ(small.At(0, 0), RGBOf(Blue));
-  EXPECT_EQ(small.At(1, 0), RGBOf(Grey));
-  EXPECT_EQ(small.At(0, 1), RGBOf(Red));
-  EXPECT_EQ(small.At(1, 1), RGBOf(Green));
-  narrow->Release();
 }
 
 TEST_F(TextureManagerGL, LoadingErrorsReachTheCallerOfGet) {
