@@ -27,7 +27,7 @@ std::vector<int32_t> SampleValues() {
 
 // A framing object that decodes bytes put in by hand.
 class TBenchIO : public TZULSocketIO {
-public:
+ public:
   explicit TBenchIO(TZULMessageTarget* owner) : TZULSocketIO(owner, ws::INVALID_SOCKET) {}
   void Feed(const char* data, size_t count) {
     FInBuffer.append(data, count);
@@ -37,7 +37,7 @@ public:
 
 // Reads each frame's fields as the host and client handlers do.
 class TReader : public TZULMessageTarget {
-public:
+ public:
   TReader() {
     SetHandler(5, &TReader::Chat);
     SetHandler(9, &TReader::Walk);

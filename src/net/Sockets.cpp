@@ -116,7 +116,8 @@ TServer::TServer(TMessageTarget* window, uint16_t port, uint32_t notification) :
   ws::TSockAddrIn address;
   address.sin_port = (ws::htons)(port);
   address.sin_addr = ws::AddressAny;
-  if (ws::bind(Handle(), address) == ws::SOCKET_ERROR) RaiseSocketError("Impossible de démarrer le serveur"_cp);
+  if (ws::bind(Handle(), address) == ws::SOCKET_ERROR)
+    RaiseSocketError("Impossible de démarrer le serveur"_cp);
   if (ws::listen(Handle(), 0) == ws::SOCKET_ERROR) RaiseSocketError("Erreur lors du démarrage du serveur"_cp);
   SelectEvents(Handle(), window, notification, ServerEventMask);
 }

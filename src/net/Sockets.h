@@ -32,7 +32,7 @@ std::string LocalHostName();
 
 // Starts the socket library (version 1.1) while it lives; main holds one.
 class TSocketLibrary {
-public:
+ public:
   TSocketLibrary();
   ~TSocketLibrary();
   TSocketLibrary(const TSocketLibrary&) = delete;
@@ -41,7 +41,7 @@ public:
 
 // Base of every object that owns a TCP socket; the destructor closes it.
 class TSocket {
-public:
+ public:
   // Opens a TCP stream socket; raises "Impossible d'ouvrir un socket".
   explicit TSocket(TMessageTarget* window);
   virtual ~TSocket();
@@ -51,7 +51,7 @@ public:
   TSocketHandle Handle() const { return FHandle; }
   TMessageTarget* Window() const { return FWindow; }
 
-private:
+ private:
   TSocketHandle FHandle = ws::INVALID_SOCKET;
   TMessageTarget* FWindow = nullptr;
 };
@@ -65,7 +65,7 @@ class TSessionList;
 // Handle at INVALID_SOCKET and Address empty.  Items end through Release,
 // or all together when their server is destroyed.
 class TSessionItem {
-public:
+ public:
   TSessionItem(TServer& server, TSocketHandle listening);
   // Closes Handle.  An item destroyed while still in its list (a throwing
   // subclass constructor) leaves the list first.
@@ -83,7 +83,7 @@ public:
   const std::string& Address() const { return FAddress; }
   TSocketHandle Handle() const { return FHandle; }
 
-private:
+ private:
   friend class TSessionList;
   TSessionList* FSessionList = nullptr;
   TServer* FServer = nullptr;
@@ -93,7 +93,7 @@ private:
 
 // The connections of one server, in the order they were accepted; owns them.
 class TSessionList {
-public:
+ public:
   TSessionList() = default;
   ~TSessionList();
   TSessionList(const TSessionList&) = delete;
@@ -112,13 +112,13 @@ public:
   // Hands item back without destroying it; null when it is not listed.
   std::unique_ptr<TSessionItem> Remove(TSessionItem* item);
 
-private:
+ private:
   std::vector<std::unique_ptr<TSessionItem>> FItems;
 };
 
 // A listening socket on every local address with the connections it accepted.
 class TServer : public TSocket {
-public:
+ public:
   // Binds 0.0.0.0:port ("Impossible de démarrer le serveur"), listens
   // ("Erreur lors du démarrage du serveur") and registers read, write,
   // accept and close to window under notification.  Port 0 picks a free
@@ -132,7 +132,7 @@ public:
   // The port the socket is bound to, in host byte order.
   uint16_t Port() const;
 
-private:
+ private:
   TSessionList FConnections;
 };
 
@@ -140,7 +140,7 @@ private:
 // a CR LF line reader.  Buffers grow without limit; consumed bytes leave
 // from the front.  They keep their contents after an error.
 class TSocketIO {
-public:
+ public:
   explicit TSocketIO(TSocketHandle handle);
   virtual ~TSocketIO() = default;
   TSocketIO(const TSocketIO&) = delete;
@@ -175,11 +175,11 @@ public:
 
   static constexpr int ReceiveChunkBytes = 1024;
 
-protected:
+ protected:
   std::string FInBuffer;
   std::string FOutBuffer;
 
-private:
+ private:
   TSocketHandle FHandle;
   bool FClosed = false;
 };

@@ -48,7 +48,7 @@ struct TZULMessage {
 // a table from message id to handler, filled in the owner's constructor,
 // and DefaultHandler for ids without one.
 class TZULMessageTarget {
-public:
+ public:
   using THandler = std::function<void(TZULMessage&)>;
 
   virtual ~TZULMessageTarget() = default;
@@ -57,7 +57,7 @@ public:
   // Messages without a handler end here; the frame is skipped either way.
   virtual void DefaultHandler(TZULMessage&) {}
 
-protected:
+ protected:
   void SetHandler(int32_t id, THandler handler);
   // SetHandler(3, &TZULSession::HandleJoin) from the owner's constructor.
   template <class TOwner>
@@ -66,7 +66,7 @@ protected:
     SetHandler(id, THandler([owner, handler](TZULMessage& message) { (owner->*handler)(message); }));
   }
 
-private:
+ private:
   std::vector<std::pair<int32_t, THandler>> FHandlers;
 };
 
@@ -76,7 +76,7 @@ private:
 // Payload fields are packed integers and at most one string, which stands
 // last and runs to the end of the payload (no length, no terminator).
 class TZULSocketIO : public TSocketIO {
-public:
+ public:
   TZULSocketIO(TZULMessageTarget* owner, TSocketHandle handle);
   ~TZULSocketIO() override;
 
@@ -112,7 +112,7 @@ public:
   // The frame being handled.
   TZULMessage Message;
 
-private:
+ private:
   // Removes the first count bytes of InBuffer once their frames are done.
   void Consume(size_t count);
 
@@ -127,7 +127,7 @@ class TZULServer;
 // host's session derives from it, creates IO with itself as owner in its
 // constructor, and is released once Closing is set.
 class TZULSessionItem : public TSessionItem {
-public:
+ public:
   TZULSessionItem(TZULServer& server, TSocketHandle listening);
 
   // Set when the connection must be released after the current event (a
@@ -139,7 +139,7 @@ public:
 
 // The game port's listening socket; its Connections hold TZULSessionItems.
 class TZULServer : public TServer {
-public:
+ public:
   using TServer::TServer;
 
   // Sends the message to every connection in list order except `except`

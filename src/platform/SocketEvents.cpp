@@ -54,7 +54,7 @@ struct TLingerer {
 };
 
 class TEventSource {
-public:
+ public:
   static TEventSource& Instance();
 
   TRegistration* Find(TSocketHandle handle, uint64_t serial = 0);
@@ -80,7 +80,7 @@ public:
   std::unordered_set<TSocketHandle> PendingConnects;
   std::unordered_map<TSocketHandle, int> Broken;
 
-private:
+ private:
   void Retire(std::unique_ptr<QObject> object);
   void DeleteRetired() { FRetired.clear(); }
   TLingerer* FindLingerer(int fd, uint64_t serial);
@@ -151,14 +151,19 @@ TRegistration& TEventSource::Register(TSocketHandle handle) {
 void TEventSource::Update(TRegistration& entry) {
   bool read = false, write = false;
   switch (entry.State) {
-    case TState::Listening: read = true; break;
-    case TState::Connecting: write = true; break;
+    case TState::Listening:
+      read = true;
+      break;
+    case TState::Connecting:
+      write = true;
+      break;
     case TState::Connected:
       read = !entry.CloseSent;
       write = entry.WriteWanted;
       break;
     case TState::Idle:
-    case TState::Failed: break;
+    case TState::Failed:
+      break;
   }
   entry.Reader->setEnabled(read);
   entry.Writer->setEnabled(write);
@@ -194,8 +199,7 @@ void TEventSource::Retire(std::unique_ptr<QObject> object) {
 void TEventSource::Post(TRegistration& entry, uint16_t event, int error) {
   if (!(entry.Mask & event) || !entry.Target) return;
   TMessageTarget* target = entry.Target;
-  TMessage message{entry.Message, entry.Handle,
-                   WSAMAKESELECTREPLY(event, static_cast<uint16_t>(error))};
+  TMessage message{entry.Message, entry.Handle, WSAMAKESELECTREPLY(event, static_cast<uint16_t>(error))};
   Guarded([&] { target->Dispatch(message); });
 }
 

@@ -96,49 +96,92 @@ void WSASetLastError(int error) { LastError = error; }
 
 int TranslateErrno(int error) {
   switch (error) {
-    case 0: return 0;
-    case EINTR: return WSAEINTR;
-    case EBADF: return WSAENOTSOCK;
-    case EACCES: case EPERM: return WSAEACCES;
-    case EFAULT: return WSAEFAULT;
-    case EINVAL: return WSAEINVAL;
-    case EMFILE: case ENFILE: return WSAEMFILE;
+    case 0:
+      return 0;
+    case EINTR:
+      return WSAEINTR;
+    case EBADF:
+      return WSAENOTSOCK;
+    case EACCES:
+    case EPERM:
+      return WSAEACCES;
+    case EFAULT:
+      return WSAEFAULT;
+    case EINVAL:
+      return WSAEINVAL;
+    case EMFILE:
+    case ENFILE:
+      return WSAEMFILE;
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
 #endif
-    case EAGAIN: case EINPROGRESS: return WSAEWOULDBLOCK;
-    case EALREADY: return WSAEALREADY;
-    case ENOTSOCK: return WSAENOTSOCK;
-    case EDESTADDRREQ: return WSAEDESTADDRREQ;
-    case EMSGSIZE: return WSAEMSGSIZE;
-    case EPROTOTYPE: return WSAEPROTOTYPE;
-    case ENOPROTOOPT: return WSAENOPROTOOPT;
-    case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
-    case ESOCKTNOSUPPORT: return WSAESOCKTNOSUPPORT;
-    case EOPNOTSUPP: return WSAEOPNOTSUPP;
-    case EPFNOSUPPORT: return WSAEPFNOSUPPORT;
-    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
-    case EADDRINUSE: return WSAEADDRINUSE;
-    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
-    case ENETDOWN: return WSAENETDOWN;
-    case ENETUNREACH: return WSAENETUNREACH;
-    case ENETRESET: return WSAENETRESET;
-    case ECONNABORTED: return WSAECONNABORTED;
+    case EAGAIN:
+    case EINPROGRESS:
+      return WSAEWOULDBLOCK;
+    case EALREADY:
+      return WSAEALREADY;
+    case ENOTSOCK:
+      return WSAENOTSOCK;
+    case EDESTADDRREQ:
+      return WSAEDESTADDRREQ;
+    case EMSGSIZE:
+      return WSAEMSGSIZE;
+    case EPROTOTYPE:
+      return WSAEPROTOTYPE;
+    case ENOPROTOOPT:
+      return WSAENOPROTOOPT;
+    case EPROTONOSUPPORT:
+      return WSAEPROTONOSUPPORT;
+    case ESOCKTNOSUPPORT:
+      return WSAESOCKTNOSUPPORT;
+    case EOPNOTSUPP:
+      return WSAEOPNOTSUPP;
+    case EPFNOSUPPORT:
+      return WSAEPFNOSUPPORT;
+    case EAFNOSUPPORT:
+      return WSAEAFNOSUPPORT;
+    case EADDRINUSE:
+      return WSAEADDRINUSE;
+    case EADDRNOTAVAIL:
+      return WSAEADDRNOTAVAIL;
+    case ENETDOWN:
+      return WSAENETDOWN;
+    case ENETUNREACH:
+      return WSAENETUNREACH;
+    case ENETRESET:
+      return WSAENETRESET;
+    case ECONNABORTED:
+      return WSAECONNABORTED;
     // A send after the peer's reset fails with EPIPE here, with the reset
     // number on WinSock.
-    case ECONNRESET: case EPIPE: return WSAECONNRESET;
-    case ENOBUFS: case ENOMEM: return WSAENOBUFS;
-    case EISCONN: return WSAEISCONN;
-    case ENOTCONN: return WSAENOTCONN;
-    case ESHUTDOWN: return WSAESHUTDOWN;
-    case ETOOMANYREFS: return WSAETOOMANYREFS;
-    case ETIMEDOUT: return WSAETIMEDOUT;
-    case ECONNREFUSED: return WSAECONNREFUSED;
-    case ELOOP: return WSAELOOP;
-    case ENAMETOOLONG: return WSAENAMETOOLONG;
-    case EHOSTDOWN: return WSAEHOSTDOWN;
-    case EHOSTUNREACH: return WSAEHOSTUNREACH;
-    default: return WSAEINVAL;
+    case ECONNRESET:
+    case EPIPE:
+      return WSAECONNRESET;
+    case ENOBUFS:
+    case ENOMEM:
+      return WSAENOBUFS;
+    case EISCONN:
+      return WSAEISCONN;
+    case ENOTCONN:
+      return WSAENOTCONN;
+    case ESHUTDOWN:
+      return WSAESHUTDOWN;
+    case ETOOMANYREFS:
+      return WSAETOOMANYREFS;
+    case ETIMEDOUT:
+      return WSAETIMEDOUT;
+    case ECONNREFUSED:
+      return WSAECONNREFUSED;
+    case ELOOP:
+      return WSAELOOP;
+    case ENAMETOOLONG:
+      return WSAENAMETOOLONG;
+    case EHOSTDOWN:
+      return WSAEHOSTDOWN;
+    case EHOSTUNREACH:
+      return WSAEHOSTUNREACH;
+    default:
+      return WSAEINVAL;
   }
 }
 
@@ -259,7 +302,8 @@ int getsockname(TSocketHandle handle, TSockAddrIn& address) {
   if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
   sockaddr_in posix{};
   socklen_t size = sizeof(posix);
-  if (::getsockname(Fd(handle), reinterpret_cast<sockaddr*>(&posix), &size) < 0) return FailErrno(SOCKET_ERROR);
+  if (::getsockname(Fd(handle), reinterpret_cast<sockaddr*>(&posix), &size) < 0)
+    return FailErrno(SOCKET_ERROR);
   FromPosix(posix, address);
   return 0;
 }

@@ -16,7 +16,7 @@ using TSocketHandle = uint32_t;
 inline constexpr TSocketHandle INVALID_SOCKET = 0xFFFFFFFFu;
 inline constexpr int SOCKET_ERROR = -1;
 inline constexpr uint32_t AddressNone = 0xFFFFFFFFu;  // INADDR_NONE
-inline constexpr uint32_t AddressAny = 0;            // INADDR_ANY
+inline constexpr uint32_t AddressAny = 0;             // INADDR_ANY
 
 // Arguments of socket(): the only kind of socket the system opens.
 inline constexpr int AddressFamilyInet = 2;  // AF_INET

@@ -1,6 +1,6 @@
-// What the socket layer's tests share: a target that records socket events,
-// and plain blocking peers on 127.0.0.1 that the tests read and write by
-// hand, with waits bounded by a timeout.
+// What the socket tests share: a target that records socket events, plain
+// blocking peers on 127.0.0.1 that the tests read and write by hand (waits
+// bounded by a timeout), and the text of a raised error.
 #pragma once
 
 #include <poll.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Pump.h"
+#include "platform/Errors.h"
 #include "platform/MessageTarget.h"
 #include "platform/SocketEvents.h"
 #include "platform/WinSock.h"
@@ -20,6 +21,7 @@ inline constexpr uint32_t Loopback = 0x0100007F;  // 127.0.0.1 in network order
 inline constexpr uint32_t GameMessage = 1025;
 
 struct TEvent {
+  uint32_t Message;
   ws::TSocketHandle Handle;
   uint16_t Kind;
   uint16_t Error;
@@ -27,11 +29,11 @@ struct TEvent {
 
 // Records every socket event; OnEvent may act on it.
 class TRecorder : public TMessageTarget {
-public:
+ public:
   ~TRecorder() override { ForgetTarget(this); }
   void Dispatch(TMessage& message) override {
-    TEvent event{static_cast<ws::TSocketHandle>(message.WParam), WSAGETSELECTEVENT(message.LParam),
-                 WSAGETSELECTERROR(message.LParam)};
+    TEvent event{message.Msg, static_cast<ws::TSocketHandle>(message.WParam),
+                 WSAGETSELECTEVENT(message.LParam), WSAGETSELECTERROR(message.LParam)};
     Events.push_back(event);
     if (OnEvent) OnEvent(event);
   }
@@ -40,19 +42,29 @@ public:
     for (const TEvent& e : Events) count += e.Handle == handle && e.Kind == kind;
     return count;
   }
+  std::vector<uint16_t> Kinds(ws::TSocketHandle handle) const {
+    std::vector<uint16_t> kinds;
+    for (const TEvent& e : Events)
+      if (e.Handle == handle) kinds.push_back(e.Kind);
+    return kinds;
+  }
   std::vector<TEvent> Events;
   std::function<void(const TEvent&)> OnEvent;
 };
+
+inline ws::TSockAddrIn LoopbackAddress(uint16_t port) {
+  ws::TSockAddrIn address;
+  address.sin_port = (ws::htons)(port);
+  address.sin_addr = Loopback;
+  return address;
+}
 
 // A blocking client connected to 127.0.0.1:port; receiveBytes, when given,
 // is the receive buffer, set before connecting.
 inline ws::TSocketHandle ConnectPeer(uint16_t port, int receiveBytes = 0) {
   ws::TSocketHandle peer = ws::socket(ws::AddressFamilyInet, ws::StreamSocket, ws::ProtocolTcp);
   if (receiveBytes) ws::SetReceiveBufferSize(peer, receiveBytes);
-  ws::TSockAddrIn address;
-  address.sin_port = (ws::htons)(port);
-  address.sin_addr = Loopback;
-  if (ws::connect(peer, address) != 0) {
+  if (ws::connect(peer, LoopbackAddress(port)) != 0) {
     ws::closesocket(peer);
     return ws::INVALID_SOCKET;
   }
@@ -82,4 +94,15 @@ inline void ResetPeer(ws::TSocketHandle peer) {
   linger hard{1, 0};
   ::setsockopt(static_cast<int>(peer), SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
   ::close(static_cast<int>(peer));
+}
+
+// The text an operation raises, or "" when it raises nothing.
+template <class Call>
+std::string RaisedText(Call call) {
+  try {
+    call();
+  } catch (const Exception& error) {
+    return error.Message();
+  }
+  return std::string();
 }

@@ -1,29 +1,17 @@
 // The socket layer on real loopback connections: a server and its session
 // list, buffered reading with the line reader, buffered writing with partial
 // sends, the error texts, and name look-up.
+#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 
 #include "LoopbackPeers.h"
 #include "net/Sockets.h"
-#include "platform/Errors.h"
 #include "platform/Text1252.h"
 
 namespace {
-
-// The error text an operation raises, or "" when it raises nothing.
-template <class Call>
-std::string RaisedText(Call call) {
-  try {
-    call();
-  } catch (const Exception& error) {
-    return error.Message();
-  }
-  return std::string();
-}
 
 // A server whose accept events each create a TSessionItem.
 struct TAcceptingServer {
@@ -47,7 +35,7 @@ struct TAcceptingServer {
 };
 
 class TFailingItem : public TSessionItem {
-public:
+ public:
   TFailingItem(TServer& server, TSocketHandle listening) : TSessionItem(server, listening) {
     throw Exception("construction failed");
   }
@@ -106,6 +94,7 @@ TEST(Sockets, ReceiveAfterAResetRaisesTheReadErrorAndKeepsTheBuffer) {
   io.Receive();
   ResetPeer(peer);
   ASSERT_TRUE(PumpUntil([&] { return host.Recorder.Count(session->Handle(), FD_CLOSE) == 1; }));
+  EXPECT_EQ(host.Recorder.Events.back().Error, ws::WSAECONNRESET);
   EXPECT_EQ(RaisedText([&] { io.Receive(); }), "Erreur de lecture 10054");
   EXPECT_EQ(io.InBuffer(), "kept");
   EXPECT_FALSE(io.Closed());
@@ -155,10 +144,12 @@ TEST(Sockets, PartialSendKeepsTheRestAtTheFrontAndTheNextWriteEventContinues) {
   EXPECT_TRUE(io.OutBuffer() == data.substr(data.size() - io.OutBuffer().size()));
 
   std::string received;
-  ASSERT_TRUE(PumpUntil([&] {
-    received += ReadAvailable(peer, 0);
-    return received.size() >= data.size();
-  }, 10000));
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        received += ReadAvailable(peer, 0);
+        return received.size() >= data.size();
+      },
+      10000));
   EXPECT_TRUE(received == data) << "received " << received.size() << " of " << data.size();
   EXPECT_TRUE(flushedAll);
   EXPECT_TRUE(io.OutBuffer().empty());
