@@ -15,18 +15,18 @@ extern uint32_t FpsCount;         // 1000 per frame counted in the measuring win
 extern uint32_t FpsWindowStart;   // start of the measuring window; 0 before the first frame
 
 // Camera, angles in degrees.
-extern float CameraYaw;              // turn of the world about the vertical axis
-extern float CameraPitch;            // tilt, within MinPitch..MaxPitch (90 looks down)
-extern float CameraZoom;             // nearness: the camera stands 25 - zoom from its target
-extern uint32_t CameraLastUpdate;    // last UpdateCamera; 0 while paused
-extern uint32_t TurnRightSince;      // not 0 while the mouse is near the right edge
-extern uint32_t TurnLeftSince;       // ... the left edge
-extern uint32_t TiltUpSince;         // ... the top edge
-extern uint32_t TiltDownSince;       // ... the bottom edge
-extern float YawRate;                // degrees per ms for the yaw
-extern float PitchRate;              // degrees per ms for the pitch
-extern uint32_t WheelDownTime;       // a turn towards the user not yet applied; 0 when none
-extern uint32_t WheelUpTime;         // a turn away from the user not yet applied
+extern float CameraYaw;            // turn of the world about the vertical axis
+extern float CameraPitch;          // tilt, within MinPitch..MaxPitch (90 looks down)
+extern float CameraZoom;           // nearness: the camera stands 25 - zoom from its target
+extern uint32_t CameraLastUpdate;  // last UpdateCamera; 0 while paused
+extern uint32_t TurnRightSince;    // not 0 while the mouse is near the right edge
+extern uint32_t TurnLeftSince;     // ... the left edge
+extern uint32_t TiltUpSince;       // ... the top edge
+extern uint32_t TiltDownSince;     // ... the bottom edge
+extern float YawRate;              // degrees per ms for the yaw
+extern float PitchRate;            // degrees per ms for the pitch
+extern uint32_t WheelDownTime;     // a turn towards the user not yet applied; 0 when none
+extern uint32_t WheelUpTime;       // a turn away from the user not yet applied
 
 constexpr float StartPitch = 25.0f;
 constexpr float StartZoom = 12.0f;

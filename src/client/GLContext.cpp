@@ -104,8 +104,8 @@ void SetPerspective() {
   glLoadIdentity();
   // A zero height makes the aspect infinite; Perspective then yields a
   // degenerate matrix, never a trap.
-  Perspective(FieldOfView, static_cast<double>(ViewWidth) / static_cast<double>(ViewHeight),
-              NearPlane, FarPlane);
+  Perspective(FieldOfView, static_cast<double>(ViewWidth) / static_cast<double>(ViewHeight), NearPlane,
+              FarPlane);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
 }

@@ -47,7 +47,7 @@ enum : uint16_t {
 };
 
 class TGLWindow {
-public:
+ public:
   TGLWindow() = default;
   virtual ~TGLWindow() = default;
   TGLWindow(const TGLWindow&) = delete;

@@ -1,8 +1,6 @@
 // The camera transform and the two drawings of the frame-clock module on a
 // real context: where ApplyCamera puts the player, which way the waiting
 // clock's hands turn, and the shape of the drawn mouse pointer.
-#include "client/FrameClock.h"
-
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -10,6 +8,7 @@
 #include <cmath>
 
 #include "GLFixture.h"
+#include "client/FrameClock.h"
 #include "models/GLMath.h"
 
 namespace {
@@ -28,7 +27,7 @@ std::array<float, 3> Transform(const TMatrix& m, float x, float y, float z) {
 }
 
 class FrameClockGLTest : public GLFixture {
-protected:
+ protected:
   void TearDown() override {
     ResetCamera();
     GLFixture::TearDown();

@@ -1,13 +1,12 @@
 // The frame clock and the orbit camera against a clock moved by hand: frame
 // deltas and the frames-per-second measure, edge turning speeds and limits,
 // wheel zoom, and the pause while the window is not active.
-#include "client/FrameClock.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 
+#include "client/FrameClock.h"
 #include "platform/Tick.h"
 
 namespace {
@@ -22,7 +21,7 @@ void ResetModule() {
 }
 
 class FrameClockTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { ResetModule(); }
   void TearDown() override { ResetModule(); }
   TTestClock Clock;

@@ -2,16 +2,14 @@
 // the clear state it starts with, the viewport and the two projections read
 // back from OpenGL, Present swapping the buffers, and Refresh asking for a
 // frame only once a first one was presented.  Also the screen base's Resize.
-#include "client/GLContext.h"
-
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <QEvent>
 #include <QImage>
+#include <QOpenGLContext>
 #include <QPixmap>
 #include <QScreen>
-#include <QOpenGLContext>
 #include <QWindow>
 #include <array>
 #include <cmath>
@@ -19,6 +17,7 @@
 
 #include "GLFixture.h"
 #include "Pump.h"
+#include "client/GLContext.h"
 #include "client/GLWindows.h"
 
 namespace {
@@ -28,7 +27,7 @@ constexpr int SurfaceHeight = 48;
 
 // A window that counts the update requests it receives.
 class TCountingWindow : public QWindow {
-public:
+ public:
   TCountingWindow() {
     setSurfaceType(QSurface::OpenGLSurface);
     setFormat(GLPixelFormat());
@@ -36,7 +35,7 @@ public:
   }
   int Updates = 0;
 
-protected:
+ protected:
   bool event(QEvent* event) override {
     if (event->type() == QEvent::UpdateRequest) ++Updates;
     return QWindow::event(event);
@@ -44,7 +43,7 @@ protected:
 };
 
 class GLContextTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     Presented = false;
     ClearColor[0] = ClearColor[1] = ClearColor[2] = ClearColor[3] = 0.5f;
