@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 
 #include "platform/Errors.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -85,7 +85,7 @@ std::string WriteMD2(const TMD2ModelData& model) {
 
 void SaveMD2(const TMD2ModelData& model, const std::string& fileName) {
   std::string bytes = WriteMD2(model);
-  std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
+  std::ofstream file = OpenFileWrite(fileName);
   file.write(bytes.data(), std::streamsize(bytes.size()));
   file.close();
   if (!file) throw Exception("Cannot write file " + fileName);

@@ -38,8 +38,8 @@ struct TMD2ModelData {
 // Exception.
 std::string WriteMD2(const TMD2ModelData& model);
 
-// Writes those bytes to the file FileName; a file that cannot be written
-// raises an Exception naming it.
+// Writes those bytes to the file FileName, a name as the system writes it
+// ("data\tris.md2"); "Cannot create file <name>" when it cannot be made.
 void SaveMD2(const TMD2ModelData& model, const std::string& fileName);
 
 // One frame holding Points, given in file coordinates: scale and translation
