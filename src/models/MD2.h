@@ -25,7 +25,7 @@
 // Loading checks the header against the file (MD2File.h) before anything is
 // decoded, so every index the drawing reads lies inside its tables.
 class TModelInstance : public GLTextures::TInstance {
-public:
+ public:
   // Maps and decodes FileName; the errors of the mapping and of the header
   // checks reach the caller, and no instance is made then.
   TModelInstance(GLTextures::TManager& manager, const std::string& fileName);
@@ -42,7 +42,7 @@ public:
   float InvSkinWidth() const { return FInvSkinWidth; }
   float InvSkinHeight() const { return FInvSkinHeight; }
 
-private:
+ private:
   TFileMapping Mapping;
   std::vector<TVector3> FFrames;  // FrameCount x VertexCount
   int32_t FFrameCount = 0;
@@ -57,7 +57,7 @@ private:
 
 // Finds model data by file name, without regard to letter case.
 class TModelManager : public GLTextures::TManager {
-public:
+ public:
   // The instance registered under FileName, or else a new one loaded and
   // registered; either way with one more reference, to be given back with
   // Release.
@@ -78,7 +78,7 @@ struct TTrailSample {
 };
 
 class TQ2Model {
-public:
+ public:
   static constexpr int32_t TrailSamples = 10;
 
   TQ2Model() = default;
@@ -132,7 +132,7 @@ public:
   int32_t TrailVertexA = 0;
   int32_t TrailVertexB = 0;
 
-private:
+ private:
   static int32_t KeySlot(int32_t slot);
   bool TrailVerticesExist() const;
   void BuildTexCoords();
@@ -157,11 +157,11 @@ constexpr int AnimationCount = 20;
 constexpr uint8_t AnimStopped = 20;
 constexpr std::array<int32_t, AnimationCount + 1> AnimFirstFrame = {
     0, 40, 46, 54, 58, 62, 66, 72, 84, 95, 112, 123, 135, 154, 160, 169, 173, 178, 184, 190, 198};
-constexpr std::array<uint8_t, AnimationCount + 1> AnimNext = {0,  1,  0,  0,  0,  0,  0,  0,  0,  0, 0,
+constexpr std::array<uint8_t, AnimationCount + 1> AnimNext = {0, 1,  0,  0,  0,  0,  0,  0,  0,  0, 0,
                                                               0, 12, 13, 12, 12, 20, 20, 20, 20, 20};
 
 class TQ2Player {
-public:
+ public:
   // One key frame lasts this long.
   static constexpr int32_t KeyFrameMs = 180;
 
@@ -201,7 +201,7 @@ public:
   int32_t LastFrame() const { return FLastFrame; }
   int32_t Slot() const { return FSlot; }
 
-private:
+ private:
   void Blend();
   int DrawPercent();
   // The idle variation for a draw of 0 to 99, or 0 for none.

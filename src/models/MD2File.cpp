@@ -35,7 +35,8 @@ void CheckNotNegative(const std::string& fileName, const char* what, int32_t val
 void CheckTable(const std::string& fileName, const char* what, int32_t offset, int32_t count,
                 int64_t recordBytes, uint32_t size) {
   CheckNotNegative(fileName, (std::string(what) + " count").c_str(), count);
-  if (offset < 0) Reject(fileName, std::string(what) + " offset is negative (" + std::to_string(offset) + ")");
+  if (offset < 0)
+    Reject(fileName, std::string(what) + " offset is negative (" + std::to_string(offset) + ")");
   int64_t end = int64_t{offset} + int64_t{count} * recordBytes;
   if (end > int64_t{size})
     Reject(fileName, std::string(what) + " end at byte " + std::to_string(end) + ", beyond the file's " +
@@ -49,7 +50,8 @@ void CheckTriangles(const std::string& fileName, const TMD2Header& header, const
     for (int corner = 0; corner < 3; ++corner) {
       if (triangle.Vertex[corner] < 0 || triangle.Vertex[corner] >= header.VertexCount)
         Reject(fileName, "triangle " + std::to_string(i) + " names vertex " +
-                             std::to_string(triangle.Vertex[corner]) + " of " + std::to_string(header.VertexCount));
+                             std::to_string(triangle.Vertex[corner]) + " of " +
+                             std::to_string(header.VertexCount));
       if (triangle.SkinCoord[corner] < 0 || triangle.SkinCoord[corner] >= header.SkinCoordCount)
         Reject(fileName, "triangle " + std::to_string(i) + " names skin coordinate " +
                              std::to_string(triangle.SkinCoord[corner]) + " of " +
@@ -62,22 +64,23 @@ void CheckTriangles(const std::string& fileName, const TMD2Header& header, const
 
 TMD2Header ReadMD2Header(const uint8_t* data, uint32_t size, const std::string& fileName) {
   if (size < md2::HeaderBytes)
-    Reject(fileName, "shorter (" + std::to_string(size) + " bytes) than its " + std::to_string(md2::HeaderBytes) +
-                         "-byte header");
+    Reject(fileName, "shorter (" + std::to_string(size) + " bytes) than its " +
+                         std::to_string(md2::HeaderBytes) + "-byte header");
   static_assert(sizeof(TMD2Header) == md2::HeaderBytes, "the header is copied as it lies in the file");
   TMD2Header header;
   std::memcpy(&header, data, md2::HeaderBytes);
 
   if (header.SkinWidth <= 0 || header.SkinHeight <= 0)
-    Reject(fileName, "skin size " + std::to_string(header.SkinWidth) + " x " + std::to_string(header.SkinHeight) +
-                         " is not positive");
+    Reject(fileName, "skin size " + std::to_string(header.SkinWidth) + " x " +
+                         std::to_string(header.SkinHeight) + " is not positive");
   CheckNotNegative(fileName, "vertex count", header.VertexCount);
   int64_t frameBytes = md2::FrameHeaderBytes + int64_t{md2::VertexBytes} * header.VertexCount;
   if (header.FrameCount > 0 && header.FrameSize < frameBytes)
     Reject(fileName, "frame size " + std::to_string(header.FrameSize) + " is below the " +
                          std::to_string(frameBytes) + " bytes its " + std::to_string(header.VertexCount) +
                          " vertices need");
-  CheckTable(fileName, "skin coordinates", header.SkinCoordsOffset, header.SkinCoordCount, md2::SkinCoordBytes, size);
+  CheckTable(fileName, "skin coordinates", header.SkinCoordsOffset, header.SkinCoordCount,
+             md2::SkinCoordBytes, size);
   CheckTable(fileName, "triangles", header.TrianglesOffset, header.TriangleCount, md2::TriangleBytes, size);
   CheckTable(fileName, "frames", header.FramesOffset, header.FrameCount, header.FrameSize, size);
   CheckTriangles(fileName, header, data);

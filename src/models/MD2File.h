@@ -16,7 +16,7 @@ constexpr uint32_t SkinCoordBytes = 4;
 constexpr uint32_t TriangleBytes = 12;
 constexpr uint32_t FrameHeaderBytes = 40;  // scale, translation, 16-byte name
 constexpr uint32_t FrameNameBytes = 16;
-constexpr uint32_t VertexBytes = 4;        // x, y, z, normal index
+constexpr uint32_t VertexBytes = 4;  // x, y, z, normal index
 
 // What the writer stamps on a file; the reader does not look at them.
 constexpr int32_t Magic = 'I' | ('D' << 8) | ('P' << 16) | ('2' << 24);
