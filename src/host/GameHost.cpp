@@ -1,0 +1,112 @@
+#include "host/GameHost.h"
+
+#include <QTime>
+
+#include "host/Sessions.h"
+#include "host/WebSessions.h"
+#include "platform/Errors.h"
+#include "platform/SocketEvents.h"
+#include "platform/Text1252.h"
+
+TGameHost::TGameHost(const THostSettings& settings, TSessionListView& list)
+    : FSettings(settings), FList(list) {}
+
+TGameHost::~TGameHost() {
+  FGameServer.reset();
+  FWebServer.reset();
+  ForgetTarget(this);
+}
+
+void TGameHost::Start() {
+  WelcomeText = "Bonjour %n !"_cp;
+  GoodbyeText = "%n vous dit au revoir :D"_cp;
+  CutOffText = "%n nous a quitté précipitemment"_cp;
+  FGameServer = std::make_unique<TZULServer>(this, FSettings.Port, CM_GAMESOCKET);
+  if (FSettings.Web) FWebServer = std::make_unique<TServer>(this, FSettings.WebPort, CM_WEBSOCKET);
+  HostName = LocalHostName();
+  HostAddress = ResolveHost(HostName);
+  Caption += " - " + HostName + " (" + ws::inet_ntoa(HostAddress) + ")";
+}
+
+void TGameHost::Dispatch(TMessage& message) {
+  switch (message.Msg) {
+    case CM_GAMESOCKET:
+      GameSocketEvent(message);
+      break;
+    case CM_WEBSOCKET:
+      WebSocketEvent(message);
+      break;
+    default:
+      DefaultHandler(message);
+  }
+}
+
+// An accept is the whole parameter 8: an accept that carries an error code
+// goes to the look-up like any other event (and finds nothing).
+void TGameHost::GameSocketEvent(const TMessage& message) {
+  auto handle = static_cast<TSocketHandle>(message.WParam);
+  if (message.LParam == FD_ACCEPT) {
+    // The server's Connections own the new session.
+    if (FGameServer) new TZULSession(*FGameServer, handle, FList, FSettings);
+    return;
+  }
+  TSessionItem* item = FGameServer ? FGameServer->Connections().FindBySocket(handle) : nullptr;
+  if (!item) {
+    // A close that comes after the connection was released.
+    if (message.LParam == FD_CLOSE) return;
+    throw Exception("Session non trouvée"_cp);
+  }
+  auto* session = static_cast<TZULSession*>(item);
+  uint16_t error = WSAGETSELECTERROR(message.LParam);
+  if (error != 0) {
+    session->Release();
+    return;
+  }
+  session->Row().SetSubItem(TSessionRow::TimeColumn, TimeOfDayText());
+  switch (WSAGETSELECTEVENT(message.LParam)) {
+    case FD_READ:
+      session->HandleRead();
+      break;
+    case FD_WRITE:
+      session->IO->Flush();
+      break;
+    case FD_CLOSE:
+      session->Closing = true;
+      break;
+    default:
+      RaiseSocketError("Message Winsock invalide", error);
+  }
+  if (session->Closing) session->Release();
+}
+
+void TGameHost::WebSocketEvent(const TMessage& message) {
+  auto handle = static_cast<TSocketHandle>(message.WParam);
+  if (message.LParam == FD_ACCEPT) {
+    // The server's Connections own the new connection.
+    if (FWebServer) new TWebSession(*FWebServer, handle, FList);
+    return;
+  }
+  TSessionItem* item = FWebServer ? FWebServer->Connections().FindBySocket(handle) : nullptr;
+  if (!item) return;
+  auto* session = static_cast<TWebSession*>(item);
+  uint16_t error = WSAGETSELECTERROR(message.LParam);
+  if (error != 0) {
+    session->Release();
+    return;
+  }
+  switch (WSAGETSELECTEVENT(message.LParam)) {
+    case FD_READ:
+      session->HandleRequest();
+      break;
+    case FD_WRITE:
+      session->SendMore();
+      break;
+    case FD_CLOSE:
+      session->Release();
+      break;
+    default:
+      RaiseSocketError("[WEB] Message Winsock invalide", error);
+  }
+}
+
+std::string TimeOfDayText() { return QTime::currentTime().toString("hh:mm:ss").toStdString(); }

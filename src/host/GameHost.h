@@ -1,0 +1,73 @@
+// A running game host without its window: it starts the game server and,
+// when asked, the web server, receives every socket notification of both
+// and routes it to the connection it belongs to.  The host window (or the
+// headless host) owns one, gives it the settings and the connection list,
+// and shows its Caption.  It owns both servers and through them every
+// connection.  User-interface thread only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "host/HostSettings.h"
+#include "host/SessionRows.h"
+#include "net/ZULSockets.h"
+#include "platform/MessageTarget.h"
+
+// Notification numbers of the host.
+enum : uint32_t {
+  CM_TRAYICON = WM_USER,          // the notification-area icon (the window's)
+  CM_GAMESOCKET = WM_USER + 1,    // game port events
+  CM_WEBSOCKET = WM_USER + 2,     // web port events
+};
+
+class TGameHost : public TMessageTarget {
+public:
+  // settings and list must outlive the host.
+  TGameHost(const THostSettings& settings, TSessionListView& list);
+  // Destroys the game server, then the web server, and with them every
+  // connection: no departure message is sent, the peers see their
+  // connections close.
+  ~TGameHost() override;
+  TGameHost(const TGameHost&) = delete;
+  TGameHost& operator=(const TGameHost&) = delete;
+
+  // In this order: the message texts, the game server, the web server when
+  // the settings ask for it, the host name and address, the caption.  An
+  // error stops the start where it happened and is raised; what was started
+  // before it keeps running.
+  void Start();
+
+  // Routes CM_GAMESOCKET and CM_WEBSOCKET; other numbers go to
+  // DefaultHandler.  Errors ("Session non trouvée", "Message Winsock
+  // invalide...", socket errors of a write) are raised to the caller.
+  void Dispatch(TMessage& message) override;
+
+  TZULServer* GameServer() const { return FGameServer.get(); }
+  TServer* WebServer() const { return FWebServer.get(); }
+  TSessionListView& List() const { return FList; }
+  const THostSettings& Settings() const { return FSettings; }
+
+  // The window's caption, completed by Start with the host name and address.
+  std::string Caption = "Serveur ZUL Vantor";
+  // The three message texts; only the properties dialog reads and edits them.
+  std::string WelcomeText;
+  std::string GoodbyeText;
+  std::string CutOffText;
+  std::string HostName;
+  // Network byte order.
+  uint32_t HostAddress = 0;
+
+private:
+  void GameSocketEvent(const TMessage& message);
+  void WebSocketEvent(const TMessage& message);
+
+  const THostSettings& FSettings;
+  TSessionListView& FList;
+  std::unique_ptr<TZULServer> FGameServer;
+  std::unique_ptr<TServer> FWebServer;
+};
+
+// The time of day as the connection list shows it: hh:mm:ss.
+std::string TimeOfDayText();

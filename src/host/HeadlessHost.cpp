@@ -1,0 +1,120 @@
+#include "host/HeadlessHost.h"
+
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <csignal>
+#include <functional>
+
+#include "platform/Errors.h"
+#include "platform/Messages.h"
+#include "platform/SocketEvents.h"
+#include "platform/Text1252.h"
+
+// SIGTERM and SIGINT read through a signalfd: the signals are blocked for
+// the process and arrive as readable data on the user-interface thread.
+class TSignalWatcher {
+public:
+  explicit TSignalWatcher(std::function<void()> onSignal) : FOnSignal(std::move(onSignal)) {
+    sigset_t wanted;
+    sigemptyset(&wanted);
+    sigaddset(&wanted, SIGTERM);
+    sigaddset(&wanted, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &wanted, &FPrevious);
+    FHandle = signalfd(-1, &wanted, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (FHandle < 0) return;
+    FNotifier = std::make_unique<QSocketNotifier>(FHandle, QSocketNotifier::Read);
+    QObject::connect(FNotifier.get(), &QSocketNotifier::activated, [this] { Take(); });
+  }
+  ~TSignalWatcher() {
+    FNotifier.reset();
+    if (FHandle >= 0) ::close(FHandle);
+    pthread_sigmask(SIG_SETMASK, &FPrevious, nullptr);
+  }
+  TSignalWatcher(const TSignalWatcher&) = delete;
+  TSignalWatcher& operator=(const TSignalWatcher&) = delete;
+
+private:
+  void Take() {
+    signalfd_siginfo info;
+    bool any = false;
+    while (::read(FHandle, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) any = true;
+    if (any) FOnSignal();
+  }
+
+  std::function<void()> FOnSignal;
+  sigset_t FPrevious;
+  int FHandle = -1;
+  std::unique_ptr<QSocketNotifier> FNotifier;
+};
+
+namespace {
+// How long Run waits at most for closed connections to end gracefully.
+constexpr int ShutdownWaitMs = ws::LingerMs;
+constexpr int ShutdownStepMs = 10;
+}  // namespace
+
+THeadlessHost::THeadlessHost(const THostSettings& settings, std::FILE* out)
+    : FSettings(settings), FOut(out) {
+  FSignals = std::make_unique<TSignalWatcher>([this] { Stop(); });
+  FHost = std::make_unique<TGameHost>(FSettings, *this);
+}
+
+THeadlessHost::~THeadlessHost() {
+  FHost.reset();
+  FSignals.reset();
+}
+
+bool THeadlessHost::Start() {
+  try {
+    FHost->Start();
+  } catch (const std::exception& error) {
+    ShowMessage(ErrorText(error));
+  }
+  if (!FHost->GameServer()) return false;
+  Print(FHost->Caption);
+  Print("jeu : port " + std::to_string(FHost->GameServer()->Port()));
+  if (FHost->WebServer()) Print("web : port " + std::to_string(FHost->WebServer()->Port()));
+  return true;
+}
+
+int THeadlessHost::Run() {
+  QEventLoop loop;
+  while (!FStopping) loop.processEvents(QEventLoop::WaitForMoreEvents);
+  // Like "Quitter": the servers go and with them every connection, without
+  // departure messages.  The peers see their connections end once what was
+  // sent to them has arrived.
+  FHost.reset();
+  QElapsedTimer waited;
+  waited.start();
+  while (LingeringSockets() > 0 && waited.elapsed() < ShutdownWaitMs)
+    loop.processEvents(QEventLoop::AllEvents, ShutdownStepMs);
+  return 0;
+}
+
+void THeadlessHost::Stop() { FStopping = true; }
+
+void THeadlessHost::RowAdded(const TSessionRow& row, int) { PrintRow('+', row); }
+
+void THeadlessHost::RowChanged(const TSessionRow& row, int, int column) {
+  if (column != TSessionRow::TimeColumn) PrintRow('=', row);
+}
+
+void THeadlessHost::RowRemoved(const TSessionRow& row, int) { PrintRow('-', row); }
+
+void THeadlessHost::PrintRow(char mark, const TSessionRow& row) {
+  std::string line(1, mark);
+  line += "\t" + row.Caption();
+  for (int column = 0; column < TSessionRow::SubItemCount; ++column) line += "\t" + row.SubItem(column);
+  Print(line);
+}
+
+void THeadlessHost::Print(const std::string& line) {
+  std::string text = ToUtf8(line) + "\n";
+  std::fputs(text.c_str(), FOut);
+  std::fflush(FOut);
+}

@@ -1,0 +1,55 @@
+// The game host without a window (varozuvod --serve): the same TGameHost
+// as the host window, with the connection list printed on an output stream
+// instead of shown, one line per change, until SIGTERM or SIGINT ends it.
+// It owns the host and the settings it runs with.  User-interface thread
+// only; construct it before any other thread starts, as it takes the two
+// signals away from the threads of the process.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "host/GameHost.h"
+#include "host/HostSettings.h"
+#include "host/SessionRows.h"
+
+class TSignalWatcher;
+
+class THeadlessHost : public TSessionListView {
+public:
+  // Lines go to out, in UTF-8.
+  explicit THeadlessHost(const THostSettings& settings, std::FILE* out = stdout);
+  ~THeadlessHost() override;
+
+  // Starts the servers and prints the caption and the ports.  An error is
+  // shown (on standard error) and the start goes on no further; returns
+  // whether the game server runs.
+  bool Start();
+  // Runs the event loop until SIGTERM or SIGINT (or Stop), then closes every
+  // connection and waits a little for them to end gracefully.  Returns the
+  // exit status, 0.
+  int Run();
+  // Ends Run from inside the event loop.
+  void Stop();
+
+  TGameHost& Host() const { return *FHost; }
+
+protected:
+  // Row lines: "+" for a new row, "=" for a change of its caption, player or
+  // status (not of its time alone), "-" when it goes; then the caption and
+  // the three columns, separated by tabs.
+  void RowAdded(const TSessionRow& row, int index) override;
+  void RowChanged(const TSessionRow& row, int index, int column) override;
+  void RowRemoved(const TSessionRow& row, int index) override;
+
+private:
+  void Print(const std::string& line);
+  void PrintRow(char mark, const TSessionRow& row);
+
+  THostSettings FSettings;
+  std::FILE* FOut;
+  std::unique_ptr<TSignalWatcher> FSignals;
+  std::unique_ptr<TGameHost> FHost;
+  bool FStopping = false;
+};

@@ -1,0 +1,112 @@
+#include "host/Sessions.h"
+
+#include "platform/Errors.h"
+#include "platform/Text1252.h"
+
+namespace {
+const std::string GuestName = "guest";
+const std::string ConnectingStatus = "connexion";
+const std::string NoTime = "00:00:00";
+constexpr int32_t LeftWithoutWarning = 1;
+constexpr int32_t LeftSayingGoodbye = 0;
+}  // namespace
+
+TZULSession::TZULSession(TZULServer& server, TSocketHandle listening, TSessionListView& list,
+                         const THostSettings& settings)
+    : TZULSessionItem(server, listening), FGameServer(server), FSettings(settings) {
+  FId = EncodeInteger(static_cast<int32_t>(Handle()));
+  IO = std::make_unique<TZULSocketIO>(this, Handle());
+  FY = FGameServer.Connections().Count() + StartRowBase;
+  FAuthenticated = FSettings.Password.empty();
+  FRow = list.AddRow(this, Address() + "/" + std::to_string(Handle()), {GuestName, ConnectingStatus, NoTime});
+
+  SetHandler(MsgPassword, &TZULSession::HandlePassword);
+  SetHandler(MsgJoin, &TZULSession::HandleJoin);
+  SetHandler(MsgChat, &TZULSession::HandleChat);
+  SetHandler(MsgLeave, &TZULSession::HandleLeave);
+  SetHandler(MsgPosition, &TZULSession::HandlePosition);
+  SetHandler(MsgWalk, &TZULSession::HandleWalk);
+}
+
+TZULSession::~TZULSession() {
+  IO.reset();
+  FRow.reset();
+}
+
+void TZULSession::HandleRead() {
+  try {
+    IO->Receive();
+  } catch (const std::exception& error) {
+    Closing = true;
+    SetStatus(ErrorText(error));
+  }
+}
+
+void TZULSession::Release() {
+  if (!FLeft) FGameServer.Broadcast(this, MsgLeave, FId + EncodeInteger(LeftWithoutWarning));
+  TZULSessionItem::Release();
+}
+
+void TZULSession::SendError(const std::string& text) {
+  IO->SendMessage(MsgError, text);
+  Closing = true;
+}
+
+bool TZULSession::CheckRefused() {
+  if (FAuthenticated) return false;
+  SendError("Mot de passe invalide"_cp);
+  return true;
+}
+
+std::string TZULSession::Describe(bool alreadyPresent) const {
+  return FId + EncodeIntegers({FReserved, FX, FY}) + std::string(1, alreadyPresent ? '\1' : '\0') + FName;
+}
+
+void TZULSession::HandlePassword(TZULMessage&) { FAuthenticated = IO->ReadString() == FSettings.Password; }
+
+// The login: the newcomer learns its id and start cell, the others learn of
+// the newcomer, then the newcomer learns of every other connection, in list
+// order, named or not.
+void TZULSession::HandleJoin(TZULMessage&) {
+  if (CheckRefused()) return;
+  FName = IO->ReadString();
+  FRow->SetSubItem(TSessionRow::PlayerColumn, FName);
+  IO->SendMessage(MsgJoin, FId);
+  IO->SendMessage(MsgPosition, FId + EncodeIntegers({FReserved, FX, FY, 0}));
+  FGameServer.Broadcast(this, MsgPlayer, Describe(false));
+  const TSessionList& connections = FGameServer.Connections();
+  for (int i = 0; i < connections.Count(); ++i) {
+    auto* other = static_cast<TZULSession*>(connections[i]);
+    if (other != this) IO->SendMessage(MsgPlayer, other->Describe(true));
+  }
+}
+
+void TZULSession::HandleChat(TZULMessage&) {
+  if (CheckRefused()) return;
+  std::string line = IO->ReadString();
+  if (line.empty()) return;
+  SetStatus(line);
+  FGameServer.RelayChat(*this, FId + line);
+}
+
+void TZULSession::HandleLeave(TZULMessage&) {
+  if (!FAuthenticated || FLeft) return;
+  FLeft = true;
+  FGameServer.Broadcast(this, MsgLeave, FId + EncodeInteger(LeftSayingGoodbye));
+}
+
+// Movement is relayed, never decoded: the sender's own X, Y and Direction
+// follow the host's Reserved.
+void TZULSession::HandlePosition(TZULMessage&) {
+  if (CheckRefused()) return;
+  FGameServer.Broadcast(this, MsgPosition, FId + EncodeInteger(FReserved) + IO->ReadString());
+}
+
+void TZULSession::HandleWalk(TZULMessage&) {
+  if (CheckRefused()) return;
+  FGameServer.Broadcast(this, MsgWalk, FId + IO->ReadString());
+}
+
+void TZULSession::DefaultHandler(TZULMessage& message) {
+  SetStatus("Message inconnu (#" + std::to_string(message.MessageId) + ")");
+}

@@ -1,0 +1,93 @@
+// The host's side of one connected player: password check, login, relaying
+// of chat and movement to every other connection, departures, and the
+// player's row in the connection list.  A TZULSession is created by the
+// host on an accept event and owned by its server's Connections; it owns
+// its framing (IO) and its row.  User-interface thread only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "host/HostSettings.h"
+#include "host/SessionRows.h"
+#include "net/ZULSockets.h"
+
+// Game message ids.
+enum : int32_t {
+  MsgPassword = 1,  // client: password          host: -
+  MsgError = 2,     // client: -                  host: error text
+  MsgJoin = 3,      // client: player name        host: the player's own id
+  MsgPlayer = 4,    // client: -                  host: id, Reserved, X, Y, flag, name
+  MsgChat = 5,      // client: line               host: sender's id, line
+  MsgChatAck = 6,   // client: -                  host: empty
+  MsgLeave = 7,     // client: empty              host: id, without-warning flag
+  MsgPosition = 8,  // client: X, Y, Direction    host: id, Reserved, X, Y, Direction
+  MsgWalk = 9,      // client: goal X, goal Y     host: id, goal X, goal Y
+};
+
+class TZULSession : public TZULSessionItem, public TZULMessageTarget {
+public:
+  // Every player starts in this column, in row StartRowBase plus the number
+  // of connections when it joined (itself included).
+  static constexpr int32_t StartColumn = 127;
+  static constexpr int32_t StartRowBase = 126;
+
+  // Accepts the pending connection of listening and adds its row to list
+  // ("guest", "connexion", "00:00:00").  The server's Connections own the
+  // session from then on.  The password is read from settings at every
+  // check, so settings must outlive the session.
+  TZULSession(TZULServer& server, TSocketHandle listening, TSessionListView& list,
+              const THostSettings& settings);
+  // Removes the row; the socket closes last.
+  ~TZULSession() override;
+
+  // On a read event: receives and handles every complete message.  Any
+  // error is written in the status column and sets Closing; it goes no
+  // further.
+  void HandleRead();
+  // Announces the departure with 7 (flag 1) unless the player said goodbye
+  // already, then leaves the list and destroys the session.
+  void Release() override;
+  // Sends 2 with text and marks the session for release.
+  void SendError(const std::string& text);
+  // Refuses a session whose password was not accepted: sends 2 "Mot de
+  // passe invalide" and returns true.
+  bool CheckRefused();
+  // The payload of 4 describing this player: Id, Reserved, X, Y, the flag
+  // byte, Name.
+  std::string Describe(bool alreadyPresent) const;
+
+  void DefaultHandler(TZULMessage& message) override;
+
+  TZULServer& GameServer() const { return FGameServer; }
+  TSessionRow& Row() const { return *FRow; }
+  // The player id as it travels: the packed handle.
+  const std::string& Id() const { return FId; }
+  int32_t Reserved() const { return FReserved; }
+  int32_t X() const { return FX; }
+  int32_t Y() const { return FY; }
+  bool Authenticated() const { return FAuthenticated; }
+  const std::string& Name() const { return FName; }
+  bool Left() const { return FLeft; }
+
+private:
+  void HandlePassword(TZULMessage& message);
+  void HandleJoin(TZULMessage& message);
+  void HandleChat(TZULMessage& message);
+  void HandleLeave(TZULMessage& message);
+  void HandlePosition(TZULMessage& message);
+  void HandleWalk(TZULMessage& message);
+  void SetStatus(const std::string& text) { FRow->SetSubItem(TSessionRow::StatusColumn, text); }
+
+  TZULServer& FGameServer;
+  const THostSettings& FSettings;
+  std::string FId;
+  int32_t FReserved = 0;
+  int32_t FX = StartColumn;
+  int32_t FY = 0;
+  bool FAuthenticated = false;
+  std::string FName;
+  std::unique_ptr<TSessionRow> FRow;
+  bool FLeft = false;
+};
