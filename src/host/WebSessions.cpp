@@ -5,11 +5,9 @@
 #include <QLocale>
 #include <algorithm>
 #include <array>
-#include <cctype>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/Errors.h"
+#include "platform/Files.h"
 #include "platform/Text1252.h"
 
 namespace {
@@ -57,16 +55,11 @@ const std::string PageHead = "<html><head><title>VAROzuvod v1.0</title></head><b
 // Ends in CR LF: with WriteLine's own, it closes the header.
 const std::string HtmlContentType = "Content-type: text/html\r\n";
 
-bool SameLetters(const std::string& a, const std::string& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
-    return std::tolower(x) == std::tolower(y);
-  });
-}
-
 // The row of the page's table for one file: size and date when it exists.
 std::string SizeAndDate(const std::string& shownName) {
-  QFileInfo info(QString::fromStdString(FindFileNoCase(shownName)));
-  if (!info.isFile()) return "n/a</td><td>n/a</td>";
+  std::string path = FindFile(shownName);
+  QFileInfo info(QString::fromStdString(path));
+  if (path.empty() || !info.isFile()) return "n/a</td><td>n/a</td>";
   QDateTime modified = info.lastModified();
   QLocale locale = QLocale::system();
   QString date = locale.toString(modified.date(), QLocale::ShortFormat) + " " +
@@ -81,34 +74,6 @@ std::string SizeText(int64_t size) {
   int64_t kilo = size / BytesPerKilo;
   if (kilo < BytesPerKilo) return std::to_string(kilo) + " Ko";
   return std::to_string(kilo / BytesPerKilo) + " Mo";
-}
-
-std::string FindFileNoCase(const std::string& name) {
-  namespace fs = std::filesystem;
-  std::string path = name;
-  std::replace(path.begin(), path.end(), '\\', '/');
-  fs::path found;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = std::min(path.find('/', start), path.size());
-    std::string part = path.substr(start, end - start);
-    start = end + 1;
-    if (part.empty()) continue;
-    fs::path exact = found / part;
-    std::error_code error;
-    if (!fs::exists(exact, error)) {
-      // The first entry in name order that matches without regard to case.
-      std::string best;
-      for (const auto& entry : fs::directory_iterator(found.empty() ? fs::path(".") : found, error)) {
-        std::string candidate = entry.path().filename().string();
-        if (SameLetters(candidate, part) && (best.empty() || candidate < best)) best = candidate;
-      }
-      if (best.empty()) return path;
-      exact = found / best;
-    }
-    found = exact;
-  }
-  return found.empty() ? path : found.string();
 }
 
 TWebSession::TWebSession(TServer& server, TSocketHandle listening, TSessionListView& list)
@@ -197,16 +162,17 @@ void TWebSession::SendText() {
 }
 
 void TWebSession::SendFile(const std::string& name, const std::string& folder) {
-  std::string path = FindFileNoCase(folder + name);
-  std::error_code error;
-  auto stream = std::make_unique<std::ifstream>();
-  if (std::filesystem::is_regular_file(path, error)) stream->open(path, std::ios::binary);
-  if (!stream->is_open()) {
+  std::string path = FindFile(folder + name);
+  std::unique_ptr<std::ifstream> stream;
+  try {
+    if (!path.empty()) stream = std::make_unique<std::ifstream>(OpenFileRead(path));
+  } catch (const Exception&) {
+  }
+  if (!stream) {
     SendNotFound(name, folder);
     return;
   }
-  FRemaining = static_cast<int64_t>(std::filesystem::file_size(path, error));
-  if (error) FRemaining = 0;
+  FRemaining = static_cast<int64_t>(BytesLeft(*stream));
   FFileStream = std::move(stream);
   FIO->WriteLine("HTTP/1.0 200 OK");
   FIO->WriteLine("Content-type: application/octet-stream");
@@ -224,8 +190,7 @@ void TWebSession::SendMore() {
   char piece[FilePieceBytes];
   while (FRemaining > 0) {
     auto count = static_cast<std::streamsize>(std::min<int64_t>(FRemaining, FilePieceBytes));
-    FFileStream->read(piece, count);
-    if (FFileStream->gcount() != count) throw Exception("Erreur de lecture de flux");
+    ReadBuffer(*FFileStream, piece, static_cast<std::size_t>(count));
     FRemaining -= count;
     FIO->Write(piece, static_cast<std::size_t>(count));
     if (!FIO->Flush()) return;

@@ -68,7 +68,3 @@ private:
 // The size as the download page shows it: "1023 octets", "1 Ko", "1023 Ko",
 // "1 Mo".
 std::string SizeText(int64_t size);
-// The path of a file named as the system names it ("DATA\TRIS.MD2",
-// "DATA/Tris.md2"), relative to the current folder, found whatever the case
-// of each part on disk; the name with '/' separators when nothing matches.
-std::string FindFileNoCase(const std::string& name);
