@@ -62,8 +62,10 @@ std::string SizeAndDate(const std::string& shownName) {
   if (path.empty() || !info.isFile()) return "n/a</td><td>n/a</td>";
   QDateTime modified = info.lastModified();
   QLocale locale = QLocale::system();
+  // The long time format with its seconds, but without the time zone.
+  QString timeFormat = locale.timeFormat(QLocale::LongFormat).remove('t').trimmed();
   QString date = locale.toString(modified.date(), QLocale::ShortFormat) + " " +
-                 locale.toString(modified.time(), QLocale::LongFormat);
+                 locale.toString(modified.time(), timeFormat);
   return SizeText(info.size()) + "</td><td>" + FromQString(date) + "</td>";
 }
 

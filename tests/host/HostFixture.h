@@ -24,7 +24,7 @@ public:
     char Kind;  // '+', '=', '-'
     std::string Caption;
     int Column;
-    std::string Text;
+    std::string Text;  // of the column; for a new row, its three columns joined by '|'
   };
   std::vector<TChange> Changes;
 
@@ -36,7 +36,10 @@ public:
   }
 
 protected:
-  void RowAdded(const TSessionRow& row, int) override { Changes.push_back({'+', row.Caption(), -1, ""}); }
+  void RowAdded(const TSessionRow& row, int) override {
+    Changes.push_back({'+', row.Caption(), -1,
+                       row.SubItem(0) + "|" + row.SubItem(1) + "|" + row.SubItem(2)});
+  }
   void RowChanged(const TSessionRow& row, int, int column) override {
     Changes.push_back({'=', row.Caption(), column, row.SubItem(column)});
   }

@@ -31,6 +31,8 @@ TEST_F(SessionsTest, LoginAnswersNewcomerAndIntroducesEveryConnectionByteForByte
   EXPECT_EQ(Session(1).Row().SubItem(TSessionRow::PlayerColumn), "Bob");
   EXPECT_EQ(Session(0).Row().SubItem(TSessionRow::PlayerColumn), "guest");
   EXPECT_EQ(Session(1).Row().Caption(), "127.0.0.1/" + std::to_string(bobId));
+  ASSERT_EQ(List.Changes[0].Kind, '+');
+  EXPECT_EQ(List.Changes[0].Text, "guest|connexion|00:00:00");
 
   // A third player hears of both others in list order, the unnamed one first.
   auto cy = Connect();
@@ -44,6 +46,7 @@ TEST_F(SessionsTest, LoginAnswersNewcomerAndIntroducesEveryConnectionByteForByte
   std::string announced = Packed(cyId) + StartCell(129) + '\0' + "Cy";
   ExpectFrame(*silent, MsgPlayer, announced);
   ExpectFrame(*bob, MsgPlayer, announced);
+  cy->Received.clear();
   ExpectNothing(*cy);
 }
 
