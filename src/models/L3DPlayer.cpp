@@ -1,0 +1,377 @@
+#include "models/L3DPlayer.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+const TBoneMatrix ShadowMatrix = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+
+std::array<TMotion*, MotionCount> Motions = {};
+
+namespace {
+// Below this distance from 1, the cosine of two quaternions is taken as 1
+// and they are blended linearly (the sine of the angle would vanish).
+constexpr double SlerpLinearBelow = 0.000001;
+}  // namespace
+
+// ------------------------------------------------------------ interpolation
+
+void Lerp(TVector3& v, const TVector3& p, float t) {
+  v.X += (p.X - v.X) * t;
+  v.Y += (p.Y - v.Y) * t;
+  v.Z += (p.Z - v.Z) * t;
+}
+
+void Slerp(TVector4& q, const TVector4& p, float t) {
+  double d = double(q.X) * p.X + double(q.Y) * p.Y + double(q.Z) * p.Z + double(q.W) * p.W;
+  const bool opposite = d < 0;
+  if (opposite) d = -d;  // the other sign of p is nearer: take the shorter arc
+  double w0, w1;
+  if (1 - d >= SlerpLinearBelow) {
+    double omega = std::acos(d);
+    double k = 1 / std::sin(omega);
+    w0 = std::sin((1 - t) * omega) * k;
+    w1 = std::sin(t * omega) * k;
+  } else {
+    w0 = 1 - t;
+    w1 = t;
+  }
+  if (opposite) w1 = -w1;
+  q.X = float(w0 * q.X + w1 * p.X);
+  q.Y = float(w0 * q.Y + w1 * p.Y);
+  q.Z = float(w0 * q.Z + w1 * p.Z);
+  q.W = float(w0 * q.W + w1 * p.W);
+}
+
+// Keys of each kind are stored in increasing time order within a track: the
+// sample is the last key at or before the phase, blended towards the next.
+template <class TKey, class TValue, class TValueOf, class TBlend>
+static bool SampleKeys(const std::vector<TKey>& keys, int first, int last, float phase, TValue& out,
+                       TValueOf valueOf, TBlend blend) {
+  if (first > last || first < 0 || std::size_t(last) >= keys.size()) return false;
+  int k = last;
+  while (k > first && phase < keys[std::size_t(k)].Time) --k;
+  TValue value = valueOf(keys[std::size_t(k)]);
+  if (k < last) {
+    const TKey& a = keys[std::size_t(k)];
+    const TKey& b = keys[std::size_t(k) + 1];
+    float f = (phase - a.Time) / (b.Time - a.Time);
+    if (f > 0) blend(value, valueOf(b), f);
+  }
+  out = value;
+  return true;
+}
+
+static const TM3DTrack* TrackAt(const TMotion& motion, int track) {
+  if (track < 0 || std::size_t(track) >= motion.Tracks.size()) return nullptr;
+  return &motion.Tracks[std::size_t(track)];
+}
+
+bool SampleRotation(const TMotion& motion, int track, float phase, TVector4& rotation) {
+  const TM3DTrack* t = TrackAt(motion, track);
+  if (!t) return false;
+  return SampleKeys(
+      motion.RotationKeys, t->FirstRotation, t->LastRotation, phase, rotation,
+      [](const TM3DRotationKey& k) {
+        return TVector4{k.X, k.Y, k.Z, k.W};
+      },
+      Slerp);
+}
+
+bool SamplePosition(const TMotion& motion, int track, float phase, TVector3& position) {
+  const TM3DTrack* t = TrackAt(motion, track);
+  if (!t) return false;
+  return SampleKeys(
+      motion.PositionKeys, t->FirstPosition, t->LastPosition, phase, position,
+      [](const TM3DPositionKey& k) {
+        return TVector3{k.X, k.Y, k.Z};
+      },
+      Lerp);
+}
+
+// ------------------------------------------------------------ matrix helpers
+
+void RotateByQuaternion(const TVector4& q) {
+  // A blended quaternion may have its scalar part a hair outside [-1, 1].
+  double w = std::clamp(double(q.W), -1.0, 1.0);
+  double angle = 2 * std::acos(w) * 180 / std::numbers::pi;
+  double length2 = double(q.X) * q.X + double(q.Y) * q.Y + double(q.Z) * q.Z;
+  if (!(length2 > 0)) return;  // no axis: no rotation
+  // OpenGL normalises the axis; only its direction matters.
+  double s = 1 / length2;
+  glRotatef(float(angle), float(q.X * s), float(q.Y * s), float(q.Z * s));
+}
+
+void ApplyTrack(const TMotion& motion, std::string_view boneName, float phase) {
+  int track = motion.FindTrack(boneName);
+  if (track < 0) return;
+  TVector3 position;
+  if (SamplePosition(motion, track, phase, position)) glTranslatef(position.X, position.Y, position.Z);
+  TVector4 rotation;
+  if (SampleRotation(motion, track, phase, rotation)) RotateByQuaternion(rotation);
+}
+
+void ComputeBindInverse(TSkeleton& skeleton) {
+  // OpenGL multiplies on the right, so walking from the bone up to its root
+  // builds R(b)^-1 T(b)^-1 R(parent)^-1 T(parent)^-1 ..., the inverse of the
+  // rest transform root ... T(parent) R(parent) T(b) R(b).
+  const std::size_t count = skeleton.Bones.size();
+  glPushMatrix();
+  skeleton.BindInverse.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    glLoadIdentity();
+    int b = int(i);
+    for (std::size_t depth = 0; b >= 0 && std::size_t(b) < count && depth < count; ++depth) {
+      const TS3DBone& bone = skeleton.Bones[std::size_t(b)];
+      glRotatef(-bone.Angle, bone.Axis.X, bone.Axis.Y, bone.Axis.Z);
+      glTranslatef(-bone.Position.X, -bone.Position.Y, -bone.Position.Z);
+      b = bone.Parent;
+    }
+    glGetFloatv(GL_MODELVIEW_MATRIX, skeleton.BindInverse[i].data());
+  }
+  glPopMatrix();
+}
+
+TVector3 TransformPoint(const TVector3& v, const TBoneMatrix& m) {
+  return {v.X * m[0] + v.Y * m[4] + v.Z * m[8] + m[12], v.X * m[1] + v.Y * m[5] + v.Z * m[9] + m[13],
+          v.X * m[2] + v.Y * m[6] + v.Z * m[10] + m[14]};
+}
+
+// The triangles of a group, clipped to the triangle table.
+static void GroupRange(const TMesh& mesh, const TL3DGroup& group, int& first, int& last) {
+  first = std::max(group.First, 0);
+  last = std::min(group.Last, int(mesh.Triangles.size()) - 1);
+}
+
+void DrawTriangles(const TMesh& mesh) {
+  for (const TL3DGroup& group : mesh.Groups) {
+    int first, last;
+    GroupRange(mesh, group, first, last);
+    glBegin(GL_TRIANGLES);
+    for (int t = first; t <= last; ++t)
+      for (const TL3DCorner& corner : mesh.Triangles[std::size_t(t)].Corners) glArrayElement(corner.Vertex);
+    glEnd();
+  }
+}
+
+// ---------------------------------------------------------- TAnimatedSkeleton
+
+TAnimatedSkeleton::~TAnimatedSkeleton() {
+  if (FSkeleton) FSkeleton->Release();
+}
+
+void TAnimatedSkeleton::SetSkeleton(TSkeleton* skeleton) {
+  // Counted before the old one goes, so that setting the same one is safe.
+  if (skeleton) ++skeleton->RefCount;
+  if (FSkeleton) FSkeleton->Release();
+  FSkeleton = skeleton;
+}
+
+void TAnimatedSkeleton::Pose(const TMotion* motion, float phase) {
+  if (!FSkeleton) return;
+  if (FSkeleton->BindInverse.size() != FSkeleton->Bones.size()) ComputeBindInverse(*FSkeleton);
+  Motion = motion;
+  Phase = phase;
+  const std::size_t count = FSkeleton->Bones.size();
+  Matrices.resize(count);
+  glPushMatrix();
+  for (std::size_t i = 0; i < count; ++i) {
+    glLoadIdentity();
+    ApplyBone(int(i));
+    glMultMatrixf(FSkeleton->BindInverse[i].data());
+    glGetFloatv(GL_MODELVIEW_MATRIX, Matrices[i].data());
+  }
+  glPopMatrix();
+}
+
+void TAnimatedSkeleton::ApplyBone(int bone) const {
+  if (!FSkeleton || bone < 0 || std::size_t(bone) >= FSkeleton->Bones.size()) return;
+  // The chain from the root down to the bone, root first.  Parent links are
+  // checked acyclic when the skeleton is loaded; the depth bound keeps a
+  // hand-made skeleton from looping all the same.
+  constexpr std::size_t MaxDepth = 256;
+  std::array<int, MaxDepth> chain;
+  std::size_t depth = 0;
+  for (int b = bone; b >= 0 && std::size_t(b) < FSkeleton->Bones.size() && depth < MaxDepth;
+       b = FSkeleton->Bones[std::size_t(b)].Parent)
+    chain[depth++] = b;
+  if (!Motion) return;
+  while (depth > 0) ApplyTrack(*Motion, FSkeleton->Bones[std::size_t(chain[--depth])].Name.View(), Phase);
+}
+
+// ------------------------------------------------------------- TTexturedMesh
+
+TTexturedMesh::TTexturedMesh() : Textures(std::make_unique<TTextureList>()) {}
+
+TTexturedMesh::~TTexturedMesh() {
+  if (FMesh) FMesh->Release();
+}
+
+void TTexturedMesh::SetMesh(TMesh* mesh) {
+  if (mesh) ++mesh->RefCount;
+  if (FMesh) FMesh->Release();
+  FMesh = mesh;
+}
+
+void TTexturedMesh::AdoptMesh(TMesh* mesh) {
+  if (FMesh) FMesh->Release();
+  FMesh = mesh;
+}
+
+void TTexturedMesh::SkinVertices(const TAnimatedSkeleton& animated) {
+  if (!FMesh) return;
+  Skinned.resize(FMesh->Vertices.size());
+  std::fill(Skinned.begin(), Skinned.end(), TSkinnedVertex{});
+  const TSkeleton* skeleton = animated.Skeleton();
+  if (!skeleton) return;
+  for (const TL3DBinding& binding : FMesh->Bindings) {
+    int bone = skeleton->IndexOfBone(binding.BoneName.View());
+    if (bone < 0 || std::size_t(bone) >= animated.Matrices.size()) continue;
+    const TBoneMatrix& m = animated.Matrices[std::size_t(bone)];
+    for (int w = std::max(binding.First, 0); w <= binding.Last && std::size_t(w) < FMesh->Weights.size();
+         ++w) {
+      const TL3DWeight& weight = FMesh->Weights[std::size_t(w)];
+      if (weight.Vertex < 0 || std::size_t(weight.Vertex) >= Skinned.size()) continue;
+      const TL3DVertex& rest = FMesh->Vertices[std::size_t(weight.Vertex)];
+      TSkinnedVertex& out = Skinned[std::size_t(weight.Vertex)];
+      const float s = weight.Weight * SkinScale;
+      // The normal goes through the whole matrix, translation included; no
+      // lighting is ever enabled, so it never shows.
+      out.Position += TransformPoint(rest.Position, m) * s;
+      out.Normal += TransformPoint(rest.Normal, m) * s;
+    }
+  }
+}
+
+void TTexturedMesh::SelectTexture(int group) {
+  if (group < Textures->Count()) {
+    glEnable(GL_TEXTURE_2D);
+    glColor3f(1, 1, 1);
+    Textures->Items(group)->Bind();
+  } else {
+    glDisable(GL_TEXTURE_2D);
+    glColor3f(1, 0, 0);
+  }
+}
+
+bool TTexturedMesh::Drawable() const {
+  // Skinned must match the mesh it is drawn with: before the first skinning
+  // (or after a new mesh) it does not, and the arrays would be read past.
+  return Visible && FMesh && !Skinned.empty() && Skinned.size() == FMesh->Vertices.size();
+}
+
+void TTexturedMesh::SetArrays() {
+  glVertexPointer(3, GL_FLOAT, sizeof(TSkinnedVertex), &Skinned[0].Position);
+  glNormalPointer(GL_FLOAT, sizeof(TSkinnedVertex), &Skinned[0].Normal);
+}
+
+void TTexturedMesh::Draw() {
+  if (!Drawable()) return;
+  SetArrays();
+  // Texture coordinates belong to the triangle corners, not to the
+  // vertices, so they go corner by corner beside the arrays.
+  for (std::size_t g = 0; g < FMesh->Groups.size(); ++g) {
+    SelectTexture(int(g));
+    int first, last;
+    GroupRange(*FMesh, FMesh->Groups[g], first, last);
+    glBegin(GL_TRIANGLES);
+    for (int t = first; t <= last; ++t)
+      for (const TL3DCorner& corner : FMesh->Triangles[std::size_t(t)].Corners) {
+        glTexCoord2f(corner.U, corner.V);
+        glArrayElement(corner.Vertex);
+      }
+    glEnd();
+  }
+  // The shadow: the skinned mesh squashed onto the ground, solid black.
+  glPushMatrix();
+  glMultMatrixf(ShadowMatrix.data());
+  glDisable(GL_TEXTURE_2D);
+  glColor3f(0, 0, 0);
+  DrawTriangles(*FMesh);
+  glPopMatrix();
+}
+
+void TTexturedMesh::DrawPlain() {
+  if (!Drawable()) return;
+  SetArrays();
+  DrawTriangles(*FMesh);
+}
+
+// ----------------------------------------------------------------- TMeshList
+
+TTexturedMesh* TMeshList::Add(const std::string& fileName) {
+  auto mesh = std::make_unique<TTexturedMesh>();
+  mesh->AdoptMesh(L3DManager.Get(fileName));
+  FItems.push_back(std::move(mesh));
+  return FItems.back().get();
+}
+
+// ---------------------------------------------------------------- TL3DPlayer
+
+TL3DPlayer::~TL3DPlayer() { DropMotion(); }
+
+void TL3DPlayer::DropMotion() {
+  if (Motion) Motion->Release();
+  Motion = nullptr;
+}
+
+void TL3DPlayer::SetSkeleton(const std::string& fileName) {
+  TSkeleton* skeleton = S3DManager.Get(fileName);
+  Animated.SetSkeleton(skeleton);
+  // The animated skeleton counted its own reference; this one from Get is
+  // given back, so the skeleton goes when its last character does.
+  skeleton->Release();
+}
+
+void TL3DPlayer::SetMotion(const std::string& fileName) {
+  if (Motion && Motion->FileName == fileName) return;
+  TMotion* motion = M3DManager.Get(fileName);  // may fail: the old motion stays
+  DropMotion();
+  Motion = motion;
+}
+
+void TL3DPlayer::SetAnimation(uint8_t number) {
+  Animation = number;
+  if (number >= Motions.size()) return;
+  TMotion* motion = Motions[number];
+  if (!motion || motion == Motion) return;
+  ++motion->RefCount;
+  DropMotion();
+  Motion = motion;
+  Time = 0;
+}
+
+void TL3DPlayer::Advance(uint32_t elapsedMs) {
+  if (!Animated.Skeleton() || Meshes.Count() == 0 || !Motion) return;
+  const uint64_t duration = Motion->Duration;
+  uint64_t time = uint64_t(Time) + elapsedMs;
+  if (time > duration) {
+    // The held animation stops on its last pose; the others loop.
+    if (Animation == HeldAnimation || duration == 0)
+      time = duration;
+    else
+      time %= duration;
+  }
+  Time = uint32_t(time);
+  Phase = duration ? float(double(Time) / double(duration)) : 0;
+  Animated.Pose(Motion, Phase);
+  for (int i = 0; i < Meshes.Count(); ++i) Meshes[i]->SkinVertices(Animated);
+}
+
+void TL3DPlayer::Draw() {
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_NORMAL_ARRAY);
+  for (int i = 0; i < Meshes.Count(); ++i) Meshes[i]->Draw();
+  glDisableClientState(GL_VERTEX_ARRAY);
+  glDisableClientState(GL_NORMAL_ARRAY);
+}
+
+void TL3DPlayer::DrawPlain() {
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_NORMAL_ARRAY);
+  for (int i = 0; i < Meshes.Count(); ++i) Meshes[i]->DrawPlain();
+  glDisableClientState(GL_VERTEX_ARRAY);
+  glDisableClientState(GL_NORMAL_ARRAY);
+}
