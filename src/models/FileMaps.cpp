@@ -35,7 +35,8 @@ TFileMapping::TFileMapping(const std::string& fileName) {
   struct stat status {};
   if (::fstat(handle, &status) != 0) Fail(handle, "Can't map file " + fileName);
   if (status.st_size == 0) Fail(handle, "Empty file " + fileName);
-  if (!S_ISREG(status.st_mode) || static_cast<uint64_t>(status.st_size) > std::numeric_limits<uint32_t>::max())
+  if (!S_ISREG(status.st_mode) ||
+      static_cast<uint64_t>(status.st_size) > std::numeric_limits<uint32_t>::max())
     Fail(handle, "Can't map file " + fileName);
   auto size = static_cast<std::size_t>(status.st_size);
   void* view = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, handle, 0);

@@ -8,7 +8,7 @@
 #include <string>
 
 class TFileMapping {
-public:
+ public:
   // Opens and maps the whole file; "Unable to open <name>", "Empty file
   // <name>", "Can't map file <name>" (not a plain file, or 4 GiB and more)
   // or "Can't view file <name>".  Nothing stays open after a failure.
@@ -29,7 +29,7 @@ public:
   // file; "Out of bounds pointer !" otherwise.
   const uint8_t* Pointer(uint32_t offset, uint32_t length) const;
 
-private:
+ private:
   int FFileHandle = -1;
   const uint8_t* FMemory = nullptr;
   uint32_t FSize = 0;

@@ -98,7 +98,7 @@ namespace {
 
 // An open model file: the name for messages and the bytes it still holds.
 class TModelReader {
-public:
+ public:
   explicit TModelReader(const std::string& fileName) : FFileName(fileName), FStream(OpenFileRead(fileName)) {}
 
   template <class Header>
@@ -136,16 +136,16 @@ public:
 
   void CheckName(const TShortName& name, const char* record, std::size_t index) const {
     if (name.Length > sizeof name.Chars)
-      Malformed(std::string(record) + " " + std::to_string(index) + ": name of " + std::to_string(name.Length) +
-                " characters (19 at most)");
+      Malformed(std::string(record) + " " + std::to_string(index) + ": name of " +
+                std::to_string(name.Length) + " characters (19 at most)");
   }
 
   // "<record> <index>: <what> <value> outside the <count> <table>"
   void CheckIndex(int32_t value, std::size_t count, const char* record, std::size_t index, const char* what,
                   const char* table) const {
     if (value < 0 || static_cast<std::size_t>(value) >= count)
-      Malformed(std::string(record) + " " + std::to_string(index) + ": " + what + " " + std::to_string(value) +
-                " outside the " + std::to_string(count) + " " + table);
+      Malformed(std::string(record) + " " + std::to_string(index) + ": " + what + " " +
+                std::to_string(value) + " outside the " + std::to_string(count) + " " + table);
   }
 
   // A non-empty inclusive range lies in its table of count records.
@@ -153,11 +153,12 @@ public:
                   const char* table) const {
     if (first > last) return;
     if (first < 0 || static_cast<std::size_t>(last) >= count)
-      Malformed(std::string(record) + " " + std::to_string(index) + ": " + table + " " + std::to_string(first) +
-                ".." + std::to_string(last) + " outside the " + std::to_string(count) + " " + table);
+      Malformed(std::string(record) + " " + std::to_string(index) + ": " + table + " " +
+                std::to_string(first) + ".." + std::to_string(last) + " outside the " +
+                std::to_string(count) + " " + table);
   }
 
-private:
+ private:
   std::string FFileName;
   std::ifstream FStream;
   uint64_t FLeft = 0;
@@ -252,8 +253,10 @@ void TMotion::Load(const std::string& fileName) {
   for (std::size_t i = 0; i < Tracks.size(); ++i) {
     const TM3DTrack& track = Tracks[i];
     reader.CheckName(track.BoneName, "track", i);
-    reader.CheckRange(track.FirstRotation, track.LastRotation, RotationKeys.size(), "track", i, "rotation keys");
-    reader.CheckRange(track.FirstPosition, track.LastPosition, PositionKeys.size(), "track", i, "position keys");
+    reader.CheckRange(track.FirstRotation, track.LastRotation, RotationKeys.size(), "track", i,
+                      "rotation keys");
+    reader.CheckRange(track.FirstPosition, track.LastPosition, PositionKeys.size(), "track", i,
+                      "position keys");
   }
 }
 

@@ -136,7 +136,7 @@ class TManager;
 // still managed, and destroys it otherwise.  Destroying an instance takes it
 // out of its manager's list.
 class TInstance {
-public:
+ public:
   explicit TInstance(TManager* manager = nullptr) : FManager(manager) {}
   virtual ~TInstance();
   TInstance(const TInstance&) = delete;
@@ -149,7 +149,7 @@ public:
   int32_t RefCount = 0;
   std::string FileName;  // as given to the manager: the instance's key
 
-private:
+ private:
   friend class TManager;
   TManager* FManager;
 };
@@ -158,7 +158,7 @@ private:
 // it) detaches every listed instance, so that its next Release destroys it;
 // the instances themselves stay.
 class TManager {
-public:
+ public:
   constexpr TManager() = default;
   virtual ~TManager();
   TManager(const TManager&) = delete;
@@ -170,7 +170,7 @@ public:
   int Count() const { return static_cast<int>(FItems.size()); }
   TInstance* Items(int index) const { return FItems.at(static_cast<std::size_t>(index)); }
 
-protected:
+ protected:
   // Lists an instance bound to this manager.
   void Add(TInstance* instance);
   // The listed instance of that name with one more reference, or else a new
@@ -179,7 +179,7 @@ protected:
   template <class T>
   T* Share(const std::string& fileName);
 
-private:
+ private:
   friend class TInstance;
   void Remove(TInstance* instance);
   std::vector<TInstance*> FItems;
@@ -193,7 +193,7 @@ private:
 
 // A skeleton: named bones in file order, each with its parent's index.
 class TSkeleton : public TInstance, public TS3DHeader {
-public:
+ public:
   explicit TSkeleton(TManager* manager = nullptr) : TInstance(manager), TS3DHeader{} {}
   void Load(const std::string& fileName);
   // The highest bone index with exactly that name, or -1.
@@ -207,7 +207,7 @@ public:
 // A mesh: vertices, textured triangles in material groups, and vertices
 // bound to bones by name with weights.
 class TMesh : public TInstance, public TL3DHeader {
-public:
+ public:
   explicit TMesh(TManager* manager = nullptr) : TInstance(manager), TL3DHeader{} {}
   void Load(const std::string& fileName);
 
@@ -222,7 +222,7 @@ public:
 
 // A motion: per-bone tracks of rotation and position keys over Duration.
 class TMotion : public TInstance, public TM3DHeader {
-public:
+ public:
   explicit TMotion(TManager* manager = nullptr) : TInstance(manager), TM3DHeader{} {}
   void Load(const std::string& fileName);
   // The track of a bone: the highest track from 1 up with that name, else
@@ -236,17 +236,17 @@ public:
 };
 
 class TS3DManager : public TManager {
-public:
+ public:
   TSkeleton* Get(const std::string& fileName) { return Share<TSkeleton>(fileName); }
 };
 
 class TL3DManager : public TManager {
-public:
+ public:
   TMesh* Get(const std::string& fileName) { return Share<TMesh>(fileName); }
 };
 
 class TM3DManager : public TManager {
-public:
+ public:
   TMotion* Get(const std::string& fileName) { return Share<TMotion>(fileName); }
 };
 

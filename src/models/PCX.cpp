@@ -90,7 +90,8 @@ void TPCXImage::LoadFromStream(std::istream& stream) {
 
 void TPCXImage::Decode(const uint8_t* data, std::size_t count) {
   if (count < HeaderBytes + PaletteTailBytes) Invalid();
-  if (data[0] != Manufacturer || data[1] != Version5 || data[2] != RunLengthEncoding || data[3] != BitsPerPixel8)
+  if (data[0] != Manufacturer || data[1] != Version5 || data[2] != RunLengthEncoding ||
+      data[3] != BitsPerPixel8)
     Invalid();
   uint32_t xMin = Word(data + 4), yMin = Word(data + 6), xMax = Word(data + 8), yMax = Word(data + 10);
   if (xMax < xMin || yMax < yMin) Invalid();
@@ -132,7 +133,8 @@ void TPCXImage::Decode(const uint8_t* data, std::size_t count) {
 }
 
 std::string TPCXImage::Encode() const {
-  if (Empty() || static_cast<uint32_t>(Width()) > MaxSide || static_cast<uint32_t>(Height()) > MaxSide) Invalid();
+  if (Empty() || static_cast<uint32_t>(Width()) > MaxSide || static_cast<uint32_t>(Height()) > MaxSide)
+    Invalid();
   std::unique_ptr<TBitmap> copy;
   const TBitmap* source = this;
   if (PixelFormat() != pf8bit) {

@@ -12,7 +12,7 @@
 #include "platform/Bitmaps.h"
 
 class TPCXImage : public TBitmap {
-public:
+ public:
   // Reading
   // Decodes every byte from the stream's position to its end.
   void LoadFromStream(std::istream& stream) override;

@@ -63,7 +63,7 @@ void WriteColor(uint8_t* p, TPixelFormat format, uint32_t color) {
 
 // Nearest palette entries, remembered per colour while one operation runs.
 class TNearestCache {
-public:
+ public:
   explicit TNearestCache(const TBitmap& bitmap) : FBitmap(bitmap) {}
   uint8_t operator()(uint32_t color) {
     auto it = FCache.find(color);
@@ -73,7 +73,7 @@ public:
     return index;
   }
 
-private:
+ private:
   const TBitmap& FBitmap;
   std::unordered_map<uint32_t, uint8_t> FCache;
 };
@@ -238,7 +238,8 @@ void TBitmap::StretchDraw(const TRect& rect, const TBitmap& source) {
     const uint8_t* from = source.ScanLine(sy.Source(y, source.FHeight));
     uint8_t* to = ScanLine(y);
     for (int x = x0; x < x1; ++x) {
-      const uint8_t* p = from + static_cast<std::size_t>(sx.Source(x, source.FWidth)) * source.BytesPerPixel();
+      const uint8_t* p =
+          from + static_cast<std::size_t>(sx.Source(x, source.FWidth)) * source.BytesPerPixel();
       uint8_t* q = to + static_cast<std::size_t>(x) * BytesPerPixel();
       if (raw) {
         std::memcpy(q, p, BytesPerPixel());
@@ -318,7 +319,8 @@ constexpr uint32_t PixelsPerMetre = 2835;
 void TBitmap::LoadFromStream(std::istream& stream) {
   std::string data = ReadToEnd(stream);
   const Exception invalid("Bitmap image is not valid");
-  if (data.size() < BmpFileHeaderBytes + BmpCoreHeaderBytes || data[0] != 'B' || data[1] != 'M') throw invalid;
+  if (data.size() < BmpFileHeaderBytes + BmpCoreHeaderBytes || data[0] != 'B' || data[1] != 'M')
+    throw invalid;
   uint32_t infoBytes = GetU16(data, BmpFileHeaderBytes);
   std::size_t bitCountAt = BmpFileHeaderBytes + (infoBytes == BmpCoreHeaderBytes ? 10 : 14);
   if (data.size() < bitCountAt + 2) throw invalid;
@@ -464,7 +466,8 @@ std::unique_ptr<TBitmap> LoadPicture(const std::string& fileName) {
   std::size_t slash = fileName.find_last_of("\\/");
   std::size_t dot = fileName.find_last_of('.');
   std::string extension;
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) extension = fileName.substr(dot + 1);
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+    extension = fileName.substr(dot + 1);
   auto it = FindFormat(extension);
   if (extension.empty() || it == FileFormats().end())
     throw Exception("Unknown picture file extension (." + extension + ")");

@@ -37,7 +37,7 @@ struct TRect {
 
 // Colours below are 0xRRGGBB.
 class TBitmap {
-public:
+ public:
   TBitmap();
   TBitmap(int width, int height, TPixelFormat format = pf24bit);
   virtual ~TBitmap();
@@ -108,11 +108,11 @@ public:
   void LoadFromFile(const std::string& fileName);
   void SaveToFile(const std::string& fileName) const;
 
-protected:
+ protected:
   // Replaces size, format and pixels at once (rows bottom-up, padded).
   void SetPixels(int width, int height, TPixelFormat format, std::vector<uint8_t> bits);
 
-private:
+ private:
   int FWidth = 0;
   int FHeight = 0;
   TPixelFormat FFormat = pf24bit;
@@ -123,7 +123,7 @@ private:
 // Pictures in any format Qt reads (icons): loaded as 32-bit bitmaps and
 // saved as icon files.
 class TIcon : public TBitmap {
-public:
+ public:
   void LoadFromStream(std::istream& stream) override;
   void SaveToStream(std::ostream& stream) const override;
 };

@@ -20,11 +20,16 @@ char LowerCase1252(char c) {
   // À..Þ except the multiplication sign.
   if (byte >= 0xC0 && byte <= 0xDE && byte != 0xD7) return static_cast<char>(byte + 0x20);
   switch (byte) {
-    case 0x8A: return static_cast<char>(0x9A);  // Š
-    case 0x8C: return static_cast<char>(0x9C);  // Œ
-    case 0x8E: return static_cast<char>(0x9E);  // Ž
-    case 0x9F: return static_cast<char>(0xFF);  // Ÿ
-    default: return c;
+    case 0x8A:
+      return static_cast<char>(0x9A);  // Š
+    case 0x8C:
+      return static_cast<char>(0x9C);  // Œ
+    case 0x8E:
+      return static_cast<char>(0x9E);  // Ž
+    case 0x9F:
+      return static_cast<char>(0xFF);  // Ÿ
+    default:
+      return c;
   }
 }
 

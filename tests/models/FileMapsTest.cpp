@@ -1,8 +1,8 @@
 // Memory-mapped files: the view holds the file's bytes, offsets are checked
 // against its size, and every failure names the file as it was given.
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <fstream>
 #include <memory>
 
@@ -21,7 +21,7 @@ std::string OpenError(const std::string& fileName) {
 }
 
 class FileMaps : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { ASSERT_TRUE(FDir.isValid()); }
   std::string Folder() const { return FDir.path().toStdString(); }
   std::string Write(const std::string& name, const std::string& bytes) const {
@@ -29,7 +29,7 @@ protected:
     return Folder() + "\\" + name;
   }
 
-private:
+ private:
   QTemporaryDir FDir;
 };
 

@@ -2,9 +2,9 @@
 // loaders, the order and texts of the header checks, files cut short or
 // malformed, the bone and track lookups, and the sharing and counting of
 // instances by the managers.
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -26,8 +26,8 @@ TS3DBone Bone(const char* name, int32_t parent, float x = 0) {
   return bone;
 }
 
-TM3DTrack Track(const char* name, int32_t firstRotation = 0, int32_t lastRotation = -1, int32_t firstPosition = 0,
-                int32_t lastPosition = -1) {
+TM3DTrack Track(const char* name, int32_t firstRotation = 0, int32_t lastRotation = -1,
+                int32_t firstPosition = 0, int32_t lastPosition = -1) {
   return {TShortName::From(name), firstRotation, lastRotation, firstPosition, lastPosition};
 }
 
@@ -52,7 +52,7 @@ bool SameBytes(const std::vector<T>& a, const std::vector<T>& b) {
 }
 
 class L3DFiles : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { ASSERT_TRUE(FDir.isValid()); }
 
   // The system's form of a name in the test folder.
@@ -82,9 +82,11 @@ protected:
     return "(loaded)";
   }
 
-  static void Patch32(std::string& bytes, std::size_t at, uint32_t value) { std::memcpy(&bytes[at], &value, 4); }
+  static void Patch32(std::string& bytes, std::size_t at, uint32_t value) {
+    std::memcpy(&bytes[at], &value, 4);
+  }
 
-private:
+ private:
   QTemporaryDir FDir;
 };
 
@@ -229,7 +231,8 @@ TEST_F(L3DFiles, MalformedIndicesRangesNamesAndParentsAreRejectedNamingTheFile) 
     return LoadError<TSkeleton>(Name("Bad.S3D"));
   };
   std::string prefix = Name("Bad.S3D") + ": ";
-  EXPECT_EQ(skeletonError({Bone("Root", -1), Bone("Arm", 2)}), prefix + "bone 1: parent 2 outside the 2 bones");
+  EXPECT_EQ(skeletonError({Bone("Root", -1), Bone("Arm", 2)}),
+            prefix + "bone 1: parent 2 outside the 2 bones");
   EXPECT_EQ(skeletonError({Bone("Root", -1), Bone("Self", 1)}), prefix + "bone 1: parent links form a cycle");
   EXPECT_EQ(skeletonError({Bone("Root", -7), Bone("A", 3), Bone("B", 1), Bone("C", 2), Bone("D", 0)}),
             prefix + "bone 1: parent links form a cycle");
@@ -250,14 +253,17 @@ TEST_F(L3DFiles, MalformedIndicesRangesNamesAndParentsAreRejectedNamingTheFile) 
             prefix + "triangle 1: vertex 4 outside the 4 vertices");
   EXPECT_EQ(meshError([](TMesh& m) { m.Triangles[0].Corners[0].Vertex = -1; }),
             prefix + "triangle 0: vertex -1 outside the 4 vertices");
-  EXPECT_EQ(meshError([](TMesh& m) { m.Groups[0].Last = 2; }), prefix + "group 0: triangles 0..2 outside the 2 triangles");
+  EXPECT_EQ(meshError([](TMesh& m) { m.Groups[0].Last = 2; }),
+            prefix + "group 0: triangles 0..2 outside the 2 triangles");
   EXPECT_EQ(meshError([](TMesh& m) { m.Groups[0].First = -1; }),
             prefix + "group 0: triangles -1..1 outside the 2 triangles");
   EXPECT_EQ(meshError([](TMesh& m) { m.Groups[1] = {1000000, -1000000}; }), "(loaded)") << "an empty range";
-  EXPECT_EQ(meshError([](TMesh& m) { m.Bindings[1].Last = 4; }), prefix + "binding 1: weights 3..4 outside the 4 weights");
+  EXPECT_EQ(meshError([](TMesh& m) { m.Bindings[1].Last = 4; }),
+            prefix + "binding 1: weights 3..4 outside the 4 weights");
   EXPECT_EQ(meshError([](TMesh& m) { m.Bindings[0].BoneName.Length = 200; }),
             prefix + "binding 0: name of 200 characters (19 at most)");
-  EXPECT_EQ(meshError([](TMesh& m) { m.Weights[3].Vertex = 99; }), prefix + "weight 3: vertex 99 outside the 4 vertices");
+  EXPECT_EQ(meshError([](TMesh& m) { m.Weights[3].Vertex = 99; }),
+            prefix + "weight 3: vertex 99 outside the 4 vertices");
 
   auto motionError = [&](TM3DTrack track) {
     TMotion motion;
@@ -268,8 +274,10 @@ TEST_F(L3DFiles, MalformedIndicesRangesNamesAndParentsAreRejectedNamingTheFile) 
     return LoadError<TMotion>(Name("Bad.M3D"));
   };
   prefix = Name("Bad.M3D") + ": ";
-  EXPECT_EQ(motionError(Track("Arm", 1, 2)), prefix + "track 1: rotation keys 1..2 outside the 2 rotation keys");
-  EXPECT_EQ(motionError(Track("Arm", 0, -1, 0, 1)), prefix + "track 1: position keys 0..1 outside the 1 position keys");
+  EXPECT_EQ(motionError(Track("Arm", 1, 2)),
+            prefix + "track 1: rotation keys 1..2 outside the 2 rotation keys");
+  EXPECT_EQ(motionError(Track("Arm", 0, -1, 0, 1)),
+            prefix + "track 1: position keys 0..1 outside the 1 position keys");
   EXPECT_EQ(motionError(Track("Arm", 7, 6, -5, -9)), "(loaded)");
 
   // Nothing of a rejected file stays with the manager.
@@ -327,16 +335,16 @@ TEST_F(L3DFiles, ManagersShareLoadedFilesAndCountEveryCaller) {
 namespace {
 
 class TProbe : public TInstance {
-public:
+ public:
   TProbe(TManager* manager, int& alive) : TInstance(manager), FAlive(alive) { ++FAlive; }
   ~TProbe() override { --FAlive; }
 
-private:
+ private:
   int& FAlive;
 };
 
 class TProbeManager : public TManager {
-public:
+ public:
   TProbe* Make(const std::string& name, int& alive) {
     auto* probe = new TProbe(this, alive);
     probe->FileName = name;

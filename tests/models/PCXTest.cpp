@@ -1,9 +1,9 @@
 // The PCX codec: hand-made files for the decoder's run-length rules and its
 // rejections, hand-computed bytes for the encoder, and round trips through
 // the stream, stored and file forms.
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <sstream>
 #include <vector>
 
@@ -155,7 +155,9 @@ TEST(PCX, HeaderOfAWrittenPictureDescribesItsSize) {
   image.SetPixelFormat(pf8bit);
   image.SetSize(33, 7);
   std::string out = image.Encode();
-  auto word = [&](std::size_t at) { return static_cast<uint8_t>(out[at]) | static_cast<uint8_t>(out[at + 1]) << 8; };
+  auto word = [&](std::size_t at) {
+    return static_cast<uint8_t>(out[at]) | static_cast<uint8_t>(out[at + 1]) << 8;
+  };
   EXPECT_EQ(TBytes(out.begin(), out.begin() + 4), (TBytes{10, 5, 1, 8}));
   EXPECT_EQ(word(4), 0);
   EXPECT_EQ(word(6), 0);
@@ -204,7 +206,8 @@ TEST(PCX, PicturesRoundTripThroughStreamsStoredFormsAndThePictureLoader) {
     ASSERT_EQ(copy->Height(), 11);
     EXPECT_EQ(copy->Palette(), image.Palette());
     for (int y = 0; y < 11; ++y)
-      EXPECT_EQ(TBytes(copy->ScanLine(y), copy->ScanLine(y) + 37), TBytes(image.ScanLine(y), image.ScanLine(y) + 37))
+      EXPECT_EQ(TBytes(copy->ScanLine(y), copy->ScanLine(y) + 37),
+                TBytes(image.ScanLine(y), image.ScanLine(y) + 37))
           << "row " << y;
   }
 

@@ -1,10 +1,10 @@
 // Bitmaps: the bottom-up padded layout the texture uploads read, pixel
 // format conversion, mirrored stretch-drawing, Windows bitmap files read
 // through Qt, and the picture loader's choice of reader by extension.
-#include <QImage>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <QTemporaryDir>
 #include <sstream>
 
 #include "platform/Bitmaps.h"
@@ -25,7 +25,8 @@ std::string ErrorOf(const std::function<void()>& action) {
 TBitmap Gradient(int width, int height, TPixelFormat format) {
   TBitmap bitmap(width, height, format);
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) bitmap.SetPixel(x, y, static_cast<uint32_t>(x * 0x010000 + y * 0x000100 + 7));
+    for (int x = 0; x < width; ++x)
+      bitmap.SetPixel(x, y, static_cast<uint32_t>(x * 0x010000 + y * 0x000100 + 7));
   return bitmap;
 }
 
@@ -129,7 +130,8 @@ TEST(Bitmaps, WindowsBitmapFilesRoundTripInEveryFormat) {
     ASSERT_EQ(loaded.Width(), 7);
     ASSERT_EQ(loaded.Height(), 5);
     for (int y = 0; y < 5; ++y)
-      for (int x = 0; x < 7; ++x) EXPECT_EQ(loaded.Pixel(x, y), bitmap.Pixel(x, y)) << format << " " << x << "," << y;
+      for (int x = 0; x < 7; ++x)
+        EXPECT_EQ(loaded.Pixel(x, y), bitmap.Pixel(x, y)) << format << " " << x << "," << y;
     if (format == pf8bit) {
       EXPECT_EQ(loaded.ScanLine(4)[6], 9);
       EXPECT_EQ(loaded.Palette()[9], (TPaletteEntry{1, 2, 3, 0}));
@@ -143,7 +145,8 @@ TEST(Bitmaps, BadFilesAndStoredFormsFailWithTheirTexts) {
   EXPECT_EQ(ErrorOf([&] { bitmap.LoadFromStream(junk); }), "Bitmap image is not valid");
   std::istringstream empty("");
   EXPECT_EQ(ErrorOf([&] { bitmap.LoadFromStream(empty); }), "Bitmap image is not valid");
-  EXPECT_EQ(ErrorOf([&] { bitmap.LoadFromFile("no\\such\\file.bmp"); }), "Cannot open file no\\such\\file.bmp");
+  EXPECT_EQ(ErrorOf([&] { bitmap.LoadFromFile("no\\such\\file.bmp"); }),
+            "Cannot open file no\\such\\file.bmp");
 
   TBitmap picture = Gradient(3, 2, pf24bit);
   std::stringstream stored;
@@ -152,7 +155,8 @@ TEST(Bitmaps, BadFilesAndStoredFormsFailWithTheirTexts) {
   std::ostringstream plain;
   picture.SaveToStream(plain);
   ASSERT_EQ(bytes.size(), plain.str().size() + 4);
-  EXPECT_EQ(static_cast<uint8_t>(bytes[0]) | static_cast<uint8_t>(bytes[1]) << 8, static_cast<int>(plain.str().size()));
+  EXPECT_EQ(static_cast<uint8_t>(bytes[0]) | static_cast<uint8_t>(bytes[1]) << 8,
+            static_cast<int>(plain.str().size()));
   TBitmap back;
   back.ReadData(stored);
   EXPECT_EQ(back.Pixel(2, 1), picture.Pixel(2, 1));
@@ -198,5 +202,6 @@ TEST(PictureLoader, PicksTheReaderByExtensionInAnyCase) {
   EXPECT_EQ(LoadPicture(folder + "/Pic.xyz")->Width(), 1);
   UnregisterFileFormat("xyz");
   EXPECT_EQ(FileFormatDescription("xyz"), "");
-  EXPECT_EQ(ErrorOf([&] { LoadPicture(folder + "/missing.bmp"); }), "Cannot open file " + folder + "/missing.bmp");
+  EXPECT_EQ(ErrorOf([&] { LoadPicture(folder + "/missing.bmp"); }),
+            "Cannot open file " + folder + "/missing.bmp");
 }

@@ -1,8 +1,8 @@
 // The file layer: the system's backslash names, finding a file whatever its
 // letter case, and the stream helpers' errors.
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -47,7 +47,8 @@ TEST(Files, OpenAndReadFailuresCarryTheSystemTexts) {
     }
     return std::string("(no error)");
   };
-  EXPECT_EQ(error([&] { OpenFileRead(root + "\\missing.bin"); }), "Cannot open file " + root + "\\missing.bin");
+  EXPECT_EQ(error([&] { OpenFileRead(root + "\\missing.bin"); }),
+            "Cannot open file " + root + "\\missing.bin");
   EXPECT_EQ(error([&] { OpenFileRead(root); }), "Cannot open file " + root) << "a folder is not a file";
 
   std::istringstream stream("abcdef");
