@@ -136,6 +136,11 @@ class TMeshList {
 
   // A new textured mesh of the file's mesh, appended; load errors pass on.
   TTexturedMesh* Add(const std::string& fileName);
+  // Takes over a textured mesh made elsewhere, appended.
+  TTexturedMesh* Append(std::unique_ptr<TTexturedMesh> mesh) {
+    FItems.push_back(std::move(mesh));
+    return FItems.back().get();
+  }
   void Clear() { FItems.clear(); }
   int Count() const { return int(FItems.size()); }
   TTexturedMesh* operator[](int index) const { return FItems.at(std::size_t(index)).get(); }
