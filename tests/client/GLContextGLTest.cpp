@@ -1,7 +1,7 @@
 // The context module on real windows under Xvfb: one context at a time,
 // the clear state it starts with, the viewport and the two projections read
 // back from OpenGL, Present swapping the buffers, and Refresh asking for a
-// frame only once a first one was presented.  Also the screen base's Resize.
+// frame only once a first one was presented.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -18,7 +18,6 @@
 #include "GLFixture.h"
 #include "Pump.h"
 #include "client/GLContext.h"
-#include "client/GLWindows.h"
 
 namespace {
 
@@ -186,21 +185,6 @@ TEST_F(GLContextTest, ViewportAndProjectionsReadBackFromOpenGL) {
   p = Matrix(GL_PROJECTION_MATRIX);
   EXPECT_NEAR(p[10], -(2000.0 + 0.1) / (2000.0 - 0.1), 1e-5);
   FarPlane = 110.0;
-}
-
-TEST_F(GLContextTest, ScreenResizeSetsTheViewportAndTheAspect) {
-  TCountingWindow window;
-  ASSERT_TRUE(InitGL(&window));
-  TGLWindow screen;
-  screen.Resize(40, 20);
-  EXPECT_EQ(screen.Width, 40);
-  EXPECT_EQ(screen.Height, 20);
-  GLint viewport[4] = {};
-  glGetIntegerv(GL_VIEWPORT, viewport);
-  EXPECT_EQ(viewport[2], 40);
-  EXPECT_EQ(viewport[3], 20);
-  auto p = Matrix(GL_PROJECTION_MATRIX);
-  EXPECT_NEAR(p[5] / p[0], 2.0, 1e-5);
 }
 
 TEST_F(GLContextTest, PresentSwapsTheFrameToTheFront) {

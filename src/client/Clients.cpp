@@ -1,0 +1,202 @@
+#include "client/Clients.h"
+
+#include "effects/GLGui.h"
+#include "platform/Errors.h"
+#include "platform/Messages.h"
+#include "platform/SocketEvents.h"
+#include "platform/Text1252.h"
+#include "platform/WinSock.h"
+
+namespace {
+// Message ids.
+enum : int32_t {
+  MsgPassword = 1,
+  MsgRefused = 2,
+  MsgName = 3,
+  MsgWelcome = 3,
+  MsgArrival = 4,
+  MsgChat = 5,
+  MsgAcknowledge = 6,
+  MsgLeave = 7,
+  MsgPosition = 8,
+  MsgDestination = 9,
+};
+
+// The events a client connection asks for: read, write, connect, close.
+constexpr uint32_t ClientEventMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
+constexpr int StandingMotion = 0;
+
+}  // namespace
+
+// --- TZULPlayer2 ---
+
+TZULPlayer2::TZULPlayer2(TMap* map, TZULPlayerList* list, TZULClient* client)
+    : TZULPlayer(map, list), Client(client) {}
+
+void TZULPlayer2::MoveStarted() {
+  TZULPlayer::MoveStarted();
+  const TPoint& goal = PathFinder->Goal();
+  Client->IO->SendMessage(MsgDestination, EncodeIntegers({goal.X, goal.Y}));
+}
+
+void TZULPlayer2::MoveStopped() {
+  TZULPlayer::MoveStopped();
+  Client->IO->SendMessage(MsgPosition, EncodeIntegers({X, Y, Direction}));
+}
+
+// --- TZULClient ---
+
+TZULClient::TZULClient(TClientOwner& window, uint32_t notification, uint32_t address, uint16_t port)
+    : TSocket(&window), FWindow(window) {
+  LocalPlayer = new TZULPlayer2(&window.SharedMap(), &Players, this);
+  IO = std::make_unique<TZULSocketIO>(this, Handle());
+  Bind(MsgRefused, &TZULClient::HandleRefused);
+  Bind(MsgWelcome, &TZULClient::HandleWelcome);
+  Bind(MsgArrival, &TZULClient::HandleArrival);
+  Bind(MsgChat, &TZULClient::HandleChat);
+  Bind(MsgAcknowledge, &TZULClient::HandleAcknowledge);
+  Bind(MsgLeave, &TZULClient::HandleDeparture);
+  Bind(MsgPosition, &TZULClient::HandlePosition);
+  Bind(MsgDestination, &TZULClient::HandleDestination);
+  SelectEvents(Handle(), &window, notification, ClientEventMask);
+  ws::TSockAddrIn target;
+  target.sin_port = ws::htons(port);
+  target.sin_addr = address;
+  // Non-blocking: the outcome, success or failure, comes as the connect event.
+  ws::connect(Handle(), target);
+}
+
+TZULClient::~TZULClient() {
+  while (Players.Count() > 0) DestroyPlayer(Players[Players.Count() - 1]);
+  LocalPlayer = nullptr;
+}
+
+void TZULClient::SetPassword(const std::string& text) {
+  Password = text;
+  if (!text.empty()) IO->SendMessage(MsgPassword, text);
+}
+
+void TZULClient::SetName(const std::string& text) {
+  LocalPlayer->Name = text;
+  IO->SendMessage(MsgName, text);
+}
+
+const std::string& TZULClient::LocalName() const { return LocalPlayer->Name; }
+
+void TZULClient::Say(const std::string& text) {
+  PendingChat.push_back(text);
+  IO->SendMessage(MsgChat, text);
+}
+
+void TZULClient::Close() {
+  if (Disconnected) return;
+  Disconnected = true;
+  IO->SendMessage(MsgLeave);
+}
+
+void TZULClient::Receive() {
+  IO->Receive();
+  if (FHandlerError) {
+    Exception error = std::move(*FHandlerError);
+    FHandlerError.reset();
+    throw error;
+  }
+}
+
+void TZULClient::Bind(int32_t id, void (TZULClient::*handler)(TZULMessage&)) {
+  // A failing handler must not leave its frame at the front of the input:
+  // every later read would meet it again and nothing after it would ever
+  // arrive.  The error is kept and shown once the read is done.
+  SetHandler(id, [this, handler](TZULMessage& message) {
+    try {
+      (this->*handler)(message);
+    } catch (const std::exception& error) {
+      if (!FHandlerError) FHandlerError.emplace(ErrorText(error));
+    }
+  });
+}
+
+void TZULClient::DefaultHandler(TZULMessage& message) {
+  ShowMessage("Message #" + std::to_string(message.MessageId) + " inconnu");
+}
+
+void TZULClient::HandleRefused(TZULMessage&) {
+  std::string text = IO->ReadString();
+  Disconnected = true;
+  ShowMessage(text);
+  FWindow.CloseWindow();
+}
+
+void TZULClient::HandleWelcome(TZULMessage&) {
+  LocalPlayer->Id = IO->ReadInteger();
+  AddLine("Bonjour " + LocalName(), GreetingColor);
+}
+
+void TZULClient::HandleArrival(TZULMessage&) {
+  int32_t id = IO->ReadInteger();
+  int32_t reserved = IO->ReadInteger();
+  int32_t x = IO->ReadInteger();
+  int32_t y = IO->ReadInteger();
+  int32_t alreadyPresent = IO->ReadInteger();
+  std::string name = IO->ReadString();
+  // A remote player is a plain TZULPlayer: its walks report nothing.
+  auto* player = new TZULPlayer(&FWindow.SharedMap(), &Players);
+  player->Id = id;
+  player->Reserved = reserved;
+  player->X = x;
+  player->Y = y;
+  player->Name = name;
+  std::string suffix =
+      alreadyPresent == 0 ? std::string(" rejoint la partie") : std::string(" est déjà en ligne"_cp);
+  AddLine(name + suffix, ArrivalColor);
+}
+
+void TZULClient::HandleChat(TZULMessage&) {
+  TZULPlayer* player = Players.Find(IO->ReadInteger());
+  if (!player) return;
+  AddLine(player->Name + ">" + IO->ReadString(), ChatColor);
+}
+
+void TZULClient::HandleAcknowledge(TZULMessage&) {
+  if (PendingChat.empty()) return;
+  AddLine(LocalName() + "> " + PendingChat.front(), ChatColor);
+  PendingChat.pop_front();
+}
+
+void TZULClient::HandleDeparture(TZULMessage&) {
+  TZULPlayer* player = Players.Find(IO->ReadInteger());
+  if (!player) return;
+  bool withoutWarning = IO->ReadInteger() == 1;
+  AddLine(player->Name + " nous quitte" + (withoutWarning ? std::string(" sans prévenir"_cp) : std::string()),
+          ArrivalColor);
+  // The local player lives as long as the connection: the screens draw and
+  // steer it, so a host naming it here takes only the line.
+  if (player != LocalPlayer) DestroyPlayer(player);
+}
+
+void TZULClient::HandlePosition(TZULMessage&) {
+  TZULPlayer* player = Players.Find(IO->ReadInteger());
+  if (!player) return;
+  player->Model->SetAnimation(StandingMotion);  // ends a walk in progress
+  player->Reserved = IO->ReadInteger();
+  player->X = IO->ReadInteger();
+  player->Y = IO->ReadInteger();
+  player->Direction = IO->ReadInteger();
+}
+
+void TZULClient::HandleDestination(TZULMessage&) {
+  TZULPlayer* player = Players.Find(IO->ReadInteger());
+  if (!player) return;
+  int32_t column = IO->ReadInteger();
+  int32_t row = IO->ReadInteger();
+  player->MoveTo(TPoint{column, row});
+}
+
+void TZULClient::AddLine(const std::string& text, uint32_t color) {
+  if (TGLMemo* chat = FWindow.ChatPanel()) chat->Add(text, color);
+}
+
+void TZULClient::DestroyPlayer(TZULPlayer* player) {
+  // A player leaves the list by itself as it is destroyed.
+  delete player;
+}

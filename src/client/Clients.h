@@ -1,0 +1,114 @@
+// The game client's one connection to a host.  TZULClient opens it, logs in
+// when it completes, keeps the player list in step with the host's messages,
+// writes the host's news and the chat into the chat panel and sends the local
+// player's chat lines and walks.  It owns its framing, the player list and
+// every player in it; TZULPlayer2 is the local player, which reports the
+// start and the end of its walks.  User-interface thread only.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "net/ZULSockets.h"
+#include "platform/Errors.h"
+#include "platform/MessageTarget.h"
+#include "world/ZULPlayers.h"
+
+class TGLMemo;
+class TMap;
+class TZULClient;
+
+// What the connection needs of the window that owns it: socket events go
+// to it as numbered messages, it holds the map the players share and the
+// chat panel, and it closes when the connection says so.
+class TClientOwner : public TMessageTarget {
+ public:
+  // The map every player of the client walks on.
+  virtual TMap& SharedMap() = 0;
+  // The chat panel the connection writes into; null while there is none.
+  virtual TGLMemo* ChatPanel() = 0;
+  // Closes the window; the connection is destroyed with it later, never
+  // while one of its handlers runs.
+  virtual void CloseWindow() = 0;
+};
+
+// Chat panel colours, 0xRRGGBB.
+inline constexpr uint32_t GreetingColor = 0xFFFFFF;
+inline constexpr uint32_t ChatColor = 0x00FF00;
+inline constexpr uint32_t ArrivalColor = 0x0000FF;
+
+// The local player: a walk that starts sends 9 with its goal, a walk that
+// ends sends 8 with the cell and the facing.
+class TZULPlayer2 : public TZULPlayer {
+ public:
+  TZULPlayer2(TMap* map, TZULPlayerList* list, TZULClient* client);
+
+  void MoveStarted() override;
+  void MoveStopped() override;
+
+  TZULClient* Client;  // reported to; not owned
+};
+
+// Messages, by id.  The client sends 1 (password), 3 (name), 5 (chat),
+// 7 (leaving), 8 (X, Y, Direction) and 9 (goal column, row); the host sends
+// 2 (refusal text), 3 (own id), 4 (id, Reserved, X, Y, already-present
+// flag, name), 5 (id, chat line), 6 (acknowledgement), 7 (id, without
+// warning flag), 8 (id, Reserved, X, Y, Direction), 9 (id, column, row).
+class TZULClient : public TSocket, public TZULMessageTarget {
+ public:
+  // Opens the socket ("Impossible d'ouvrir un socket"), creates the local
+  // player, asks for read, write, connect and close events to window under
+  // notification and starts a non-blocking connect to address (network
+  // byte order) and port.  The outcome arrives as the connect event.
+  TZULClient(TClientOwner& window, uint32_t notification, uint32_t address, uint16_t port);
+  // Destroys the players, the last first, then the framing; closes the socket.
+  ~TZULClient() override;
+
+  // Login, at connect-complete: 1 only when a password was typed, then 3.
+  void SetPassword(const std::string& text);
+  void SetName(const std::string& text);
+  const std::string& LocalName() const;
+  // Sends a chat line; it shows once the host acknowledges it.
+  void Say(const std::string& text);
+  // Sends the leave message unless Disconnected, then sends nothing more;
+  // the owner destroys the client afterwards.
+  void Close();
+
+  // The read event: one read, every complete message handled.  A message
+  // whose handler fails (a payload shorter than its fields, a send that
+  // fails) is skipped like any handled one, so that the messages after it
+  // still arrive; the first such error is raised once the read is done.
+  void Receive();
+
+  // Unknown ids: "Message #N inconnu", the frame is skipped.
+  void DefaultHandler(TZULMessage& message) override;
+
+  std::unique_ptr<TZULSocketIO> IO;
+  std::string Password;
+  TZULPlayer2* LocalPlayer = nullptr;   // also Players' first entry; owned
+  std::deque<std::string> PendingChat;  // said, not yet acknowledged; oldest first
+  // No leave message is to be sent any more.
+  bool Disconnected = false;
+  TZULPlayerList Players;  // the local player first, then as announced
+
+ private:
+  void HandleRefused(TZULMessage&);      // 2
+  void HandleWelcome(TZULMessage&);      // 3
+  void HandleArrival(TZULMessage&);      // 4
+  void HandleChat(TZULMessage&);         // 5
+  void HandleAcknowledge(TZULMessage&);  // 6
+  void HandleDeparture(TZULMessage&);    // 7
+  void HandlePosition(TZULMessage&);     // 8
+  void HandleDestination(TZULMessage&);  // 9
+
+  // Registers a handler whose error is kept for the end of Receive.
+  void Bind(int32_t id, void (TZULClient::*handler)(TZULMessage&));
+  void AddLine(const std::string& text, uint32_t color);
+  void DestroyPlayer(TZULPlayer* player);
+
+  TClientOwner& FWindow;
+  std::optional<Exception> FHandlerError;
+};

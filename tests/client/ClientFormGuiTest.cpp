@@ -1,0 +1,298 @@
+// The client window on a real display (Xvfb) against a raw host: its two
+// window kinds, the context made on the first paint, the login on connect,
+// and every way the game ends for the player (Escape, Shift+Escape, a
+// refused login, a refused connection, a host that goes away), with what
+// each sends to the host and which boxes it shows.
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QKeyEvent>
+#include <QOpenGLContext>
+#include <QPixmap>
+#include <QPointer>
+#include <QScreen>
+#include <QWheelEvent>
+
+#include "ModelFilesSupport.h"
+#include "Pump.h"
+#include "RawHostSupport.h"
+#include "client/ClientForm.h"
+#include "client/FrameClock.h"
+#include "client/GLContext.h"
+#include "platform/Errors.h"
+#include "platform/Messages.h"
+#include "platform/Text1252.h"
+#include "platform/Tick.h"
+
+namespace {
+
+const QStringList DebugArguments = {"varozuvod", "debug"};
+
+// A screen that records what the window forwards to it.
+class TSpyScreen : public TGLWindow {
+ public:
+  void Init() override { ++Inits; }
+  void Resize(int32_t width, int32_t height) override {
+    TGLWindow::Resize(width, height);
+    ++Resizes;
+  }
+  void KeyDown(uint16_t& key, TShiftState shift) override { Keys.push_back({key, shift}); }
+  void KeyPress(char& key) override { Typed += key; }
+  void MouseDown(QWindow*, TMouseButton button, TShiftState, int32_t x, int32_t y) override {
+    Clicks.push_back({int(button), x, y});
+  }
+  void Paint() override {
+    TickFrame();
+    ++Paints;
+  }
+  int Inits = 0, Resizes = 0, Paints = 0;
+  std::vector<std::pair<uint16_t, TShiftState>> Keys;
+  std::string Typed;
+  std::vector<std::array<int, 3>> Clicks;
+};
+
+class ClientFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    ClientLinks.ServerExists = [this] { return Hosting; };
+    ClientLinks.ShowLogin = [this] { ++LoginShown; };
+    ClientLinks.EndProcess = [this] { ++ProcessEnded; };
+  }
+  void TearDown() override {
+    delete Window.data();
+    ClientLinks = {};
+  }
+
+  // A debug window connected to the raw host and logged in as guest.
+  void Join(const std::string& password = "") {
+    Window = new TFrmClient(DebugArguments);
+    Window->Connect(TRawHost::Address(), Host.Port(), "guest", password);
+    ASSERT_TRUE(Host.Accept());
+    TRawFrame frame;
+    ASSERT_TRUE(Host.NextFrame(frame));
+    if (!password.empty()) {
+      ASSERT_TRUE(Host.NextFrame(frame));
+    }
+    ASSERT_EQ(frame, (TRawFrame{3, "guest"}));
+  }
+  // Waits until the window has closed and been destroyed.
+  bool Gone() {
+    return PumpUntil([&] {
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+      return Window.isNull();
+    });
+  }
+  void Press(int key, Qt::KeyboardModifiers modifiers, const QString& text) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QCoreApplication::sendEvent(Window.data(), &press);
+  }
+  // Whatever the host still receives until the client's socket closes.
+  std::vector<TRawFrame> FramesUntilClosed() {
+    EXPECT_TRUE(Host.WaitClosed());
+    std::vector<TRawFrame> frames;
+    TRawFrame frame;
+    while (Host.NextFrame(frame, 10)) frames.push_back(frame);
+    return frames;
+  }
+
+  TModelFolder Models;
+  TMessageCapture Boxes;
+  TRawHost Host;
+  QPointer<TFrmClient> Window;
+  bool Hosting = false;
+  int LoginShown = 0;
+  int ProcessEnded = 0;
+};
+
+TEST_F(ClientFormTest, OnlyTheExactWordDebugGivesANormalWindow) {
+  Window = new TFrmClient(DebugArguments);
+  EXPECT_EQ(FrmClient, Window.data());
+  EXPECT_EQ(Window->width(), 320);
+  EXPECT_EQ(Window->height(), 400);
+  EXPECT_FALSE(Window->flags() & Qt::FramelessWindowHint);
+  EXPECT_FALSE(Window->windowStates() & Qt::WindowMaximized);
+  EXPECT_EQ(Window->title(), "VAROzuvod");
+  EXPECT_TRUE(Window->isVisible());
+  EXPECT_EQ(Window->Screen->Width, 320) << "the first screen has the window's size";
+  delete Window.data();
+  EXPECT_EQ(FrmClient, nullptr);
+
+  for (const QStringList& arguments : {QStringList{"varozuvod", "Debug"}, QStringList{"varozuvod"}}) {
+    Window = new TFrmClient(arguments);
+    EXPECT_TRUE(Window->flags() & Qt::FramelessWindowHint) << arguments.join(' ').toStdString();
+    EXPECT_TRUE(Window->windowStates() & Qt::WindowMaximized) << arguments.join(' ').toStdString();
+    delete Window.data();
+  }
+}
+
+TEST_F(ClientFormTest, FirstPaintMakesTheContextWithBlackFogAndTheLoginFollowsTheConnect) {
+  Join("pw");
+  EXPECT_EQ(Window->title(), "ZUL Vantor [connected]");
+  EXPECT_EQ(Window->WaitStart, 0u);
+  ASSERT_TRUE(PumpUntil([&] { return Window->ContextWindow != 0; }))
+      << "no OpenGL (is the test running under xvfb-run?)";
+  EXPECT_TRUE(Boxes.Texts.empty());
+  ASSERT_NE(GLContext, nullptr);
+  EXPECT_EQ(GLTarget, Window.data());
+  GLContext->makeCurrent(Window.data());
+  GLfloat fog[4] = {1, 1, 1, 1};
+  glGetFloatv(GL_FOG_COLOR, fog);
+  for (GLfloat channel : fog) EXPECT_EQ(channel, 0.0f) << "black with alpha 0, as the first screen left it";
+  GLfloat start = 0, end = 0;
+  glGetFloatv(GL_FOG_START, &start);
+  glGetFloatv(GL_FOG_END, &end);
+  EXPECT_EQ(start, 20.0f);
+  EXPECT_EQ(end, 100.0f);
+  GLint mode = 0;
+  glGetIntegerv(GL_FOG_MODE, &mode);
+  EXPECT_EQ(mode, GL_LINEAR);
+  EXPECT_FALSE(glIsEnabled(GL_FOG)) << "the screens switch fog on for what they fog";
+  EXPECT_TRUE(glIsEnabled(GL_CULL_FACE));
+  EXPECT_EQ(ViewWidth, 320);
+  EXPECT_EQ(ViewHeight, 400);
+}
+
+TEST_F(ClientFormTest, FramesComeFromTheTimerAndShowTheWaitingClockWhileConnecting) {
+  Join();
+  auto spy = std::make_unique<TSpyScreen>();
+  ASSERT_TRUE(PumpUntil([&] { return Window->ContextWindow != 0; }));
+  Window->SetScreen(spy.get());
+  EXPECT_EQ(spy->Inits, 1) << "a context exists, so the screen is initialised at once";
+  EXPECT_EQ(spy->Width, 320);
+  ASSERT_TRUE(PumpUntil([&] { return spy->Paints >= 5; })) << "the 40 ms timer asks for frames";
+
+  auto lit = [&] {
+    QImage shown = Window->screen()->grabWindow(Window->winId()).toImage();
+    int count = 0;
+    for (int y = 0; y < shown.height(); ++y)
+      for (int x = 0; x < shown.width(); ++x)
+        if (shown.pixelColor(x, y) != QColor(0, 0, 0)) ++count;
+    return count;
+  };
+  EXPECT_EQ(lit(), 0) << "connected: a black screen";
+  Window->WaitStart = GetTickCount();
+  int painted = spy->Paints;
+  ASSERT_TRUE(PumpUntil([&] { return spy->Paints >= painted + 3; }));
+  EXPECT_GT(lit(), 1000) << "the waiting clock is drawn over the screen";
+  Window->WaitStart = 0;
+  Window->SetScreen(Window->Intro.get());
+}
+
+TEST_F(ClientFormTest, KeysAndButtonsGoToTheCurrentScreenAndTheWheelToTheCamera) {
+  Join();
+  TSpyScreen spy;
+  Window->SetScreen(&spy);
+  Press(Qt::Key_A, Qt::ShiftModifier, "A");
+  Press(Qt::Key_Return, Qt::NoModifier, "\r");
+  Press(Qt::Key_Left, Qt::NoModifier, "");
+  ASSERT_EQ(spy.Keys.size(), 3u);
+  EXPECT_EQ(spy.Keys[0].first, 'A');
+  EXPECT_TRUE(spy.Keys[0].second & ssShift);
+  EXPECT_EQ(spy.Keys[1].first, VK_RETURN);
+  EXPECT_EQ(spy.Keys[2].first, VK_LEFT);
+  EXPECT_EQ(spy.Typed, "A\r") << "characters as well as their keys";
+
+  QMouseEvent click(QEvent::MouseButtonPress, QPointF(12, 34), QPointF(12, 34), Qt::RightButton,
+                    Qt::RightButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(Window.data(), &click);
+  ASSERT_EQ(spy.Clicks.size(), 1u);
+  EXPECT_EQ(spy.Clicks[0], (std::array<int, 3>{int(TMouseButton::mbRight), 12, 34}));
+
+  TTestClock clock;
+  WheelDownTime = WheelUpTime = 0;
+  QWheelEvent towards(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(Window.data(), &towards);
+  EXPECT_EQ(WheelDownTime, clock.Now);
+  EXPECT_EQ(WheelUpTime, 0u);
+  WheelDownTime = 0;
+  Window->SetScreen(Window->Intro.get());
+}
+
+TEST_F(ClientFormTest, EscapeSaysGoodbyeThenClosesAndShowsTheJoinDialog) {
+  Join();
+  ASSERT_TRUE(PumpUntil([&] { return Window->ContextWindow != 0; }));
+  Press(Qt::Key_Escape, Qt::NoModifier, "\x1b");
+  EXPECT_EQ(GLContext, nullptr) << "the context is released before the window goes";
+  EXPECT_TRUE(Gone());
+  EXPECT_EQ(FrmClient, nullptr);
+  EXPECT_EQ(FramesUntilClosed(), (std::vector<TRawFrame>{{7, ""}}));
+  EXPECT_EQ(LoginShown, 1);
+  EXPECT_TRUE(Boxes.Texts.empty());
+}
+
+TEST_F(ClientFormTest, ShiftEscapeWhileHostingOnlyClosesTheWindow) {
+  Hosting = true;
+  Join();
+  Press(Qt::Key_Escape, Qt::ShiftModifier, "\x1b");
+  EXPECT_TRUE(Gone());
+  EXPECT_EQ(FramesUntilClosed(), (std::vector<TRawFrame>{{7, ""}}));
+  EXPECT_EQ(LoginShown, 0) << "the host window stays; no join dialog";
+}
+
+TEST_F(ClientFormTest, ShiftEscapeEndsTheProcessWhenNotHosting) {
+  Join();
+  Press(Qt::Key_Escape, Qt::ShiftModifier, "\x1b");
+  EXPECT_EQ(ProcessEnded, 1);
+  PumpFor(100);
+  EXPECT_FALSE(Window.isNull()) << "no window is closed first";
+  EXPECT_EQ(LoginShown, 0);
+  EXPECT_EQ(FramesUntilClosed(), (std::vector<TRawFrame>{{7, ""}})) << "stopped all the same";
+}
+
+TEST_F(ClientFormTest, ARefusedLoginShowsTheHostsTextAndClosesWithoutGoodbye) {
+  Join("wrong");
+  Host.SendFrame(2, "Mot de passe invalide");
+  Host.ShutdownSending();  // the host's end, as it releases the connection
+  EXPECT_TRUE(Gone());
+  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Mot de passe invalide"})
+      << "no \"Connexion fermée\" after it";
+  EXPECT_EQ(LoginShown, 1);
+  EXPECT_TRUE(FramesUntilClosed().empty()) << "no 7";
+}
+
+TEST_F(ClientFormTest, ARefusedConnectionReportsACommunicationError) {
+  Host.StopListening();
+  Window = new TFrmClient(DebugArguments);
+  Window->Connect(TRawHost::Address(), Host.Port(), "guest", "");
+  EXPECT_NE(Window->WaitStart, 0u);
+  EXPECT_TRUE(Gone());
+  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Erreur de communication"});
+  EXPECT_EQ(LoginShown, 1);
+}
+
+TEST_F(ClientFormTest, AHostThatGoesAwayClosesTheWindowWithItsBoxUnlessHosting) {
+  Join();
+  Host.CloseConnection();
+  EXPECT_TRUE(Gone());
+  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Connexion fermée"_cp});
+  EXPECT_EQ(LoginShown, 1);
+
+  TRawHost second;
+  Hosting = true;
+  Window = new TFrmClient(DebugArguments);
+  Window->Connect(TRawHost::Address(), second.Port(), "Server", "");
+  ASSERT_TRUE(second.Accept());
+  TRawFrame frame;
+  ASSERT_TRUE(second.NextFrame(frame));
+  second.CloseConnection();
+  EXPECT_TRUE(Gone());
+  EXPECT_EQ(Boxes.Texts.size(), 1u) << "a hosting process shows no box";
+  EXPECT_EQ(LoginShown, 1);
+}
+
+TEST_F(ClientFormTest, ASocketEventWithoutConnectionIsAnError) {
+  Window = new TFrmClient(DebugArguments);
+  TMessage message{TFrmClient::SocketMessage, 5, WSAMAKESELECTREPLY(FD_READ, 0)};
+  try {
+    Window->Dispatch(message);
+    FAIL() << "no error raised";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message(), "message socket inattendu");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,344 @@
+// The client connection against a raw host on 127.0.0.1 that writes the
+// host's frames byte for byte: the login, each of the host's messages with
+// its effect on the player list and on the chat panel's lines and colours,
+// the acknowledgement order of the own chat lines, the leave message, and a
+// faulty message that must not stop the ones after it.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ModelFilesSupport.h"
+#include "Pump.h"
+#include "RawHostSupport.h"
+#include "client/Clients.h"
+#include "effects/GLGui.h"
+#include "platform/Messages.h"
+#include "platform/Text1252.h"
+#include "platform/Tick.h"
+#include "world/ZULPathFinder.h"
+
+namespace {
+
+constexpr uint32_t Notification = 1024;
+constexpr uint32_t White = 0xFFFFFFFF;  // as the panel stores them: opaque
+constexpr uint32_t Green = 0xFF00FF00;
+constexpr uint32_t Blue = 0xFF0000FF;
+
+// Stands for the client window: owns the map and the chat panel and routes
+// the socket events to the connection the way the window does.
+class TTestWindow : public TClientOwner {
+ public:
+  TMap& SharedMap() override { return Map; }
+  TGLMemo* ChatPanel() override { return &Chat; }
+  void CloseWindow() override { ++Closes; }
+  void Dispatch(TMessage& message) override {
+    if (WSAGETSELECTERROR(message.LParam) != 0) {
+      ConnectError = WSAGETSELECTERROR(message.LParam);
+      return;
+    }
+    switch (WSAGETSELECTEVENT(message.LParam)) {
+      case FD_READ:
+        Client->Receive();
+        break;
+      case FD_WRITE:
+        Client->IO->Flush();
+        break;
+      case FD_CONNECT:
+        Connected = true;
+        Client->SetPassword(Password);
+        Client->SetName(Name);
+        break;
+      case FD_CLOSE:
+        Closed = true;
+        break;
+    }
+  }
+
+  TMap256 Map;
+  TGLFont Font;
+  TGLMemo Chat{Font};
+  TZULClient* Client = nullptr;
+  std::string Name = "me";
+  std::string Password;
+  int Closes = 0;
+  int ConnectError = 0;
+  bool Connected = false;
+  bool Closed = false;
+};
+
+struct TLine {
+  std::string Text;
+  uint32_t Color;
+  friend bool operator==(const TLine&, const TLine&) = default;
+};
+std::ostream& operator<<(std::ostream& out, const TLine& line) {
+  return out << '"' << ToUtf8(line.Text) << "\" 0x" << std::hex << line.Color << std::dec;
+}
+
+class ClientTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    Client.reset();
+    ReleaseSharedMotions();
+  }
+
+  void Login(const std::string& name = "me", const std::string& password = "") {
+    Window.Name = name;
+    Window.Password = password;
+    Client = std::make_unique<TZULClient>(Window, Notification, TRawHost::Address(), Host.Port());
+    Window.Client = Client.get();
+    ASSERT_TRUE(Host.Accept());
+    ASSERT_TRUE(PumpUntil([&] { return Window.Connected; }));
+  }
+  // Logs in as "me" with number 7, takes the login frames off the wire.
+  void Welcome() {
+    Login();
+    TRawFrame frame;
+    ASSERT_TRUE(Host.NextFrame(frame));
+    Host.SendFrame(3, Packed(7));
+    ASSERT_TRUE(PumpUntil([&] { return Client->LocalPlayer->Id == 7; }));
+  }
+  // The host announces a player already present.
+  void Arrive(uint32_t id, const std::string& name, uint32_t x = 127, uint32_t y = 128) {
+    Host.SendFrame(4, Packed(id) + Packed(0) + Packed(x) + Packed(y) + Packed(1) + name);
+  }
+  // Sends bytes, then a chat line from the local player's own number as a
+  // marker, and waits for the marker's panel line: whatever the bytes did
+  // has been done by then.
+  void SendAndSettle(const std::string& bytes) {
+    int before = Window.Chat.Count();
+    Host.Send(bytes + Frame(5, Packed(uint32_t(Client->LocalPlayer->Id)) + "sync"));
+    ASSERT_TRUE(PumpUntil([&] {
+      int count = Window.Chat.Count();
+      return count > before && Window.Chat.Line(count - 1).Text == Marker();
+    }));
+  }
+  std::string Marker() const { return Client->LocalName() + ">sync"; }
+  // The panel's lines, oldest first, without the markers.
+  std::vector<TLine> Lines() const {
+    std::vector<TLine> lines;
+    for (int age = 0; age < Window.Chat.Count(); ++age)
+      if (Window.Chat.Line(age).Text != Marker())
+        lines.push_back({Window.Chat.Line(age).Text, Window.Chat.Line(age).Color});
+    return lines;
+  }
+  TZULPlayer* PlayerNumbered(int32_t id) const {
+    for (TZULPlayer* player : Client->Players.Items())
+      if (player->Id == id) return player;
+    return nullptr;
+  }
+
+  TModelFolder Models;
+  TMessageCapture Boxes;
+  TRawHost Host;
+  TTestWindow Window;
+  std::unique_ptr<TZULClient> Client;
+};
+
+TEST_F(ClientTest, LoginSendsTheNameAloneWhenNoPasswordWasTyped) {
+  Login("guest");
+  ASSERT_TRUE(Host.WaitBytes(7));
+  EXPECT_EQ(Host.Received, std::string("\x03\x05guest", 7)) << "no 1 before it";
+  Host.Received.clear();
+  EXPECT_TRUE(Host.FramesWithin(100).empty());
+  EXPECT_EQ(Client->LocalName(), "guest");
+  EXPECT_EQ(Client->Players.Count(), 1);
+  EXPECT_EQ(Client->Players[0], Client->LocalPlayer);
+}
+
+TEST_F(ClientTest, LoginSendsThePasswordFirstWhenOneWasTyped) {
+  Login("guest", "s\xE9same");
+  TRawFrame first, second;
+  ASSERT_TRUE(Host.NextFrame(first));
+  ASSERT_TRUE(Host.NextFrame(second));
+  EXPECT_EQ(first, (TRawFrame{1, "s\xE9same"}));
+  EXPECT_EQ(second, (TRawFrame{3, "guest"}));
+}
+
+TEST_F(ClientTest, TheHostsAnnouncementsFillThePlayerListAndThePanel) {
+  Login("guest");
+  TRawFrame frame;
+  ASSERT_TRUE(Host.NextFrame(frame));
+  // The host's answer to the login, as it writes it for number 1968.
+  Host.Send(std::string("\x03\x02\x8F\x30", 4));
+  ASSERT_TRUE(PumpUntil([&] { return Client->LocalPlayer->Id == 1968; }));
+  SendAndSettle(std::string("\x08\x06\x8F\x30\x00\x7F\x7E\x00", 8) +
+                Frame(4, Packed(12) + Packed(0) + Packed(127) + Packed(128) + Packed(1) + "Bob") +
+                Frame(4, Packed(13) + Packed(5) + Packed(10) + Packed(20) + Packed(0) + "Ann") +
+                Frame(4, Packed(14) + Packed(0) + Packed(127) + Packed(128) + Packed(2) + "Zo"));
+  TZULPlayer2* local = Client->LocalPlayer;
+  EXPECT_EQ(local->Id, 1968);
+  EXPECT_EQ(local->X, 127);
+  EXPECT_EQ(local->Y, 126) << "the host's 8 places the local player too";
+
+  ASSERT_EQ(Client->Players.Count(), 4);
+  EXPECT_EQ(Client->Players[0], local) << "the local player stays first";
+  TZULPlayer* bob = Client->Players[1];
+  EXPECT_EQ(dynamic_cast<TZULPlayer2*>(bob), nullptr) << "remote players report nothing";
+  EXPECT_EQ(bob->Id, 12);
+  EXPECT_EQ(bob->Name, "Bob");
+  EXPECT_EQ(bob->X, 127);
+  EXPECT_EQ(bob->Y, 128);
+  EXPECT_EQ(bob->Direction, 0);
+  TZULPlayer* ann = Client->Players[2];
+  EXPECT_EQ(ann->Reserved, 5);
+  EXPECT_EQ(ann->X, 10);
+  EXPECT_EQ(ann->Y, 20);
+  EXPECT_EQ(Lines(), (std::vector<TLine>{{"Bonjour guest", White},
+                                         {"Bob est déjà en ligne"_cp, Blue},
+                                         {"Ann rejoint la partie", Blue},
+                                         {"Zo est déjà en ligne"_cp, Blue}}));
+  EXPECT_TRUE(Boxes.Texts.empty());
+}
+
+TEST_F(ClientTest, ChatLinesShowAsRelayedAndOwnLinesOnAcknowledgementInOrder) {
+  Welcome();
+  Arrive(12, "Bob");
+  SendAndSettle(Frame(5, Packed(12) + "hello") + Frame(6));
+  EXPECT_EQ(Lines(), (std::vector<TLine>{
+                         {"Bonjour me", White}, {"Bob est déjà en ligne"_cp, Blue}, {"Bob>hello", Green}}))
+      << "no blank after the sign; an acknowledgement with nothing pending shows nothing";
+
+  Client->Say("one");
+  Client->Say("two");
+  Client->Say("three");
+  for (const char* said : {"one", "two", "three"}) {
+    TRawFrame frame;
+    ASSERT_TRUE(Host.NextFrame(frame));
+    EXPECT_EQ(frame, (TRawFrame{5, said}));
+  }
+  EXPECT_EQ(Client->PendingChat.size(), 3u);
+  SendAndSettle(Frame(6) + Frame(6));
+  SendAndSettle(Frame(6) + Frame(6));
+  std::vector<TLine> lines = Lines();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[3], (TLine{"me> one", Green})) << "a blank after the sign";
+  EXPECT_EQ(lines[4], (TLine{"me> two", Green}));
+  EXPECT_EQ(lines[5], (TLine{"me> three", Green}));
+  EXPECT_TRUE(Client->PendingChat.empty());
+
+  SendAndSettle(Frame(5, Packed(99) + "ghost"));
+  EXPECT_EQ(Lines().size(), 6u);
+  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Joueur #99 introuvable"});
+}
+
+TEST_F(ClientTest, DeparturesTakeThePlayerAwayWithTheirLine) {
+  Welcome();
+  Arrive(1968, "guest");
+  Arrive(12, "Bob");
+  Arrive(13, "Ann");
+  // The host's own bytes for 1968 leaving without warning.
+  SendAndSettle(std::string("\x07\x03\x8F\x30\x01", 5) + Frame(7, Packed(12) + Packed(0)));
+  ASSERT_EQ(Client->Players.Count(), 2);
+  EXPECT_EQ(PlayerNumbered(1968), nullptr);
+  EXPECT_EQ(PlayerNumbered(12), nullptr);
+  EXPECT_NE(PlayerNumbered(13), nullptr);
+  std::vector<TLine> lines = Lines();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[4], (TLine{"guest nous quitte sans prévenir"_cp, Blue}));
+  EXPECT_EQ(lines[5], (TLine{"Bob nous quitte", Blue}));
+
+  SendAndSettle(Frame(7, Packed(12) + Packed(1)));
+  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Joueur #12 introuvable"}) << "already gone";
+  EXPECT_EQ(Lines().size(), 6u);
+}
+
+// The local player is drawn and steered by the screens for the whole
+// connection: a host naming it as leaving gets its line, nothing more.
+TEST_F(ClientTest, ADepartureOfTheLocalPlayerKeepsIt) {
+  Welcome();
+  SendAndSettle(Frame(7, Packed(7) + Packed(0)));
+  EXPECT_EQ(Lines().back(), (TLine{"me nous quitte", Blue}));
+  ASSERT_EQ(Client->Players.Count(), 1);
+  EXPECT_EQ(Client->Players[0], Client->LocalPlayer);
+}
+
+TEST_F(ClientTest, DestinationsWalkPlayersAndPositionsStopThem) {
+  TTestClock clock;
+  Welcome();
+  Arrive(12, "Bob");
+  SendAndSettle(Frame(9, Packed(12) + Packed(130) + Packed(128)));
+  TZULPlayer* bob = PlayerNumbered(12);
+  ASSERT_NE(bob, nullptr);
+  EXPECT_TRUE(bob->Moving());
+  EXPECT_EQ(bob->PathFinder->Goal(), (TPoint{130, 128}));
+  EXPECT_TRUE(Host.FramesWithin(50).empty()) << "a remote player's walk sends nothing";
+
+  clock.Advance(100);
+  Client->Players.Update(clock.Now);
+  SendAndSettle(Frame(8, Packed(12) + Packed(3) + Packed(131) + Packed(129) + Packed(5)));
+  EXPECT_FALSE(bob->Moving()) << "stopped at once";
+  EXPECT_EQ(bob->Reserved, 3);
+  EXPECT_EQ(bob->X, 131);
+  EXPECT_EQ(bob->Y, 129);
+  EXPECT_EQ(bob->Direction, 5);
+  Client->Players.Update(clock.Now + 40);
+  EXPECT_EQ(bob->OffsetX, 0.0f);
+  EXPECT_EQ(bob->OffsetZ, 0.0f);
+
+  // The local player walks like after a click, and reports the walk.
+  SendAndSettle(Frame(9, Packed(7) + Packed(129) + Packed(127)));
+  TZULPlayer2* local = Client->LocalPlayer;
+  EXPECT_TRUE(local->Moving());
+  TRawFrame frame;
+  ASSERT_TRUE(Host.NextFrame(frame));
+  EXPECT_EQ(frame, (TRawFrame{9, Packed(129) + Packed(127)}));
+  for (int step = 0; step < 100 && local->Moving(); ++step) {
+    clock.Advance(40);
+    Client->Players.Update(clock.Now);
+  }
+  EXPECT_FALSE(local->Moving());
+  ASSERT_TRUE(Host.NextFrame(frame));
+  EXPECT_EQ(frame, (TRawFrame{8, Packed(129) + Packed(127) + Packed(uint32_t(local->Direction))}));
+  EXPECT_EQ(local->Direction, 2) << "the last step went towards +X";
+}
+
+TEST_F(ClientTest, ARefusedLoginClosesTheWindowAndNeverSaysGoodbye) {
+  Login("guest", "wrong");
+  Host.SendFrame(2, "Mot de passe invalide");
+  Host.ShutdownSending();
+  ASSERT_TRUE(PumpUntil([&] { return Window.Closes == 1; }));
+  EXPECT_TRUE(Client->Disconnected);
+  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Mot de passe invalide"});
+  Client->Close();
+  Client.reset();
+  ASSERT_TRUE(Host.WaitClosed());
+  std::vector<TRawFrame> frames;
+  TRawFrame frame;
+  while (Host.NextFrame(frame, 10)) frames.push_back(frame);
+  EXPECT_EQ(frames, (std::vector<TRawFrame>{{1, "wrong"}, {3, "guest"}})) << "the login, and no 7";
+  EXPECT_EQ(Boxes.Texts.size(), 1u);
+}
+
+TEST_F(ClientTest, CloseSaysGoodbyeOnceAndTheSocketCloses) {
+  Welcome();
+  Arrive(12, "Bob");
+  Arrive(13, "Ann");
+  SendAndSettle("");
+  ASSERT_EQ(Client->Players.Count(), 3);
+  Client->Close();
+  Client->Close();
+  Client.reset();  // destroys the three players and closes the socket
+  std::vector<TRawFrame> frames;
+  ASSERT_TRUE(Host.WaitClosed());
+  TRawFrame frame;
+  while (Host.NextFrame(frame, 10)) frames.push_back(frame);
+  EXPECT_EQ(frames, (std::vector<TRawFrame>{{7, ""}}));
+  EXPECT_TRUE(Boxes.Texts.empty());
+}
+
+TEST_F(ClientTest, UnknownAndFaultyMessagesDoNotStopTheOnesAfterThem) {
+  Welcome();
+  SendAndSettle(Frame(42, "0123456789") + Frame(4, Packed(12) + Packed(0)) +
+                Frame(4, Packed(13) + Packed(0) + Packed(1) + Packed(2) + Packed(0) + "Ann"));
+  EXPECT_EQ(Boxes.Texts, (std::vector<std::string>{"Message #42 inconnu", "Erreur de flux 2"}));
+  ASSERT_EQ(Client->Players.Count(), 2) << "the short arrival made no player";
+  EXPECT_EQ(Client->Players[1]->Name, "Ann");
+  EXPECT_EQ(Lines().back(), (TLine{"Ann rejoint la partie", Blue}));
+  SendAndSettle(Frame(6));
+  EXPECT_EQ(Boxes.Texts.size(), 2u) << "the faulty frame is not met again";
+}
+
+}  // namespace
