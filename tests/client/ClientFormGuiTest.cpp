@@ -164,7 +164,11 @@ TEST_F(ClientFormTest, FramesComeFromTheTimerAndShowTheWaitingClockWhileConnecti
   EXPECT_EQ(spy->Width, 320);
   ASSERT_TRUE(PumpUntil([&] { return spy->Paints >= 5; })) << "the 40 ms timer asks for frames";
 
+  // Lit pixels of the window as the X server shows it.  Test windows of
+  // other programs on the same display may cover it for a while; the timer
+  // draws it again every frame.
   auto lit = [&] {
+    Window->raise();
     QImage shown = Window->screen()->grabWindow(Window->winId()).toImage();
     int count = 0;
     for (int y = 0; y < shown.height(); ++y)
@@ -172,11 +176,9 @@ TEST_F(ClientFormTest, FramesComeFromTheTimerAndShowTheWaitingClockWhileConnecti
         if (shown.pixelColor(x, y) != QColor(0, 0, 0)) ++count;
     return count;
   };
-  EXPECT_EQ(lit(), 0) << "connected: a black screen";
+  EXPECT_TRUE(PumpUntil([&] { return lit() == 0; })) << "connected: a black screen";
   Window->WaitStart = GetTickCount();
-  int painted = spy->Paints;
-  ASSERT_TRUE(PumpUntil([&] { return spy->Paints >= painted + 3; }));
-  EXPECT_GT(lit(), 1000) << "the waiting clock is drawn over the screen";
+  EXPECT_TRUE(PumpUntil([&] { return lit() > 1000; })) << "the waiting clock is drawn over the screen";
   Window->WaitStart = 0;
   Window->SetScreen(Window->Intro.get());
 }
