@@ -17,13 +17,13 @@
 
 // Notification numbers of the host.
 enum : uint32_t {
-  CM_TRAYICON = WM_USER,          // the notification-area icon (the window's)
-  CM_GAMESOCKET = WM_USER + 1,    // game port events
-  CM_WEBSOCKET = WM_USER + 2,     // web port events
+  CM_TRAYICON = WM_USER,        // the notification-area icon (the window's)
+  CM_GAMESOCKET = WM_USER + 1,  // game port events
+  CM_WEBSOCKET = WM_USER + 2,   // web port events
 };
 
 class TGameHost : public TMessageTarget {
-public:
+ public:
   // settings and list must outlive the host.
   TGameHost(const THostSettings& settings, TSessionListView& list);
   // Destroys the game server, then the web server, and with them every
@@ -59,7 +59,7 @@ public:
   // Network byte order.
   uint32_t HostAddress = 0;
 
-private:
+ private:
   void GameSocketEvent(const TMessage& message);
   void WebSocketEvent(const TMessage& message);
 

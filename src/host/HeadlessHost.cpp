@@ -18,7 +18,7 @@
 // SIGTERM and SIGINT read through a signalfd: the signals are blocked for
 // the process and arrive as readable data on the user-interface thread.
 class TSignalWatcher {
-public:
+ public:
   explicit TSignalWatcher(std::function<void()> onSignal) : FOnSignal(std::move(onSignal)) {
     sigset_t wanted;
     sigemptyset(&wanted);
@@ -38,7 +38,7 @@ public:
   TSignalWatcher(const TSignalWatcher&) = delete;
   TSignalWatcher& operator=(const TSignalWatcher&) = delete;
 
-private:
+ private:
   void Take() {
     signalfd_siginfo info;
     bool any = false;
@@ -58,8 +58,7 @@ constexpr int ShutdownWaitMs = ws::LingerMs;
 constexpr int ShutdownStepMs = 10;
 }  // namespace
 
-THeadlessHost::THeadlessHost(const THostSettings& settings, std::FILE* out)
-    : FSettings(settings), FOut(out) {
+THeadlessHost::THeadlessHost(const THostSettings& settings, std::FILE* out) : FSettings(settings), FOut(out) {
   FSignals = std::make_unique<TSignalWatcher>([this] { Stop(); });
   FHost = std::make_unique<TGameHost>(FSettings, *this);
 }

@@ -17,7 +17,7 @@
 class TSignalWatcher;
 
 class THeadlessHost : public TSessionListView {
-public:
+ public:
   // Lines go to out, in UTF-8.
   explicit THeadlessHost(const THostSettings& settings, std::FILE* out = stdout);
   ~THeadlessHost() override;
@@ -35,7 +35,7 @@ public:
 
   TGameHost& Host() const { return *FHost; }
 
-protected:
+ protected:
   // Row lines: "+" for a new row, "=" for a change of its caption, player or
   // status (not of its time alone), "-" when it goes; then the caption and
   // the three columns, separated by tabs.
@@ -43,7 +43,7 @@ protected:
   void RowChanged(const TSessionRow& row, int index, int column) override;
   void RowRemoved(const TSessionRow& row, int index) override;
 
-private:
+ private:
   void Print(const std::string& line);
   void PrintRow(char mark, const TSessionRow& row);
 

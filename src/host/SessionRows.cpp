@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-TSessionRow::TSessionRow(TSessionListView* list, TSessionItem* data, std::string caption,
-                         TSubItems subItems)
+TSessionRow::TSessionRow(TSessionListView* list, TSessionItem* data, std::string caption, TSubItems subItems)
     : FList(list), FData(data), FCaption(std::move(caption)), FSubItems(std::move(subItems)) {}
 
 TSessionRow::~TSessionRow() {

@@ -15,7 +15,7 @@ class TSessionItem;
 class TSessionListView;
 
 class TSessionRow {
-public:
+ public:
   // Sub-item columns, after the caption (the "Adresse" column).
   enum : int { PlayerColumn = 0, StatusColumn = 1, TimeColumn = 2, SubItemCount = 3 };
   using TSubItems = std::array<std::string, SubItemCount>;
@@ -32,7 +32,7 @@ public:
   // Changes one column; the list hears of it only when the text differs.
   void SetSubItem(int column, const std::string& text);
 
-private:
+ private:
   friend class TSessionListView;
   TSessionRow(TSessionListView* list, TSessionItem* data, std::string caption, TSubItems subItems);
 
@@ -43,7 +43,7 @@ private:
 };
 
 class TSessionListView {
-public:
+ public:
   TSessionListView() = default;
   // Rows that outlive the list forget it.
   virtual ~TSessionListView();
@@ -57,13 +57,13 @@ public:
   // The row at a position, in the order the rows were added.
   TSessionRow& Row(int index) const { return *FRows.at(index); }
 
-protected:
+ protected:
   // What the view shows follows these three.
   virtual void RowAdded(const TSessionRow&, int /*index*/) {}
   virtual void RowChanged(const TSessionRow&, int /*index*/, int /*column*/) {}
   virtual void RowRemoved(const TSessionRow&, int /*index*/) {}
 
-private:
+ private:
   friend class TSessionRow;
   int IndexOf(const TSessionRow& row) const;
   void Changed(const TSessionRow& row, int column);

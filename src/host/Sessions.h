@@ -27,7 +27,7 @@ enum : int32_t {
 };
 
 class TZULSession : public TZULSessionItem, public TZULMessageTarget {
-public:
+ public:
   // Every player starts in this column, in row StartRowBase plus the number
   // of connections when it joined (itself included).
   static constexpr int32_t StartColumn = 127;
@@ -71,7 +71,7 @@ public:
   const std::string& Name() const { return FName; }
   bool Left() const { return FLeft; }
 
-private:
+ private:
   void HandlePassword(TZULMessage& message);
   void HandleJoin(TZULMessage& message);
   void HandleChat(TZULMessage& message);

@@ -16,13 +16,13 @@
 
 // TSocketIO that can also drop what it has received.
 class TWebSocketIO : public TSocketIO {
-public:
+ public:
   using TSocketIO::TSocketIO;
   void DropInput() { FInBuffer.clear(); }
 };
 
 class TWebSession : public TSessionItem {
-public:
+ public:
   // A request line that has not ended within this many bytes closes the
   // connection, so no peer can make the host hold unbounded memory.
   static constexpr int32_t MaxRequestLineBytes = 8 * 1024;
@@ -49,7 +49,7 @@ public:
   TSocketIO& IO() const { return *FIO; }
   TSessionRow& Row() const { return *FRow; }
 
-private:
+ private:
   void Answer(const std::string& line);
   void WriteHeader(const std::string& status);
   void SendPage();
