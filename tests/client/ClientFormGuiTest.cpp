@@ -13,6 +13,7 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QScreen>
+#include <QThread>
 #include <QWheelEvent>
 
 #include "ModelFilesSupport.h"
@@ -224,6 +225,18 @@ TEST_F(ClientFormTest, EscapeSaysGoodbyeThenClosesAndShowsTheJoinDialog) {
   EXPECT_EQ(FramesUntilClosed(), (std::vector<TRawFrame>{{7, ""}}));
   EXPECT_EQ(LoginShown, 1);
   EXPECT_TRUE(Boxes.Texts.empty());
+}
+
+// The host reset the connection and the client has not heard of it yet:
+// the leave message cannot go, the failure is shown, the window goes anyway.
+TEST_F(ClientFormTest, EscapeClosesTheWindowEvenWhenTheGoodbyeCannotBeSent) {
+  Join();
+  Host.Abort();
+  QThread::msleep(20);  // the reset reaches the client's socket, not its event loop
+  Press(Qt::Key_Escape, Qt::NoModifier, "\x1b");
+  EXPECT_TRUE(Gone());
+  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Erreur d'écriture 10054"_cp});
+  EXPECT_EQ(LoginShown, 1);
 }
 
 TEST_F(ClientFormTest, ShiftEscapeWhileHostingOnlyClosesTheWindow) {

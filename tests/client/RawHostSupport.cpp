@@ -91,6 +91,13 @@ void TRawHost::CloseConnection() {
   FConnection = -1;
 }
 
+void TRawHost::Abort() {
+  if (FConnection < 0) return;
+  linger reset{1, 0};
+  ::setsockopt(FConnection, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  CloseConnection();
+}
+
 void TRawHost::ShutdownSending() {
   if (FConnection >= 0) ::shutdown(FConnection, SHUT_WR);
 }

@@ -40,6 +40,8 @@ class TRawHost {
   void SendFrame(uint32_t id, const std::string& payload = std::string()) { Send(Frame(id, payload)); }
   // Closes the connection in an orderly way.
   void CloseConnection();
+  // Ends the connection with a reset instead of an orderly close.
+  void Abort();
   // Ends the sending side only: the client sees the close, the host still reads.
   void ShutdownSending();
 
