@@ -1,0 +1,194 @@
+// One frame of the in-game screen at 640 by 480 with the game's own data
+// (the run folder next to this program's folder), split into its parts:
+// the floor, the characters (walks advanced, motions posed and skinned,
+// drawn), the knight, and the overlay (markers, click marker, chat panel,
+// status).  Each measurement ends with glFinish, so that the rendering the
+// driver does on threads of its own (Mesa's llvmpipe) is in the wall time;
+// the frame budget is 40 ms.  Run under xvfb-run.
+#include <GL/gl.h>
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QOpenGLContext>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/ClientForm.h"
+#include "client/Clients.h"
+#include "client/FrameClock.h"
+#include "client/GLContext.h"
+#include "client/GameWindow.h"
+#include "platform/Text1252.h"
+#include "world/ZULPlayers.h"
+
+namespace {
+
+constexpr int FrameWidth = 640;   // pixels
+constexpr int FrameHeight = 480;  // pixels
+constexpr int ChatLines = 40;
+
+// A port that accepts the client's connection into its backlog and never
+// answers: the client stays connected, its local player on the start cell.
+class TSilentHost {
+ public:
+  TSilentHost() {
+    FSocket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(FSocket, 4);
+    socklen_t length = sizeof address;
+    ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length);
+    Port = ntohs(address.sin_port);
+  }
+  ~TSilentHost() { ::close(FSocket); }
+  uint16_t Port = 0;
+
+ private:
+  int FSocket = -1;
+};
+
+TFrmClient* Window = nullptr;
+TGameWindow* Game = nullptr;
+
+void Pump(int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+// Remote players on the cells around the local one, each walking a long
+// way so that it plays the running motion.
+void SetPlayers(int remote) {
+  TZULPlayerList& players = Window->Client->Players;
+  while (players.Count() > remote + 1) delete players[players.Count() - 1];
+  while (players.Count() < remote + 1) {
+    const int k = players.Count() - 1;
+    auto* player = new TZULPlayer(&Window->SharedMap(), &players);
+    player->X = StartCell - 4 + (k % 5) * 2;
+    player->Y = StartCell - 2 - (k / 5) * 2;
+    player->Name = "P" + std::to_string(k);
+    player->MoveTo(TPoint{player->X, 10});
+  }
+}
+
+void MakeCurrent() { GLContext->makeCurrent(Window); }
+
+// The state Paint draws the scene in: camera applied, players advanced.
+void BeginScene() {
+  MakeCurrent();
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+  TickFrame();
+  SetPerspective();
+  float wx = 0, wz = 0;
+  Window->Client->LocalPlayer->GetWorldPos(wx, wz);
+  ApplyCamera(wx, wz);
+}
+
+void BM_Frame(benchmark::State& state) {
+  SetPlayers(static_cast<int>(state.range(0)));
+  MakeCurrent();
+  for (auto _ : state) {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    Game->Paint();
+    glFinish();
+  }
+}
+
+void BM_Floor(benchmark::State& state) {
+  BeginScene();
+  for (auto _ : state) {
+    Game->DrawFloor();
+    glFinish();
+  }
+}
+
+void BM_Characters(benchmark::State& state) {
+  SetPlayers(static_cast<int>(state.range(0)));
+  BeginScene();
+  TZULPlayerList& players = Window->Client->Players;
+  for (auto _ : state) {
+    TickFrame();
+    players.Update(FrameTime);
+    players.Draw(FrameDelta);
+    glFinish();
+  }
+}
+
+void BM_Knight(benchmark::State& state) {
+  BeginScene();
+  for (auto _ : state) {
+    TickFrame();
+    Game->DrawKnight(FrameDelta);
+    glFinish();
+  }
+}
+
+void BM_Overlay(benchmark::State& state) {
+  SetPlayers(static_cast<int>(state.range(0)));
+  BeginScene();
+  for (auto _ : state) {
+    state.PauseTiming();
+    // The overlay leaves the pixel projection; the markers need the scene's.
+    SetPerspective();
+    float wx = 0, wz = 0;
+    Window->Client->LocalPlayer->GetWorldPos(wx, wz);
+    ApplyCamera(wx, wz);
+    Game->ClickTime = FrameTime;
+    state.ResumeTiming();
+    Game->DrawOverlay();
+    glFinish();
+  }
+}
+
+BENCHMARK(BM_Frame)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Floor)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Characters)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Knight)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Overlay)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const QString game = QCoreApplication::applicationDirPath() + "/../game";
+  if (!QDir(game + "/data").exists() || !QDir::setCurrent(game)) {
+    std::fprintf(stderr, "no run folder at %s\n", qPrintable(game));
+    return 1;
+  }
+  TSilentHost host;
+  Window = new TFrmClient({"varozuvod", "debug"});
+  Window->resize(FrameWidth, FrameHeight);
+  Window->Connect(htonl(INADDR_LOOPBACK), host.Port, "bench", "");
+  QElapsedTimer waited;
+  waited.start();
+  while (Window->ContextWindow == 0 && waited.elapsed() < 5000) Pump(20);
+  if (Window->ContextWindow == 0) {
+    std::fprintf(stderr, "no OpenGL window (is it running under xvfb-run?)\n");
+    return 1;
+  }
+  Window->SetScreen(Window->Game.get());
+  Game = static_cast<TGameWindow*>(Window->Game.get());
+  Game->Resize(FrameWidth, FrameHeight);
+  // Frames now come only from the benchmarks.
+  Window->Timer.reset();
+  MakeCurrent();
+  Game->Paint();
+  for (int line = 0; line < ChatLines; ++line)
+    Game->Chat.Add("P" + std::to_string(line) + ">bonjour", 0x00FF00);
+
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  delete Window;
+  return 0;
+}

@@ -1,0 +1,103 @@
+// The in-game screen: the marble floor of 256 by 256 cells seen from the
+// camera that orbits the local player, every player's character, the MD2
+// knight, the fading click marker, the chat panel and the status text.  A
+// click picks what lies under the mouse in OpenGL selection mode: the floor
+// walks the local player there, a character falls.  The screen owns the chat
+// panel and the knight; the players belong to the client window's connection.
+// User-interface thread only, with the OpenGL context current for drawing.
+#pragma once
+
+#include <GL/gl.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "client/GLWindows.h"
+#include "effects/GLGui.h"
+#include "world/ZULPathFinder.h"
+
+class TGLFont;
+class TGLTexture;
+class TQ2Player;
+class TZULPlayer;
+class TZULPlayerList;
+
+// Picking names: the low 16 bits say what was drawn, the high 16 bits which
+// one.  A character is (PlayerPickName, its index in the player list); a
+// floor cell is (column, row).  Columns stay below 256, so the two kinds
+// never meet.
+inline constexpr uint32_t PlayerPickName = 512;
+inline constexpr uint32_t PickName(uint32_t low, uint32_t high) { return (high << 16) | (low & 0xFFFF); }
+
+class TGameWindow : public TGLWindow {
+ public:
+  static constexpr int SelectBufferSize = 40;  // values: ten hit records of one name
+  static constexpr int MapSide = 256;          // cells along each side of the floor
+  static constexpr float CellWidth = 6.0f;     // world units
+  static constexpr int KnightColumn = 127;     // the cell the knight stands on
+  static constexpr int KnightRow = 126;
+  static constexpr uint32_t MarkerFadeMs = 1000;  // the click marker fades out over this
+  static constexpr int ChatMinHeight = 20;        // pixels, while its edge is dragged
+  static constexpr int ChatLeft = 4;              // pixels from the window's left
+  static constexpr int ChatRightMargin = 14;      // window width minus panel width
+  static constexpr int ChatBottomBand = 22;       // pixels below the panel: its input line
+  static constexpr int ChatTopMargin = 26;        // the panel leaves at least this above
+
+  // Makes the chat panel on the shared font and loads the knight's models
+  // and skins; a missing or malformed file is an Exception.
+  explicit TGameWindow(TGLFont& font);
+  ~TGameWindow() override;
+
+  // Hides the platform cursor: the client window draws its own pointer.
+  void Init() override;
+  // The base work, then the chat panel laid out along the bottom.
+  void Resize(int32_t width, int32_t height) override;
+  // Editing keys and Enter go to the chat input line.
+  void KeyDown(uint16_t& key, TShiftState shift) override;
+  // "a", "f" and "t" make the knight attack, flip and taunt; every
+  // character is also typed into the chat input line.
+  void KeyPress(char& key) override;
+  // The chat panel first; otherwise the pick of what lies under the mouse.
+  void MouseDown(QWindow* sender, TMouseButton button, TShiftState shift, int32_t x, int32_t y) override;
+  // The panel's drags, the cursor over its edge, and the edge scrolling.
+  void MouseMove(QWindow* sender, TShiftState shift, int32_t x, int32_t y) override;
+  void MouseUp(QWindow* sender, TMouseButton button, TShiftState shift, int32_t x, int32_t y) override;
+  // One frame: clock, camera, walks, the 3D scene, then the 2D overlay.
+  void Paint() override;
+
+  // The parts of a frame, in the order Paint draws them (exposed so that the
+  // frame benchmark can time each).
+  // The visible floor cells, fogged, writing no depth.
+  void DrawFloor();
+  // The knight, advanced by elapsedMs, on its cell.
+  void DrawKnight(uint32_t elapsedMs);
+  // Markers, click marker, chat panel and status text.
+  void DrawOverlay();
+  // Picks the object under client pixel (x, y) and acts on it.
+  void Pick(int32_t x, int32_t y);
+
+  TGLTexture* FloorTexture = nullptr;  // got on the first Paint; one reference held
+  TGLMemo Chat;                        // the connection writes its lines here
+  std::array<GLuint, SelectBufferSize> SelectBuffer{};
+  TPoint Target;           // the cell of the last successful floor click
+  uint32_t ClickTime = 0;  // tick count of that click; 0 when no marker is drawn
+  std::unique_ptr<TQ2Player> Knight;
+
+ private:
+  void DrawClickMarker();
+  void DrawStatus();
+  void DrawPickScene();
+  // The name of the nearest hit record among hits, or false.
+  bool NearestHit(GLint hits, GLuint& name) const;
+  void ClickedOn(GLuint name);
+
+  TGLFont& FFont;
+};
+
+// The players of the client window's connection and its local player, or
+// null while there is no connection.
+TZULPlayerList* ConnectionPlayers();
+TZULPlayer* ConnectionLocalPlayer();
+// Whether the client window is the active window.
+bool ClientWindowActive();

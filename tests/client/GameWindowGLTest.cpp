@@ -1,0 +1,269 @@
+// The in-game screen inside a connected client window: what a click picks
+// and what follows from it (the walk and its message to the host, a falling
+// character, nothing at all over the chat panel's controls), the fading
+// click marker, the chat panel's layout and edge drag, the status text, the
+// keys that reach both the knight and the chat line, and a screenshot.
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <QCursor>
+
+#include "GameWindowClientSupport.h"
+#include "client/Clients.h"
+#include "client/FrameClock.h"
+#include "client/GameWindow.h"
+#include "effects/GLGui.h"
+#include "models/MD2.h"
+#include "world/ZULPlayers.h"
+
+namespace {
+
+constexpr float Cell = TGameWindow::CellWidth;
+// Half the body's height once skinned: the middle of a character.
+constexpr float BodyMiddle = 3.0f;
+
+class GameWindowTest : public ScreensTest {
+ protected:
+  void SetUp() override {
+    ScreensTest::SetUp();
+    if (HasFatalFailure()) return;
+    Window->SetScreen(Window->Game.get());
+  }
+
+  // The middle of a cell on the floor, and of a player's body, on screen.
+  QPoint CellOnScreen(int i, int j) const { return ScreenOf(i * Cell, 0, j * Cell); }
+  QPoint BodyOnScreen(const TZULPlayer& player) const {
+    float wx = 0, wz = 0;
+    player.GetWorldPos(wx, wz);
+    return ScreenOf(wx, BodyMiddle, wz);
+  }
+  void ClickAt(QPoint at) { Click(at.x(), at.y()); }
+};
+
+std::string Goal(uint32_t column, uint32_t row) { return Packed(column) + Packed(row); }
+
+TEST_F(GameWindowTest, AFloorClickWalksThereSendsTheGoalAndLeavesAMarkerThatFadesInOneSecond) {
+  Place(LocalId, 127, 126);
+  Settle();
+  Paint();
+  ClickAt(CellOnScreen(129, 123));
+  EXPECT_EQ(SentWithin(), (std::vector<TRawFrame>{{9, Goal(129, 123)}}));
+  EXPECT_TRUE(Local().Moving());
+  EXPECT_EQ(Game().Target, (TPoint{129, 123}));
+  EXPECT_EQ(Game().ClickTime, Clock.Now);
+
+  // The marker's point touches the floor; half-way up its axis the view
+  // meets the pyramid's far wall.  The same frame drawn again without the
+  // marker gives the floor behind it.
+  struct TSeen {
+    TRGBA Marker, Floor;
+  };
+  auto look = [&] {
+    TSeen seen;
+    Paint();
+    QPoint at = ScreenOf(129 * Cell, 1.0f, 123 * Cell);
+    seen.Marker = PixelAt(at.x(), at.y());
+    const uint32_t clickTime = Game().ClickTime;
+    Game().ClickTime = 0;
+    Paint();
+    seen.Floor = PixelAt(at.x(), at.y());
+    Game().ClickTime = clickTime;
+    return seen;
+  };
+  const TSeen fresh = look();
+  EXPECT_LT(fresh.Marker.R, 10) << fresh.Marker;
+  EXPECT_GT(fresh.Marker.G, 200) << fresh.Marker;
+  EXPECT_GT(fresh.Floor.R, 40) << "grey floor behind: " << fresh.Floor;
+  Clock.Advance(500);
+  const TSeen half = look();
+  EXPECT_NEAR(half.Marker.R, half.Floor.R / 2, 12) << half.Marker << " over " << half.Floor;
+  EXPECT_NEAR(half.Marker.G, (fresh.Marker.G + half.Floor.G) / 2, 20)
+      << half.Marker << " over " << half.Floor;
+  EXPECT_NE(Game().ClickTime, 0u);
+  Clock.Advance(501);
+  const TSeen gone = look();
+  EXPECT_EQ(Game().ClickTime, 0u) << "past one second the marker ends";
+  EXPECT_EQ(gone.Marker, gone.Floor) << "its last frame shows nothing";
+}
+
+TEST_F(GameWindowTest, AClickOnACharacterMakesItFallHereOnlyAndOnTheOwnOneEndsTheWalk) {
+  Arrive(9, "Bob", 129, 127);
+  Settle();
+  ASSERT_EQ(Window->Client->Players.Count(), 2);
+  TZULPlayer& bob = *Window->Client->Players[1];
+  Paint();
+  // Bob is the last character drawn: the floor behind him is picked as
+  // well, and his nearer record wins.
+  ClickAt(BodyOnScreen(bob));
+  EXPECT_EQ(bob.Model->Animation, AnimFall);
+  EXPECT_NE(Local().Model->Animation, AnimFall) << "only Bob falls";
+  EXPECT_FALSE(Local().Moving());
+  EXPECT_EQ(Game().ClickTime, 0u);
+  EXPECT_TRUE(SentWithin().empty()) << "nothing goes to the host";
+
+  ClickAt(CellOnScreen(124, 127));
+  ASSERT_EQ(SentWithin(), (std::vector<TRawFrame>{{9, Goal(124, 127)}}));
+  ASSERT_TRUE(Local().Moving());
+  Paint();
+  // The local player is drawn first: its record keeps the floor out.
+  ClickAt(BodyOnScreen(Local()));
+  EXPECT_EQ(Local().Model->Animation, AnimFall);
+  EXPECT_FALSE(Local().Moving()) << "the walk ends where it stands";
+  Clock.Advance(1000);
+  Paint();
+  EXPECT_EQ(Local().X, 127) << "it goes no further";
+  EXPECT_EQ(Local().OffsetX, 0.0f);
+  EXPECT_TRUE(SentWithin().empty());
+}
+
+TEST_F(GameWindowTest, TheChatPanelsScrollBarAndTopBandTakeTheClickButItsTextDoesNot) {
+  TGLMemo& chat = Game().Chat;
+  ASSERT_EQ(chat.Top, FrameHeight - 22 - chat.Height);
+  Paint();
+  const int bar = chat.Left + chat.Width + 2;  // just right of the text area
+  Click(bar, chat.Top + chat.Height / 2);
+  MouseMove(100, chat.Top - 3);
+  Click(100, chat.Top - 3);
+  EXPECT_TRUE(SentWithin().empty());
+  EXPECT_FALSE(Local().Moving());
+  EXPECT_EQ(Game().ClickTime, 0u);
+
+  MouseMove(100, chat.Top + 30);
+  Click(100, chat.Top + 30);
+  std::vector<TRawFrame> sent = SentWithin();
+  ASSERT_EQ(sent.size(), 1u) << "over the text the floor behind is picked";
+  EXPECT_EQ(sent[0].Id, 9u);
+  EXPECT_TRUE(Local().Moving());
+}
+
+TEST_F(GameWindowTest, TheChatPanelKeepsToTheBottomAndItsDraggedEdgeStaysInBounds) {
+  TGLMemo& chat = Game().Chat;
+  Game().Resize(FrameWidth, 100);
+  EXPECT_EQ(chat.Height, 74);
+  EXPECT_EQ(chat.Top, 4);
+  EXPECT_EQ(chat.Width, FrameWidth - 14);
+  EXPECT_EQ(chat.Left, 4);
+  Game().Resize(FrameWidth, FrameHeight);
+  EXPECT_EQ(chat.Height, 74) << "a taller window keeps the panel's height";
+  EXPECT_EQ(chat.Top, FrameHeight - 22 - 74);
+
+  MouseMove(100, chat.Top - 3);
+  EXPECT_EQ(Window->cursor().shape(), Qt::SplitVCursor);
+  Press(100, chat.Top - 3);
+  ASSERT_TRUE(chat.Resizing);
+  MouseMove(100, 200);
+  EXPECT_EQ(chat.Top, 200) << "the top edge follows the mouse";
+  EXPECT_EQ(chat.Height, FrameHeight - 22 - 200);
+  MouseMove(100, -300);
+  EXPECT_EQ(chat.Height, FrameHeight - 26);
+  MouseMove(100, FrameHeight - 5);
+  EXPECT_EQ(chat.Height, 20);
+  EXPECT_EQ(chat.Top, FrameHeight - 22 - 20);
+  Release(100, FrameHeight - 5);
+  EXPECT_FALSE(chat.Resizing);
+  EXPECT_EQ(Window->cursor().shape(), Qt::BlankCursor);
+  EXPECT_TRUE(SentWithin().empty()) << "a drag of the edge walks nobody";
+}
+
+TEST_F(GameWindowTest, TheStatusShowsTheCellAndTheRateOnlyOnceASecondWasMeasured) {
+  TGLFont& font = *Window->Font;
+  const QRect area(FrameWidth - 120, 0, 120, 32);
+  auto expected = [&](std::vector<std::string> lines) {
+    std::vector<std::pair<QPoint, std::string>> texts;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      texts.push_back({QPoint(FrameWidth - font.TextWidth(lines[i]) - 4, i == 0 ? 1 : 15), lines[i]});
+    return MaskOf(TextFrame(font, TTextColour::Green, texts), area, TTextColour::Green);
+  };
+  Paint();
+  TTextMask shown = MaskOf(Frame(), area, TTextColour::Green);
+  EXPECT_GT(shown.Count, 20);
+  EXPECT_EQ(shown, expected({"127x127"})) << "not yet placed, and no rate before a measured second";
+
+  for (int frame = 0; frame < 25; ++frame) {
+    Clock.Advance(40);
+    Paint();
+  }
+  ASSERT_GT(FramesPerSecond, 0u);
+  Place(LocalId, 130, 126);
+  Settle();
+  Paint();
+  EXPECT_EQ(MaskOf(Frame(), area, TTextColour::Green),
+            expected({"130x126", std::to_string(FramesPerSecond) + " FPS"}));
+}
+
+TEST_F(GameWindowTest, TypedLettersGoToTheChatLineAndAFTAlsoPlayTheKnight) {
+  TQ2Player& knight = *Game().Knight;
+  char key = 'a';
+  Game().KeyPress(key);
+  EXPECT_EQ(knight.Animation(), 2);
+  key = 'f';
+  Game().KeyPress(key);
+  EXPECT_EQ(knight.Animation(), 7);
+  key = 't';
+  Game().KeyPress(key);
+  EXPECT_EQ(knight.Animation(), 9);
+  key = 'A';
+  Game().KeyPress(key);
+  EXPECT_EQ(knight.Animation(), 9) << "only the lower-case letters";
+  EXPECT_EQ(Game().Chat.InputText, "aftA");
+  uint16_t enter = VK_RETURN;
+  Game().KeyDown(enter, 0);
+  EXPECT_EQ(SentWithin(), (std::vector<TRawFrame>{{5, "aftA"}}));
+}
+
+TEST_F(GameWindowTest, EachFloorCellShowsTheQuarterOfTheTextureItsParitiesChoose) {
+  Paint();
+  auto brightness = [&](int i, int j) {
+    QPoint at = CellOnScreen(i, j);
+    TRGBA pixel = PixelAt(at.x(), at.y());
+    return int(pixel.R) + pixel.G + pixel.B;
+  };
+  // Odd column and odd row show the bottom-left quarter, an even row moves
+  // to the right half, an even column to the top half.  Fog dims them all
+  // alike at this distance, so their order is that of the four greys.
+  const int bottomLeft = brightness(129, 123);
+  const int bottomRight = brightness(129, 124);
+  const int topLeft = brightness(128, 123);
+  const int topRight = brightness(128, 124);
+  EXPECT_GT(bottomLeft, bottomRight + 60);
+  EXPECT_GT(bottomRight, topLeft + 60);
+  EXPECT_GT(topLeft, topRight + 60);
+  EXPECT_GT(topRight, 60);
+
+  // Culling keeps every cell that shows: no gap across the near floor.
+  const int row = Game().Chat.Top - 10;
+  for (int x = 0; x < FrameWidth; x += 4) {
+    TRGBA pixel = PixelAt(x, row);
+    ASSERT_GT(int(pixel.R) + pixel.G + pixel.B, 60) << "at (" << x << ", " << row << ")";
+  }
+}
+
+class GameScreenshot : public GameWindowTest {
+  bool WithGameData() const override { return true; }
+};
+
+TEST_F(GameScreenshot, WithPlayersAndTheKnight) {
+  Place(LocalId, 125, 128, 1);
+  for (int id = 20; id < 24; ++id) Arrive(id, "P" + std::to_string(id), 122 + (id - 20) * 2, 123);
+  Settle();
+  CameraZoom = 0;  // the farthest view but one: 25 units
+  for (int frame = 0; frame < 10; ++frame) {
+    Clock.Advance(40);
+    Paint();
+  }
+  SaveScreenshot("game-screen.png");
+  // Each character shows where it stands: hidden, the floor is seen there.
+  const QImage shown = Frame();
+  TZULPlayerList& players = Window->Client->Players;
+  for (int k = 0; k < players.Count(); ++k)
+    for (int mesh = 0; mesh < players[k]->Model->Meshes.Count(); ++mesh)
+      players[k]->Model->Meshes[mesh]->Visible = false;
+  Paint();
+  const QImage hidden = Frame();
+  for (int k = 0; k < players.Count(); ++k) {
+    QPoint at = BodyOnScreen(*players[k]);
+    EXPECT_NE(shown.pixel(at), hidden.pixel(at)) << players[k]->Name;
+  }
+}
+
+}  // namespace
