@@ -12,6 +12,8 @@
 
 #include "client/FrameClock.h"
 #include "client/GLContext.h"
+#include "client/GameWindow.h"
+#include "client/IntroWindow.h"
 #include "effects/GLGui.h"
 #include "models/GLTextures.h"
 #include "platform/Errors.h"
@@ -31,22 +33,6 @@ namespace {
 constexpr float FogStart = 20.0f;
 constexpr float FogEnd = 100.0f;
 constexpr float FogDensity = 0.8f;
-
-// Stands for the intro and the in-game screens until they are written: a
-// black screen that keeps the frame clock going, so that the waiting clock
-// turns over it.
-class TPlainScreen : public TGLWindow {
- public:
-  void Init() override { SetClearColor(0); }
-  void Paint() override { TickFrame(); }
-};
-
-// The in-game stand-in holds the chat panel the connection writes into.
-class TPlainGameScreen : public TPlainScreen {
- public:
-  explicit TPlainGameScreen(TGLFont& font) : Chat(font) {}
-  TGLMemo Chat;
-};
 
 TMouseButton ButtonOf(Qt::MouseButton button) {
   if (button == Qt::RightButton) return TMouseButton::mbRight;
@@ -151,8 +137,8 @@ void TFrmClient::FormCreate(const QStringList& arguments) {
   }
   Map = std::make_unique<TMap256>();
   Font = std::make_unique<TGLFont>();
-  Intro = std::make_unique<TPlainScreen>();
-  auto game = std::make_unique<TPlainGameScreen>(*Font);
+  Intro = std::make_unique<TIntroWindow>(*Font);
+  auto game = std::make_unique<TGameWindow>(*Font);
   FChat = &game->Chat;
   Game = std::move(game);
   SetScreen(Intro.get());

@@ -16,7 +16,7 @@
 #include <QThread>
 #include <QWheelEvent>
 
-#include "ModelFilesSupport.h"
+#include "GameWindowDataSupport.h"
 #include "Pump.h"
 #include "RawHostSupport.h"
 #include "client/ClientForm.h"
@@ -99,7 +99,7 @@ class ClientFormTest : public ::testing::Test {
     return frames;
   }
 
-  TModelFolder Models;
+  TGameFiles Models;
   TMessageCapture Boxes;
   TRawHost Host;
   QPointer<TFrmClient> Window;
