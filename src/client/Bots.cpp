@@ -508,7 +508,10 @@ void TBotPlayer::HandleWalk(TZULMessage&) {
 }
 
 void TBotPlayer::Tick(uint32_t now, bool playing) {
-  if (playing && !FPlaying) FLastChatTick = now;
+  if (playing && !FPlaying) {
+    FLastChatTick = now;
+    FNextWalk = now + static_cast<uint32_t>(std::uniform_int_distribution<int>(0, WalkPauseMaxMs)(FRandom));
+  }
   FPlaying = playing;
   if (!Active()) return;
   AdvanceWalk(now);

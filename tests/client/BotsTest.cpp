@@ -1,0 +1,352 @@
+// Bot players against a real game host in this thread, over loopback
+// sockets.  The tick clock is the test's: each turn of the loop moves it by
+// one timer period, so walks and the playing time pass in a fraction of
+// real time while the sockets run for real.  An observer connection that
+// logs in like a player sees what the host relayed of every bot.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Pump.h"
+#include "client/Bots.h"
+#include "host/GameHost.h"
+#include "net/Sockets.h"
+#include "platform/SocketEvents.h"
+#include "platform/Tick.h"
+
+namespace {
+
+// The connection list as the host keeps it: rows by caption, with the
+// player column and the count of status changes.
+class TCountingList : public TSessionListView {
+ public:
+  struct TRow {
+    std::string Player;
+    int StatusChanges = 0;
+    bool Removed = false;
+  };
+  std::map<std::string, TRow> Rows;
+
+  const TRow* Player(const std::string& name) const {
+    for (const auto& [caption, row] : Rows)
+      if (row.Player == name) return &row;
+    return nullptr;
+  }
+
+ protected:
+  void RowAdded(const TSessionRow& row, int) override { Rows[row.Caption()]; }
+  void RowChanged(const TSessionRow& row, int, int column) override {
+    TRow& entry = Rows[row.Caption()];
+    if (column == TSessionRow::PlayerColumn) entry.Player = row.SubItem(column);
+    if (column == TSessionRow::StatusColumn) ++entry.StatusChanges;
+  }
+  void RowRemoved(const TSessionRow& row, int) override { Rows[row.Caption()].Removed = true; }
+};
+
+// A frame as the observer decoded it: the id and the integers in front of
+// the string (all of them for 7, 8, 9).
+struct TSeen {
+  int32_t Id;
+  std::vector<int32_t> Values;
+};
+
+// A plain player connection that records every relayed frame by the
+// player id it concerns.
+class TObserver : public TZULMessageTarget {
+ public:
+  explicit TObserver(uint16_t port) : FEvents(this) {
+    FSocket = std::make_unique<TSocket>(&FEvents);
+    IO = std::make_unique<TZULSocketIO>(this, FSocket->Handle());
+    SelectEvents(FSocket->Handle(), &FEvents, WM_USER, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
+    ws::TSockAddrIn address;
+    address.sin_port = (ws::htons)(port);
+    address.sin_addr = ws::inet_addr("127.0.0.1");
+    ws::connect(FSocket->Handle(), address);
+  }
+  ~TObserver() override { ForgetTarget(&FEvents); }
+
+  void DefaultHandler(TZULMessage& message) override {
+    TSeen seen{message.MessageId, {}};
+    // 4 and 5 carry a string after their integers; 4 has five of them.
+    int integers = message.MessageId == 4 ? 5 : message.MessageId == 5 ? 1 : 9;
+    for (int i = 0; i < integers && message.ReadPos <= message.PayloadEnd; ++i)
+      seen.Values.push_back(IO->ReadInteger());
+    if (message.MessageId == 3) OwnId = seen.Values.at(0);
+    if (!seen.Values.empty() && seen.Values[0] != OwnId) About[seen.Values[0]].push_back(seen);
+  }
+
+  // Frames of one id about one player.
+  int CountOf(int32_t player, int32_t id) const {
+    int count = 0;
+    auto found = About.find(player);
+    if (found != About.end())
+      for (const TSeen& seen : found->second) count += seen.Id == id;
+    return count;
+  }
+
+  std::unique_ptr<TZULSocketIO> IO;
+  int32_t OwnId = -1;
+  std::map<int32_t, std::vector<TSeen>> About;
+
+ private:
+  struct TEvents : TMessageTarget {
+    explicit TEvents(TObserver* owner) : Owner(owner) {}
+    void Dispatch(TMessage& message) override {
+      switch (WSAGETSELECTEVENT(message.LParam)) {
+        case FD_CONNECT:
+          Owner->IO->SendMessage(3, "observer");
+          break;
+        case FD_READ:
+          Owner->IO->Receive();
+          break;
+        case FD_WRITE:
+          Owner->IO->Flush();
+          break;
+      }
+    }
+    TObserver* Owner;
+  };
+  TEvents FEvents;
+  std::unique_ptr<TSocket> FSocket;
+};
+
+class TBotsTest : public ::testing::Test {
+ protected:
+  TBotsTest() { Settings.Port = 0; }
+  ~TBotsTest() override {
+    Host.reset();
+    PumpUntil([] { return LingeringSockets() == 0; }, 6000);
+  }
+
+  void StartHost() {
+    Host = std::make_unique<TGameHost>(Settings, List);
+    Host->Start();
+  }
+  TBotOptions Options(int count) const {
+    TBotOptions options;
+    options.Port = Host ? Host->GameServer()->Port() : FreedPort;
+    options.Count = count;
+    return options;
+  }
+  // Runs the swarm until it is done, moving the tick clock one timer period
+  // per turn; false when it is not done after that many turns.
+  bool RunToEnd(TBotSwarm& swarm, int turns = 2000, const std::function<void(int)>& each = {}) {
+    swarm.Start();
+    for (int turn = 0; turn < turns && !swarm.Done(); ++turn) {
+      PumpFor(2);
+      Clock.Advance(TBotSwarm::TickMs);
+      swarm.Tick(GetTickCount());
+      if (each) each(turn);
+    }
+    return swarm.Done();
+  }
+
+  TSocketLibrary Sockets;
+  TTestClock Clock;
+  THostSettings Settings;
+  TCountingList List;
+  std::unique_ptr<TGameHost> Host;
+  uint16_t FreedPort = 0;
+};
+
+// Three bots walk and chat for two seconds; the third drops its connection.
+// Every count a bot keeps must match what the host relayed to an observer
+// and what it wrote in its connection list, walks must be reported 9 first
+// and then 8 on the goal, and every departure must reach the others with
+// its flag.
+TEST_F(TBotsTest, BotsLogInWalkChatAndLeaveAsTheHostSeesIt) {
+  StartHost();
+  TObserver observer(Host->GameServer()->Port());
+  ASSERT_TRUE(PumpUntil([&] { return observer.OwnId >= 0; }));
+
+  TBotOptions options = Options(3);
+  options.Walk = true;
+  options.ChatPerMinute = 600;
+  options.Seconds = 2;
+  options.DropPercent = 34;
+  TBotSwarm swarm(options, ws::inet_addr("127.0.0.1"));
+  ASSERT_TRUE(RunToEnd(swarm));
+  ASSERT_TRUE(PumpUntil([&] { return Host->GameServer()->Connections().Count() == 1; }));
+  PumpFor(50);
+
+  const TBotReport& report = swarm.Report();
+  EXPECT_TRUE(report.Sound()) << report.Errors.size();
+  EXPECT_EQ(report.Joined, 3);
+  EXPECT_EQ(report.SaidGoodbye, 2);
+  EXPECT_EQ(report.Dropped, 1);
+  EXPECT_EQ(report.DeparturesExpected, 3u);  // the second hears the first, the third both
+  EXPECT_EQ(report.DeparturesSeen, 3u);
+  EXPECT_EQ(report.ChatLost, 0u);
+  EXPECT_GT(report.Latency.Count(), 0u);
+
+  uint64_t saidBySwarm = 0;
+  for (int i = 0; i < swarm.Count(); ++i) saidBySwarm += swarm.Bot(i).Counts().ChatSent;
+  for (int i = 0; i < swarm.Count(); ++i) {
+    const TBotPlayer& bot = swarm.Bot(i);
+    const TBotCounts& counts = bot.Counts();
+    SCOPED_TRACE(bot.Name());
+    EXPECT_GT(counts.ChatSent, 0u);
+    EXPECT_GT(counts.Walks, 0u);
+    EXPECT_EQ(counts.ChatAcked, counts.ChatSent);
+    EXPECT_EQ(counts.Received[5], saidBySwarm - counts.ChatSent);
+    EXPECT_EQ(counts.Received[7], uint64_t(i));  // the departures before its own
+    EXPECT_EQ(counts.Sent[3], 1u);
+    EXPECT_EQ(counts.Sent[7], swarm.Drops(i) ? 0u : 1u);
+
+    // The host's list: a row named after the bot whose status changed once
+    // per line (every line differs from the one before), gone at the end.
+    const TCountingList::TRow* row = List.Player(bot.Name());
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(uint64_t(row->StatusChanges), counts.ChatSent);
+    EXPECT_TRUE(row->Removed);
+
+    // What the host relayed of it.
+    EXPECT_EQ(uint64_t(observer.CountOf(bot.Id(), 5)), counts.ChatSent);
+    EXPECT_EQ(uint64_t(observer.CountOf(bot.Id(), 9)), counts.Sent[9]);
+    EXPECT_EQ(uint64_t(observer.CountOf(bot.Id(), 8)), counts.Sent[8]);
+    EXPECT_EQ(counts.Sent[9], counts.Walks);
+    EXPECT_EQ(counts.Sent[8], counts.Walks);  // every walk ended before the bots left
+
+    int32_t goalX = -1, goalY = -1;
+    char last = 0;
+    for (const TSeen& seen : observer.About[bot.Id()]) {
+      if (seen.Id == 9) {
+        EXPECT_NE(last, '9') << "two 9 without an 8 between";
+        goalX = seen.Values.at(1);
+        goalY = seen.Values.at(2);
+        last = '9';
+      } else if (seen.Id == 8) {
+        ASSERT_EQ(last, '9') << "an 8 without a walk";
+        EXPECT_EQ(seen.Values.at(2), goalX);  // id, Reserved, X, Y, Direction
+        EXPECT_EQ(seen.Values.at(3), goalY);
+        EXPECT_GE(seen.Values.at(4), 0);
+        EXPECT_LE(seen.Values.at(4), 7);
+        last = '8';
+      } else if (seen.Id == 7) {
+        EXPECT_EQ(seen.Values.at(1), swarm.Drops(i) ? 1 : 0);
+      }
+    }
+    EXPECT_EQ(observer.CountOf(bot.Id(), 7), 1);
+  }
+}
+
+// A wrong password is answered with 2 and the bots say so; the right one
+// lets them in.  Neither waits for the join deadline.
+TEST_F(TBotsTest, PasswordDecidesWhoJoins) {
+  Settings.Password = "secret";
+  StartHost();
+  TBotOptions options = Options(2);
+  options.Password = "wrong";
+  options.ChatPerMinute = 600;
+  options.Seconds = 1;
+  TBotSwarm refused(options, ws::inet_addr("127.0.0.1"));
+  ASSERT_TRUE(RunToEnd(refused, 200));
+  EXPECT_EQ(refused.Report().Refused, 2);
+  EXPECT_EQ(refused.Report().Joined, 0);
+  EXPECT_FALSE(refused.Report().Sound());
+  EXPECT_EQ(refused.Bot(0).LastError(), "Mot de passe invalide");
+  EXPECT_EQ(refused.Report().Totals.ChatSent, 0u);
+  EXPECT_EQ(refused.Report().Totals.Received[2], 2u);
+
+  options.Password = "secret";
+  TBotSwarm admitted(options, ws::inet_addr("127.0.0.1"));
+  ASSERT_TRUE(RunToEnd(admitted, 400));
+  EXPECT_EQ(admitted.Report().Joined, 2);
+  EXPECT_TRUE(admitted.Report().Sound());
+  EXPECT_EQ(admitted.Report().Totals.Sent[1], 2u);
+}
+
+// Without a host, or when the host goes away while they play, the bots end
+// by themselves and the report says what happened instead of success.
+TEST_F(TBotsTest, SwarmEndsAndSaysSoWhenTheHostIsGone) {
+  StartHost();
+  FreedPort = Host->GameServer()->Port();
+  Host.reset();
+  TBotSwarm nobody(Options(2), ws::inet_addr("127.0.0.1"));
+  ASSERT_TRUE(RunToEnd(nobody, 400));
+  EXPECT_EQ(nobody.Report().Failed, 2);
+  EXPECT_FALSE(nobody.Report().Sound());
+  EXPECT_FALSE(nobody.Report().Errors.empty());
+
+  StartHost();
+  TBotOptions options = Options(3);
+  options.ChatPerMinute = 600;
+  options.Seconds = 60;
+  TBotSwarm stranded(options, ws::inet_addr("127.0.0.1"));
+  ASSERT_TRUE(RunToEnd(stranded, 3000, [&](int) {
+    if (Host && stranded.Stage() == TBotSwarm::TStage::Playing && stranded.Bot(0).Counts().ChatAcked > 3)
+      Host.reset();
+  }));
+  EXPECT_EQ(stranded.Report().ClosedByHost, 3);
+  EXPECT_FALSE(stranded.Report().Sound());
+}
+
+TEST(BotOptions, CommandLineIsReadAndMistakesAreRefused) {
+  auto parse = [](std::vector<std::string> words, TBotOptions& options, std::string& error) {
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    return ParseBotOptions(static_cast<int>(argv.size()), argv.data(), options, error);
+  };
+  TBotOptions options;
+  std::string error;
+  ASSERT_TRUE(parse({"varozuvod", "--bots", "127.0.0.1:4000", "--count", "12", "--name", "zed", "--walk",
+                     "--chat", "30.5", "--seconds", "7", "--drop", "25", "--password", "pw", "--window", "3"},
+                    options, error))
+      << error;
+  EXPECT_EQ(options.Port, 4000);
+  EXPECT_EQ(options.Count, 12);
+  EXPECT_EQ(options.NamePrefix, "zed");
+  EXPECT_TRUE(options.Walk);
+  EXPECT_DOUBLE_EQ(options.ChatPerMinute, 30.5);
+  EXPECT_EQ(options.Seconds, 7);
+  EXPECT_EQ(options.DropPercent, 25);
+  EXPECT_EQ(options.Password, "pw");
+  EXPECT_EQ(options.Window, 3);
+
+  TBotOptions plain;
+  ASSERT_TRUE(parse({"varozuvod", "--bots", "localhost"}, plain, error)) << error;
+  EXPECT_EQ(plain.Port, TBotOptions::DefaultPort);
+  EXPECT_EQ(plain.Count, 1);
+
+  for (std::vector<std::string> wrong : std::vector<std::vector<std::string>>{
+           {"varozuvod", "--bots"},
+           {"varozuvod", "--bots", "10.1.2.3"},
+           {"varozuvod", "--bots", "127.0.0.1:0"},
+           {"varozuvod", "--bots", "127.0.0.1:70000"},
+           {"varozuvod", "--bots", "127.0.0.1", "--count", "0"},
+           {"varozuvod", "--bots", "127.0.0.1", "--count"},
+           {"varozuvod", "--bots", "127.0.0.1", "--chat", "-1"},
+           {"varozuvod", "--bots", "127.0.0.1", "--drop", "101"},
+           {"varozuvod", "--bots", "127.0.0.1", "--fly"}}) {
+    TBotOptions ignored;
+    EXPECT_FALSE(parse(wrong, ignored, error)) << wrong.back();
+  }
+}
+
+// The bucket of a delay is at most 1/32 wide, so percentiles come back
+// within that; an empty histogram says 0.
+TEST(LatencyHistogram, PercentilesStayWithinABucket) {
+  TLatencyHistogram empty;
+  EXPECT_EQ(empty.Percentile(0.5), 0u);
+
+  TLatencyHistogram h;
+  for (uint64_t us = 1; us <= 10000; ++us) h.Add(us);
+  EXPECT_EQ(h.Count(), 10000u);
+  EXPECT_NEAR(double(h.Percentile(0.5)), 5000.0, 5000.0 / 32);
+  EXPECT_NEAR(double(h.Percentile(0.99)), 9900.0, 9900.0 / 32);
+  EXPECT_EQ(h.Percentile(1.0), 10000u);
+  EXPECT_EQ(h.Percentile(0.0), 1u);
+
+  TLatencyHistogram small;
+  for (uint64_t us : {3u, 3u, 40u}) small.Add(us);
+  EXPECT_EQ(small.Percentile(0.5), 3u);  // exact below 64 us
+  small.Merge(h);
+  EXPECT_EQ(small.Count(), 10003u);
+  small.Add(uint64_t(1) << 62);  // far beyond any delay still has a bucket
+  EXPECT_EQ(small.Max(), uint64_t(1) << 62);
+}
+
+}  // namespace
