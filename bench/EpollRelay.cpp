@@ -193,6 +193,9 @@ void TRelay::Accept() {
     if (fd < 0) return;
     auto c = std::make_unique<TConnection>();
     c->Fd = fd;
+    // Frames go out as soon as a turn of the loop has gathered them.
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     Pack(c->Id, fd);
     FOrder.push_back(fd);
     c->Y = StartRowBase + static_cast<int32_t>(FConnections.size()) + 1;
