@@ -42,7 +42,15 @@ constexpr int WaitMs = 100;
 constexpr int32_t StartColumn = 127;
 constexpr int32_t StartRowBase = 126;
 
-enum : int32_t { MsgJoin = 3, MsgPlayer = 4, MsgChat = 5, MsgChatAck = 6, MsgLeave = 7, MsgPosition = 8, MsgWalk = 9 };
+enum : int32_t {
+  MsgJoin = 3,
+  MsgPlayer = 4,
+  MsgChat = 5,
+  MsgChatAck = 6,
+  MsgLeave = 7,
+  MsgPosition = 8,
+  MsgWalk = 9
+};
 
 // Packed integer: 7-bit groups, most significant first, bit 7 set on every
 // byte but the last; a negative value is sent as its low 7 bits.
@@ -348,8 +356,10 @@ void TRelay::Close(TConnection& c) {
 int main(int argc, char** argv) {
   long port = 0, seconds = DefaultSeconds;
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--port") == 0) port = std::strtol(argv[i + 1], nullptr, 10);
-    else if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::strtol(argv[i + 1], nullptr, 10);
+    if (std::strcmp(argv[i], "--port") == 0)
+      port = std::strtol(argv[i + 1], nullptr, 10);
+    else if (std::strcmp(argv[i], "--seconds") == 0)
+      seconds = std::strtol(argv[i + 1], nullptr, 10);
   }
   if (port < 0 || port > 65535 || seconds <= 0) {
     std::fprintf(stderr, "Usage: bench_EpollRelay [--port N] [--seconds S]\n");
@@ -357,7 +367,8 @@ int main(int argc, char** argv) {
   }
   TRelay relay;
   if (!relay.Listen(static_cast<uint16_t>(port))) {
-    std::fprintf(stderr, "bench_EpollRelay: cannot listen on 127.0.0.1:%ld: %s\n", port, std::strerror(errno));
+    std::fprintf(stderr, "bench_EpollRelay: cannot listen on 127.0.0.1:%ld: %s\n", port,
+                 std::strerror(errno));
     return 1;
   }
   std::printf("port %u\n", relay.Port());

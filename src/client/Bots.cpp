@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QString>
 #include <QTimer>
 #include <algorithm>
 #include <bit>
@@ -162,9 +163,9 @@ bool ParseBotOptions(int argc, char** argv, TBotOptions& options, std::string& e
       ok = ParseInt(text, 1, MaxBots, value);
       options.Count = static_cast<int>(value);
     } else if (option == "--name") {
-      options.NamePrefix = text;
+      options.NamePrefix = FromQString(QString::fromLocal8Bit(text));
     } else if (option == "--password") {
-      options.Password = text;
+      options.Password = FromQString(QString::fromLocal8Bit(text));
     } else if (option == "--chat") {
       char* end = nullptr;
       options.ChatPerMinute = std::strtod(text, &end);
@@ -283,17 +284,19 @@ void TBotReport::Print(std::FILE* out) const {
                u(Totals.RelayedWhilePlaying), RelayRate());
   std::fprintf(out, "latency: median %llu us, p99 %llu us, max %llu us, %llu samples\n",
                u(Latency.Percentile(0.5)), u(Latency.Percentile(0.99)), u(Latency.Max()), u(Latency.Count()));
-  std::fprintf(out, "departures: %llu expected, %llu heard, %llu with a wrong flag; %d said goodbye, %d dropped\n",
+  std::fprintf(out,
+               "departures: %llu expected, %llu heard, %llu with a wrong flag; %d said goodbye, %d dropped\n",
                u(DeparturesExpected), u(DeparturesSeen), u(DepartureWrongFlag), SaidGoodbye, Dropped);
   for (const std::string& text : Errors) std::fprintf(out, "error: %s\n", text.c_str());
   std::fprintf(out,
                "summary: bots=%d joined=%d refused=%d failed=%d closed=%d play_s=%.3f rate=%.1f "
                "lat_median_us=%llu lat_p99_us=%llu said=%llu acked=%llu held=%llu lost=%llu gaps=%llu "
                "departures=%llu/%llu wrong_flags=%llu walks=%llu sound=%d\n",
-               Bots, Joined, Refused, Failed, ClosedByHost, PlaySeconds, RelayRate(), u(Latency.Percentile(0.5)),
-               u(Latency.Percentile(0.99)), u(Totals.ChatSent), u(Totals.ChatAcked), u(Totals.ChatHeldBack),
-               u(ChatLost), u(Totals.ChatGaps), u(DeparturesSeen), u(DeparturesExpected),
-               u(DepartureWrongFlag), u(Totals.Walks), Sound() ? 1 : 0);
+               Bots, Joined, Refused, Failed, ClosedByHost, PlaySeconds, RelayRate(),
+               u(Latency.Percentile(0.5)), u(Latency.Percentile(0.99)), u(Totals.ChatSent),
+               u(Totals.ChatAcked), u(Totals.ChatHeldBack), u(ChatLost), u(Totals.ChatGaps),
+               u(DeparturesSeen), u(DeparturesExpected), u(DepartureWrongFlag), u(Totals.Walks),
+               Sound() ? 1 : 0);
   std::fflush(out);
 }
 
@@ -319,7 +322,8 @@ TBotPlayer::TBotPlayer(TBotSwarm& swarm, int index, uint32_t address, uint16_t p
   try {
     FSocket = std::make_unique<TSocket>(&swarm);
     FIO = std::make_unique<TBotSocketIO>(this, FSocket->Handle(), FCounts.BytesReceived);
-    SelectEvents(FSocket->Handle(), &swarm, TBotSwarm::SocketMessage, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
+    SelectEvents(FSocket->Handle(), &swarm, TBotSwarm::SocketMessage,
+                 FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
     swarm.Registered(*this);
     ws::TSockAddrIn peer;
     peer.sin_port = (ws::htons)(port);
@@ -359,8 +363,8 @@ void TBotPlayer::SocketEvent(uint16_t event, uint16_t error) {
         // After a refusal the host closes; that is no news.
         if (FState != TState::Refused)
           Fail(FState == TState::Connecting ? TState::Failed : TState::Closed,
-               "connection closed by the host" + (error ? " (WINSOCK error #" + std::to_string(error) + ")"
-                                                         : std::string()));
+               "connection closed by the host" +
+                   (error ? " (WINSOCK error #" + std::to_string(error) + ")" : std::string()));
         FCloseWanted = true;
         break;
       default:
@@ -727,7 +731,8 @@ void TBotSwarm::Drain(uint32_t now) {
 
 bool TBotSwarm::Quiet() const {
   for (const auto& bot : FBots)
-    if (bot->Active() && (bot->Walking() || bot->Unacknowledged() > 0 || MissingLines(*bot) > 0)) return false;
+    if (bot->Active() && (bot->Walking() || bot->Unacknowledged() > 0 || MissingLines(*bot) > 0))
+      return false;
   return true;
 }
 
@@ -773,7 +778,8 @@ void TBotSwarm::LeaveOne(uint32_t now) {
       ++FNextLeaver;
       continue;
     }
-    if (!stageOver && !IsDue(now, FLeaverSince + LeaveWaitMs) && !HeardEveryDeparture(bot, FNextLeaver)) return;
+    if (!stageOver && !IsDue(now, FLeaverSince + LeaveWaitMs) && !HeardEveryDeparture(bot, FNextLeaver))
+      return;
     CheckDepartures(bot, FNextLeaver);
     bool drop = Drops(static_cast<int>(FNextLeaver));
     bot.Leave(drop);

@@ -119,11 +119,11 @@ struct TBotCounts {
 struct TBotReport {
   int Bots = 0;
   int Joined = 0;
-  int Refused = 0;        // answered with 2
-  int Failed = 0;         // no connection, or no answer before the join deadline
-  int ClosedByHost = 0;   // the host ended the connection while the bot played
-  int Dropped = 0;        // left by dropping the connection
-  int SaidGoodbye = 0;    // left with 7
+  int Refused = 0;       // answered with 2
+  int Failed = 0;        // no connection, or no answer before the join deadline
+  int ClosedByHost = 0;  // the host ended the connection while the bot played
+  int Dropped = 0;       // left by dropping the connection
+  int SaidGoodbye = 0;   // left with 7
   double JoinSeconds = 0;
   double PlaySeconds = 0;
   double DrainSeconds = 0;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "client/Bots.h"
 #include "host/HeadlessHost.h"
 #include "net/Sockets.h"
 #include "platform/Text1252.h"
@@ -73,9 +74,11 @@ int Serve(int argc, char** argv) {
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
     std::fputs(Usage, stdout);
+    std::fputs(BotUsage, stdout);
     return 0;
   }
   if (argc > 1 && std::strcmp(argv[1], "--serve") == 0) return Serve(argc, argv);
+  if (argc > 1 && std::strcmp(argv[1], "--bots") == 0) return RunBots(argc, argv);
   QApplication app(argc, argv);
   std::printf("varozuvod: nothing to start yet, try --help\n");
   return 0;

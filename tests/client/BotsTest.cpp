@@ -311,16 +311,16 @@ TEST(BotOptions, CommandLineIsReadAndMistakesAreRefused) {
   EXPECT_EQ(plain.Port, TBotOptions::DefaultPort);
   EXPECT_EQ(plain.Count, 1);
 
-  for (std::vector<std::string> wrong : std::vector<std::vector<std::string>>{
-           {"varozuvod", "--bots"},
-           {"varozuvod", "--bots", "10.1.2.3"},
-           {"varozuvod", "--bots", "127.0.0.1:0"},
-           {"varozuvod", "--bots", "127.0.0.1:70000"},
-           {"varozuvod", "--bots", "127.0.0.1", "--count", "0"},
-           {"varozuvod", "--bots", "127.0.0.1", "--count"},
-           {"varozuvod", "--bots", "127.0.0.1", "--chat", "-1"},
-           {"varozuvod", "--bots", "127.0.0.1", "--drop", "101"},
-           {"varozuvod", "--bots", "127.0.0.1", "--fly"}}) {
+  for (std::vector<std::string> wrong :
+       std::vector<std::vector<std::string>>{{"varozuvod", "--bots"},
+                                             {"varozuvod", "--bots", "10.1.2.3"},
+                                             {"varozuvod", "--bots", "127.0.0.1:0"},
+                                             {"varozuvod", "--bots", "127.0.0.1:70000"},
+                                             {"varozuvod", "--bots", "127.0.0.1", "--count", "0"},
+                                             {"varozuvod", "--bots", "127.0.0.1", "--count"},
+                                             {"varozuvod", "--bots", "127.0.0.1", "--chat", "-1"},
+                                             {"varozuvod", "--bots", "127.0.0.1", "--drop", "101"},
+                                             {"varozuvod", "--bots", "127.0.0.1", "--fly"}}) {
     TBotOptions ignored;
     EXPECT_FALSE(parse(wrong, ignored, error)) << wrong.back();
   }
