@@ -1,0 +1,252 @@
+#include "HostDriver.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <thread>
+
+#include "FuzzSupport.h"
+#include "platform/Errors.h"
+#include "platform/SocketEvents.h"
+
+namespace {
+
+// How long the driver waits for bytes in flight on the loopback, in
+// milliseconds; loopback delivery takes microseconds, so reaching it means
+// that the host stopped reading.
+constexpr int InFlightWaitMs = 2000;
+constexpr int LingerPumpTurns = 200;
+// Rounds of reading and write events after a step; each moves at least a
+// receive buffer's worth, so this bounds the answers at some megabytes.
+constexpr int SettleRounds = 1000;
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = ::opendir("/proc/self/fd")) {
+    while (::readdir(dir)) ++count;
+    ::closedir(dir);
+  }
+  return count;
+}
+
+int Pending(int fd, unsigned long request) {
+  int bytes = 0;
+  return ::ioctl(fd, request, &bytes) == 0 ? bytes : 0;
+}
+
+}  // namespace
+
+THostDriver::THostDriver(bool web) : FNotification(web ? CM_WEBSOCKET : CM_GAMESOCKET) {
+  StartApplication();
+  Settings.Port = 0;
+  Settings.Web = web;
+  Settings.WebPort = 0;
+  Host = std::make_unique<TGameHost>(Settings, List);
+  Host->Start();
+}
+
+THostDriver::~THostDriver() = default;
+
+TServer& THostDriver::Server() const {
+  return FNotification == CM_WEBSOCKET ? *Host->WebServer() : *Host->GameServer();
+}
+
+void THostDriver::Run(const uint8_t* data, std::size_t size) {
+  if (FBaselineDescriptors < 0) FBaselineDescriptors = OpenDescriptors();
+  TScript script(data, size);
+  while (!script.AtEnd()) {
+    TStep step = script.NextStep();
+    if (step == TStep::Connect) {
+      Connect();
+    } else if (step == TStep::Option) {
+      Option(script.Byte());
+    } else {
+      uint8_t index = script.Byte();
+      std::string bytes = step == TStep::Send ? script.Bytes() : std::string();
+      TFuzzPeer* peer = PeerAt(index);
+      if (!peer || peer->Gone) continue;
+      switch (step) {
+        case TStep::Send: Send(*peer, bytes); break;
+        case TStep::Close: Close(*peer); break;
+        case TStep::Reset: Reset(*peer); break;
+        case TStep::Write: Event(*peer, FD_WRITE); break;
+        default: break;
+      }
+    }
+    Settle();
+    CheckHost();
+  }
+  Finish();
+}
+
+TFuzzPeer* THostDriver::PeerAt(uint8_t index) {
+  return Peers.empty() ? nullptr : &Peers[index % Peers.size()];
+}
+
+void THostDriver::Connect() {
+  int live = 0;
+  for (const TFuzzPeer& peer : Peers) live += peer.Gone ? 0 : 1;
+  if (live >= MaxPeers) return;
+  TFuzzPeer peer;
+  peer.Fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  Require(peer.Fd >= 0, "a peer socket opens");
+  if (PeerReceiveBufferBytes > 0)
+    ::setsockopt(peer.Fd, SOL_SOCKET, SO_RCVBUF, &PeerReceiveBufferBytes, sizeof PeerReceiveBufferBytes);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(Server().Port());
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  Require(::connect(peer.Fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0, "a peer connects");
+  int before = Server().Connections().Count();
+  Deliver(Server().Handle(), FD_ACCEPT);
+  TSessionList& sessions = Server().Connections();
+  Require(sessions.Count() == before + 1, "an accept makes one connection");
+  peer.HostHandle = sessions[sessions.Count() - 1]->Handle();
+  Require(peer.HostHandle != ws::INVALID_SOCKET, "a pending connection is accepted");
+  Peers.push_back(std::move(peer));
+}
+
+void THostDriver::Send(TFuzzPeer& peer, const std::string& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    ssize_t count = ::send(peer.Fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (count > 0) {
+      sent += static_cast<std::size_t>(count);
+      continue;
+    }
+    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The host's buffers are full: let it read before sending on.
+      ReadPending(peer);
+      DrainPeers();
+      if (peer.Released) return;
+      continue;
+    }
+    return;  // the host has gone away; the bytes are lost as on a real link
+  }
+  ReadPending(peer);
+}
+
+void THostDriver::Close(TFuzzPeer& peer) {
+  ::close(peer.Fd);
+  peer.Gone = true;
+  ReadPending(peer);
+  Event(peer, FD_CLOSE);
+}
+
+void THostDriver::Reset(TFuzzPeer& peer) {
+  linger abort{1, 0};
+  ::setsockopt(peer.Fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  ::close(peer.Fd);
+  peer.Gone = true;
+  Event(peer, FD_CLOSE, ws::WSAECONNRESET);
+}
+
+// The event source posts nothing for a connection that the host released.
+void THostDriver::Event(TFuzzPeer& peer, uint16_t event, uint16_t error) {
+  if (peer.Released) return;
+  Deliver(peer.HostHandle, WSAMAKESELECTREPLY(event, error));
+}
+
+// As the event source delivers: through the guard that stands between the
+// event loop and the system (the system's own errors end there).
+void THostDriver::Deliver(TSocketHandle handle, intptr_t lParam) {
+  TMessage message{FNotification, handle, lParam};
+  try {
+    Host->Dispatch(message);
+  } catch (const Exception&) {
+  }
+  MarkReleased();
+}
+
+// Handles are descriptor numbers, which the next accept may reuse: a peer
+// learns at once that its session is gone.
+void THostDriver::MarkReleased() {
+  for (TFuzzPeer& peer : Peers)
+    if (!peer.Released && !Server().Connections().FindBySocket(peer.HostHandle)) peer.Released = true;
+}
+
+// One read event per receive while bytes wait, as the event source posts
+// them, until the peer's bytes have all arrived and been taken.
+void THostDriver::ReadPending(TFuzzPeer& peer) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(InFlightWaitMs);
+  while (!peer.Released) {
+    int hostFd = static_cast<int>(peer.HostHandle);
+    if (Pending(hostFd, FIONREAD) > 0) {
+      Event(peer, FD_READ);
+      continue;
+    }
+    bool inFlight = !peer.Gone && Pending(peer.Fd, SIOCOUTQ) > 0;
+    if (!inFlight || std::chrono::steady_clock::now() > deadline) break;
+    std::this_thread::yield();
+  }
+}
+
+void THostDriver::DrainPeers() {
+  char chunk[4096];
+  for (TFuzzPeer& peer : Peers) {
+    if (peer.Gone || peer.HostClosed) continue;
+    for (;;) {
+      ssize_t count = ::recv(peer.Fd, chunk, sizeof chunk, MSG_DONTWAIT);
+      if (count > 0) {
+        peer.Received.append(chunk, static_cast<std::size_t>(count));
+        continue;
+      }
+      if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      if (count < 0 && errno == EINTR) continue;
+      peer.HostClosed = true;
+      break;
+    }
+    Received(peer);
+  }
+}
+
+// Room came back for every session that holds unsent output (the peers
+// have just read what they had).
+void THostDriver::WriteEvents() {
+  for (TFuzzPeer& peer : Peers) {
+    if (peer.Released) continue;
+    TSessionItem* session = Server().Connections().FindBySocket(peer.HostHandle);
+    if (session && HasOutput(*session)) Event(peer, FD_WRITE);
+  }
+}
+
+// The peers read until the host has nothing more to send them.
+void THostDriver::Settle() {
+  for (int round = 0; round < SettleRounds; ++round) {
+    DrainPeers();
+    bool waiting = false;
+    for (TFuzzPeer& peer : Peers) {
+      if (peer.Released || peer.Gone) continue;
+      TSessionItem* session = Server().Connections().FindBySocket(peer.HostHandle);
+      waiting = waiting || (session && HasOutput(*session));
+    }
+    if (!waiting) return;
+    WriteEvents();
+  }
+}
+
+void THostDriver::Finish() {
+  for (TFuzzPeer& peer : Peers) {
+    if (peer.Gone) continue;
+    Settle();
+    Close(peer);
+  }
+  Require(Server().Connections().Count() == 0, "every connection ends when its peer closes");
+  Require(List.Count() == 0, "every row leaves the list with its connection");
+  // Released sessions whose peers were still there linger until these
+  // closes reach them.
+  for (int turn = 0; turn < LingerPumpTurns && LingeringSockets() > 0; ++turn) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (LingeringSockets() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  Require(LingeringSockets() == 0, "a released connection stops lingering once its peer has closed");
+  Peers.clear();
+  Require(OpenDescriptors() == FBaselineDescriptors, "no descriptor is left open");
+}
