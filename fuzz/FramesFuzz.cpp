@@ -15,10 +15,10 @@ namespace {
 constexpr int32_t MaxHeldBytes = 2 * MaxPackedBytes + MaxPayloadBytes + TSocketIO::ReceiveChunkBytes;
 
 class TFramesDriver : public THostDriver {
-public:
+ public:
   TFramesDriver() : THostDriver(false) { PeerReceiveBufferBytes = 4096; }
 
-protected:
+ protected:
   void Option(uint8_t value) override { Settings.Password = value & 1 ? "mot" : ""; }
 
   bool HasOutput(TSessionItem& session) override {
@@ -53,7 +53,8 @@ protected:
     TSessionList& sessions = Server().Connections();
     for (int i = 0; i < sessions.Count(); ++i) {
       auto* session = static_cast<TZULSession*>(sessions[i]);
-      Require(!session->IO || session->IO->InCount() <= MaxHeldBytes, "a session holds at most one frame unread");
+      Require(!session->IO || session->IO->InCount() <= MaxHeldBytes,
+              "a session holds at most one frame unread");
     }
     Require(List.Count() == sessions.Count(), "one row per connection");
   }

@@ -21,7 +21,7 @@
 enum class TStep : uint8_t { Connect = 0, Send = 1, Close = 2, Reset = 3, Write = 4, Option = 5 };
 
 class TScript {
-public:
+ public:
   TScript(const uint8_t* data, std::size_t size) : FData(data), FSize(size) {}
 
   bool AtEnd() const { return FAt >= FSize; }
@@ -41,7 +41,7 @@ public:
     return bytes;
   }
 
-private:
+ private:
   const uint8_t* FData;
   std::size_t FSize;
   std::size_t FAt = 0;
@@ -50,11 +50,13 @@ private:
 // Writing scripts (the seed generator).
 inline std::string OpConnect() { return std::string(1, '\0'); }
 inline std::string OpSend(uint8_t peer, const std::string& bytes) {
-  std::string step{static_cast<char>(TStep::Send), static_cast<char>(peer), static_cast<char>(bytes.size() & 0xFF),
-                   static_cast<char>((bytes.size() >> 8) & 0xFF)};
+  std::string step{static_cast<char>(TStep::Send), static_cast<char>(peer),
+                   static_cast<char>(bytes.size() & 0xFF), static_cast<char>((bytes.size() >> 8) & 0xFF)};
   return step + bytes.substr(0, 0xFFFF);
 }
 inline std::string OpPeer(TStep step, uint8_t peer) {
   return {static_cast<char>(step), static_cast<char>(peer)};
 }
-inline std::string OpOption(uint8_t value) { return {static_cast<char>(TStep::Option), static_cast<char>(value)}; }
+inline std::string OpOption(uint8_t value) {
+  return {static_cast<char>(TStep::Option), static_cast<char>(value)};
+}

@@ -10,6 +10,8 @@
 
 #include <QCoreApplication>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "FuzzSupport.h"
@@ -18,22 +20,52 @@
 
 namespace {
 
-// How long the driver waits for bytes in flight on the loopback, in
-// milliseconds; loopback delivery takes microseconds, so reaching it means
-// that the host stopped reading.
+// How long the driver waits for bytes the peer has not sent yet (its
+// unsent queue, not the unacknowledged one: acknowledgements may be delayed
+// while the bytes already wait at the host), in milliseconds; loopback
+// delivery takes microseconds, so reaching it means the host stopped reading.
 constexpr int InFlightWaitMs = 2000;
 constexpr int LingerPumpTurns = 200;
 // Rounds of reading and write events after a step; each moves at least a
 // receive buffer's worth, so this bounds the answers at some megabytes.
 constexpr int SettleRounds = 1000;
 
-int OpenDescriptors() {
-  int count = 0;
+// The open sockets of the process, by descriptor (the sanitizers' own
+// helpers open pipes of their own as they go, so only sockets are counted).
+std::vector<std::string> OpenSockets() {
+  std::vector<std::string> sockets;
   if (DIR* dir = ::opendir("/proc/self/fd")) {
-    while (::readdir(dir)) ++count;
+    while (dirent* entry = ::readdir(dir)) {
+      char target[256] = {};
+      std::string link = std::string("/proc/self/fd/") + entry->d_name;
+      if (::readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+          std::string(target).starts_with("socket:"))
+        sockets.push_back(std::string(entry->d_name) + " " + target);
+    }
     ::closedir(dir);
   }
-  return count;
+  return sockets;
+}
+
+// FUZZ_TRACE=1 in the environment prints every step and what the peers
+// received, for reading a found input.
+bool Tracing() {
+  static const bool tracing = std::getenv("FUZZ_TRACE") != nullptr;
+  return tracing;
+}
+
+std::string Printable(const std::string& bytes) {
+  std::string out;
+  char hex[8];
+  for (unsigned char c : bytes.substr(0, 200)) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return bytes.size() > 200 ? out + "... (" + std::to_string(bytes.size()) + " bytes)" : out;
 }
 
 int Pending(int fd, unsigned long request) {
@@ -59,11 +91,12 @@ TServer& THostDriver::Server() const {
 }
 
 void THostDriver::Run(const uint8_t* data, std::size_t size) {
-  if (FBaselineDescriptors < 0) FBaselineDescriptors = OpenDescriptors();
+  if (FBaselineSockets < 0) FBaselineSockets = static_cast<int>(OpenSockets().size());
   TScript script(data, size);
   while (!script.AtEnd()) {
     TStep step = script.NextStep();
     if (step == TStep::Connect) {
+      if (Tracing()) std::fprintf(stderr, "connect\n");
       Connect();
     } else if (step == TStep::Option) {
       Option(script.Byte());
@@ -72,12 +105,24 @@ void THostDriver::Run(const uint8_t* data, std::size_t size) {
       std::string bytes = step == TStep::Send ? script.Bytes() : std::string();
       TFuzzPeer* peer = PeerAt(index);
       if (!peer || peer->Gone) continue;
+      if (Tracing())
+        std::fprintf(stderr, "step %d peer %d: %s\n", static_cast<int>(step),
+                     static_cast<int>(peer - Peers.data()), Printable(bytes).c_str());
       switch (step) {
-        case TStep::Send: Send(*peer, bytes); break;
-        case TStep::Close: Close(*peer); break;
-        case TStep::Reset: Reset(*peer); break;
-        case TStep::Write: Event(*peer, FD_WRITE); break;
-        default: break;
+        case TStep::Send:
+          Send(*peer, bytes);
+          break;
+        case TStep::Close:
+          Close(*peer);
+          break;
+        case TStep::Reset:
+          Reset(*peer);
+          break;
+        case TStep::Write:
+          Event(*peer, FD_WRITE);
+          break;
+        default:
+          break;
       }
     }
     Settle();
@@ -182,7 +227,7 @@ void THostDriver::ReadPending(TFuzzPeer& peer) {
       Event(peer, FD_READ);
       continue;
     }
-    bool inFlight = !peer.Gone && Pending(peer.Fd, SIOCOUTQ) > 0;
+    bool inFlight = !peer.Gone && Pending(peer.Fd, SIOCOUTQNSD) > 0;
     if (!inFlight || std::chrono::steady_clock::now() > deadline) break;
     std::this_thread::yield();
   }
@@ -203,6 +248,9 @@ void THostDriver::DrainPeers() {
       peer.HostClosed = true;
       break;
     }
+    if (Tracing() && !peer.Received.empty())
+      std::fprintf(stderr, "  peer %d got%s: %s\n", static_cast<int>(&peer - Peers.data()),
+                   peer.HostClosed ? " (host closed)" : "", Printable(peer.Received).c_str());
     Received(peer);
   }
 }
@@ -248,5 +296,10 @@ void THostDriver::Finish() {
   }
   Require(LingeringSockets() == 0, "a released connection stops lingering once its peer has closed");
   Peers.clear();
-  Require(OpenDescriptors() == FBaselineDescriptors, "no descriptor is left open");
+  std::vector<std::string> sockets = OpenSockets();
+  if (static_cast<int>(sockets.size()) != FBaselineSockets) {
+    std::fprintf(stderr, "%zu sockets open, %d at the start:\n", sockets.size(), FBaselineSockets);
+    for (const std::string& socket : sockets) std::fprintf(stderr, "  %s\n", socket.c_str());
+    Require(false, "no socket is left open");
+  }
 }

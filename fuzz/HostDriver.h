@@ -29,7 +29,7 @@ struct TFuzzPeer {
 };
 
 class THostDriver {
-public:
+ public:
   static constexpr int MaxPeers = 4;
 
   // web: the connections go to the web port, else to the game port.
@@ -38,7 +38,7 @@ public:
 
   // Plays the script, then closes every peer and checks that the host is
   // back where it started: no connection, no row, no lingering socket, no
-  // descriptor more.
+  // socket more.
   void Run(const uint8_t* data, std::size_t size);
 
   // A receive buffer this small on each peer (0: the system's) makes the
@@ -49,7 +49,7 @@ public:
   TSessionListView List;
   std::unique_ptr<TGameHost> Host;
 
-protected:
+ protected:
   // The target's own part: the option byte, the bytes a peer has received
   // (called after every step; a peer whose host side ended is told once
   // more with HostClosed set), and whether a session holds unsent output.
@@ -62,7 +62,7 @@ protected:
   TServer& Server() const;
   std::vector<TFuzzPeer> Peers;
 
-private:
+ private:
   void Connect();
   void Send(TFuzzPeer& peer, const std::string& bytes);
   void Close(TFuzzPeer& peer);
@@ -78,5 +78,5 @@ private:
   TFuzzPeer* PeerAt(uint8_t index);
 
   uint32_t FNotification;
-  int FBaselineDescriptors = -1;
+  int FBaselineSockets = -1;
 };

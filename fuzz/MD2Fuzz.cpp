@@ -27,11 +27,12 @@ void CheckInPlace(const uint8_t* data, std::size_t size) {
                   triangle.SkinCoord[corner] >= 0 && triangle.SkinCoord[corner] < header.SkinCoordCount,
               "a triangle names vertices and skin coordinates that exist");
   }
-  for (int32_t i = 0; i < header.SkinCoordCount; ++i) (void)ReadMD2SkinCoord(data + header.SkinCoordsOffset, i);
+  for (int32_t i = 0; i < header.SkinCoordCount; ++i)
+    (void)ReadMD2SkinCoord(data + header.SkinCoordsOffset, i);
   std::vector<float> vertices(static_cast<std::size_t>(header.VertexCount) * 3);
   for (int32_t f = 0; f < header.FrameCount; ++f)
-    DecodeMD2Frame(data + header.FramesOffset + static_cast<int64_t>(f) * header.FrameSize, header.VertexCount,
-                   vertices.data());
+    DecodeMD2Frame(data + header.FramesOffset + static_cast<int64_t>(f) * header.FrameSize,
+                   header.VertexCount, vertices.data());
 }
 
 void Animate(const std::string& path, const uint8_t* data, std::size_t size) {

@@ -1,9 +1,14 @@
 // The skeleton, mesh and motion loaders (one target per kind, chosen by
 // QELT_KIND_S3D, _L3D or _M3D): any file either fails with an Exception or
 // loads into tables whose every index and range lies inside them, which is
-// what animation and drawing rely on without checking again.
+// what animation and drawing rely on.  A loaded mesh is then skinned on a
+// fixed skeleton and a loaded motion sampled, the parts of animation that
+// need no OpenGL context.
+#include <memory>
+
 #include "FuzzSupport.h"
 #include "models/L3D.h"
+#include "models/L3DPlayer.h"
 #include "platform/Errors.h"
 
 namespace {
@@ -42,6 +47,30 @@ void CheckRange(int32_t first, int32_t last, std::size_t count, const char* what
             "a weight names a vertex");
 }
 
+// A posed skeleton with the bone names of the game's characters and a
+// matrix for each (never destroyed: it serves every input).
+[[maybe_unused]] const TAnimatedSkeleton& PosedSkeleton() {
+  static TAnimatedSkeleton* animated = [] {
+    auto* skeleton = new TSkeleton;
+    for (const char* name : {"Bassin", "Torse", "Tete", "Cuisse", ""})
+      skeleton->Bones.push_back({TShortName::From(name), -1, {0, 0, 0}, 0, {0, 1, 0}});
+    auto* posed = new TAnimatedSkeleton;
+    posed->SetSkeleton(skeleton);
+    TBoneMatrix identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    posed->Matrices.assign(skeleton->Bones.size(), identity);
+    posed->Matrices[1][12] = 2;
+    return posed;
+  }();
+  return *animated;
+}
+
+[[maybe_unused]] void Skin(TMesh* mesh) {
+  TTexturedMesh textured;
+  textured.SetMesh(mesh);  // the last reference: destroyed with textured
+  textured.SkinVertices(PosedSkeleton());
+  Require(textured.Skinned.size() == mesh->Vertices.size(), "skinning gives every vertex");
+}
+
 [[maybe_unused]] void Use(const TMotion& motion) {
   for (const TM3DTrack& track : motion.Tracks) {
     CheckRange(track.FirstRotation, track.LastRotation, motion.RotationKeys.size(), "rotation keys in range");
@@ -50,6 +79,13 @@ void CheckRange(int32_t first, int32_t last, std::size_t count, const char* what
     Require(found >= 0 && static_cast<std::size_t>(found) < motion.Tracks.size(), "a track is found");
   }
   Require((motion.FindTrack("") == -1) == motion.Tracks.empty(), "no track only without tracks");
+  for (int track = 0; track < static_cast<int>(motion.Tracks.size()); ++track)
+    for (float phase : {-1.0f, 0.0f, 0.25f, 0.5f, 1.0f, 2.0f}) {
+      TVector4 rotation{};
+      TVector3 position{};
+      SampleRotation(motion, track, phase, rotation);
+      SamplePosition(motion, track, phase, position);
+    }
 }
 
 #if defined(QELT_KIND_S3D)
@@ -67,12 +103,15 @@ const char* const FileName = "fuzz.M3D";
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::string path = WriteScratchFile(FileName, data, size);
-  TLoaded loaded;
+  auto loaded = std::make_unique<TLoaded>();
   try {
-    loaded.Load(path);
+    loaded->Load(path);
   } catch (const Exception&) {
     return 0;
   }
-  Use(loaded);
+  Use(*loaded);
+#if defined(QELT_KIND_L3D)
+  Skin(loaded.release());
+#endif
   return 0;
 }

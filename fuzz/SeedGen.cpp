@@ -36,7 +36,8 @@ TBitmap Pattern(int width, int height, TPixelFormat format) {
   TBitmap bitmap(width, height, pf24bit);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x)
-      bitmap.SetPixel(x, y, static_cast<uint32_t>((x * 37) << 16 | (y * 53) << 8 | ((x + y) * 11)) & 0xFFFFFF);
+      bitmap.SetPixel(x, y,
+                      static_cast<uint32_t>((x * 37) << 16 | (y * 53) << 8 | ((x + y) * 11)) & 0xFFFFFF);
   bitmap.SetPixelFormat(format);
   return bitmap;
 }
@@ -106,10 +107,11 @@ void BMPSeeds() {
          Saved([&](std::ostream& out) { bitmap.SaveToStream(out); }));
   }
   Seed("bmp", "mono.bmp", Bmp(8, 2, 1, 0, Greys(2), std::string{'\xA5', 0, 0, 0, '\x5A', 0, 0, 0}));
-  Seed("bmp", "four.bmp", Bmp(3, 2, 4, 0, Greys(16), std::string{'\x12', '\x30', 0, 0, '\x45', '\x60', 0, 0}));
+  Seed("bmp", "four.bmp",
+       Bmp(3, 2, 4, 0, Greys(16), std::string{'\x12', '\x30', 0, 0, '\x45', '\x60', 0, 0}));
   // Run-length: a run, an absolute run, end of line, a jump, end of picture.
-  std::string rle8{'\x03', '\x01', '\x00', '\x03', '\x02', '\x03', '\x04', '\x00', '\x00', '\x00',
-                   '\x00', '\x02', '\x01', '\x01', '\x02', '\x05', '\x00', '\x01'};
+  std::string rle8{'\x03', '\x01', '\x00', '\x03', '\x02', '\x03', '\x04', '\x00', '\x00',
+                   '\x00', '\x00', '\x02', '\x01', '\x01', '\x02', '\x05', '\x00', '\x01'};
   Seed("bmp", "rle8.bmp", Bmp(4, 4, 8, 1, Greys(8), rle8));
   std::string rle4{'\x04', '\x12', '\x00', '\x00', '\x00', '\x04', '\x34', '\x56', '\x00', '\x01'};
   Seed("bmp", "rle4.bmp", Bmp(4, 2, 4, 2, Greys(16), rle4));
@@ -117,7 +119,8 @@ void BMPSeeds() {
   Put(masks, 0xF800, 4);
   Put(masks, 0x07E0, 4);
   Put(masks, 0x001F, 4);
-  Seed("bmp", "bitfields565.bmp", Bmp(2, 2, 16, 3, "", std::string{'\x1F', 0, '\xE0', '\x07', 0, '\xF8', 0, 0, 1, 2, 3, 4}, masks));
+  Seed("bmp", "bitfields565.bmp",
+       Bmp(2, 2, 16, 3, "", std::string{'\x1F', 0, '\xE0', '\x07', 0, '\xF8', 0, 0, 1, 2, 3, 4}, masks));
   Seed("bmp", "topdown.bmp", Bmp(2, -2, 24, 0, "", std::string(16, '\x7F')));
   // The 12-byte core header with three-byte palette entries.
   std::string core;
@@ -149,7 +152,8 @@ void ModelSeeds() {
   Seed("s3d", "empty.S3D", Saved([&](std::ostream& out) { WriteS3D(TSkeleton(), out); }));
 
   TMesh mesh;
-  mesh.Vertices = {{{0, 0, 0}, {0, 1, 0}}, {{1, 0, 0}, {0, 1, 0}}, {{0, 1, 0}, {0, 0, 1}}, {{1, 1, 1}, {1, 0, 0}}};
+  mesh.Vertices = {
+      {{0, 0, 0}, {0, 1, 0}}, {{1, 0, 0}, {0, 1, 0}}, {{0, 1, 0}, {0, 0, 1}}, {{1, 1, 1}, {1, 0, 0}}};
   mesh.Triangles = {{{{0, 0, 0}, {1, 1, 0}, {2, 0, 1}}}, {{{1, 1, 0}, {3, 1, 1}, {2, 0, 1}}}};
   mesh.Table12 = {TL3DRecord12{}};
   mesh.Groups = {{0, 1}, {1, 0}};
@@ -176,7 +180,8 @@ void MD2Seeds() {
   model.SkinHeight = 32;
   model.SkinNames = {"knight.pcx"};
   model.SkinCoords = {{0, 0}, {63, 0}, {0, 31}, {63, 31}};
-  model.Triangles = {{{0, 1, 2}, {0, 1, 2}}, {{0, 2, 3}, {0, 2, 3}}, {{0, 3, 1}, {1, 3, 0}}, {{1, 3, 2}, {2, 3, 1}}};
+  model.Triangles = {
+      {{0, 1, 2}, {0, 1, 2}}, {{0, 2, 3}, {0, 2, 3}}, {{0, 3, 1}, {1, 3, 0}}, {{1, 3, 2}, {2, 3, 1}}};
   model.Frames = {MakeMD2Frame("stand01", {{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {0, 0, 24}}),
                   MakeMD2Frame("stand02", {{0, 0, 1}, {11, 0, 0}, {0, 9, 0}, {1, 1, 25}})};
   model.Commands = {3, 0, 0, 0, 0, 1, 0, 1, 0, 2, 0};
@@ -200,8 +205,9 @@ void FrameSeeds() {
        OpConnect() + OpSend(0, join) + OpSend(0, Frame(5, "Bonjour")) + OpSend(0, walk) + OpSend(0, stop) +
            OpSend(0, Frame(7, "")) + OpPeer(TStep::Close, 0));
   Seed("frames", "two-players",
-       OpConnect() + OpConnect() + OpSend(0, join) + OpSend(1, Frame(3, "Bob")) + OpSend(1, Frame(5, "salut")) +
-           OpSend(0, walk) + OpPeer(TStep::Reset, 1) + OpSend(0, Frame(5, "parti ?")));
+       OpConnect() + OpConnect() + OpSend(0, join) + OpSend(1, Frame(3, "Bob")) +
+           OpSend(1, Frame(5, "salut")) + OpSend(0, walk) + OpPeer(TStep::Reset, 1) +
+           OpSend(0, Frame(5, "parti ?")));
   Seed("frames", "password",
        OpOption(1) + OpConnect() + OpConnect() + OpSend(0, Frame(1, "mot") + join) +
            OpSend(1, Frame(1, "faux") + Frame(3, "Eve")) + OpSend(0, Frame(5, "ok")));
@@ -227,8 +233,8 @@ void WebSeeds() {
     ++peer;
   }
   Seed("web", "pieces",
-       OpConnect() + OpSend(0, "GE") + OpSend(0, "T /data1") + OpSend(0, " HTTP/1.0\r") + OpSend(0, "\nHost: x\r\n") +
-           OpSend(0, "Accept: */*\r\n\r\n"));
+       OpConnect() + OpSend(0, "GE") + OpSend(0, "T /data1") + OpSend(0, " HTTP/1.0\r") +
+           OpSend(0, "\nHost: x\r\n") + OpSend(0, "Accept: */*\r\n\r\n"));
   Seed("web", "long-line", OpConnect() + OpSend(0, std::string(9000, 'A')));
   Seed("web", "not-get", OpConnect() + OpSend(0, "POST /client HTTP/1.0\r\n\r\n"));
   Seed("web", "reset-mid-download",

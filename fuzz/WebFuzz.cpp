@@ -39,10 +39,10 @@ std::map<std::string, std::string> MakeFolder() {
 }
 
 class TWebDriver : public THostDriver {
-public:
+ public:
   TWebDriver() : THostDriver(true), FFiles(MakeFolder()) { PeerReceiveBufferBytes = 4096; }
 
-protected:
+ protected:
   bool HasOutput(TSessionItem& session) override {
     return !static_cast<TWebSession&>(session).IO().OutBuffer().empty();
   }
@@ -50,7 +50,8 @@ protected:
   void Received(TFuzzPeer& peer) override {
     const std::string& got = peer.Received;
     static const std::string Status = "HTTP/1.0 ";
-    Require(got.compare(0, std::min(got.size(), Status.size()), Status, 0, std::min(got.size(), Status.size())) == 0,
+    Require(got.compare(0, std::min(got.size(), Status.size()), Status, 0,
+                        std::min(got.size(), Status.size())) == 0,
             "an answer opens with its HTTP/1.0 status line");
     if (!peer.HostClosed) return;
     static const std::string Download = "HTTP/1.0 200 OK\r\nContent-type: application/octet-stream\r\n";
@@ -76,7 +77,7 @@ protected:
     Require(List.Count() == sessions.Count(), "one row per connection");
   }
 
-private:
+ private:
   std::map<std::string, std::string> FFiles;
 };
 

@@ -74,6 +74,10 @@ TMD2Header ReadMD2Header(const uint8_t* data, uint32_t size, const std::string& 
     Reject(fileName, "skin size " + std::to_string(header.SkinWidth) + " x " +
                          std::to_string(header.SkinHeight) + " is not positive");
   CheckNotNegative(fileName, "vertex count", header.VertexCount);
+  // A model sizes its vertex arrays by this count, so a count that no frame
+  // record backs would let a few bytes ask for gigabytes.
+  if (header.VertexCount > 0 && header.FrameCount == 0)
+    Reject(fileName, std::to_string(header.VertexCount) + " vertices without any frame");
   int64_t frameBytes = md2::FrameHeaderBytes + int64_t{md2::VertexBytes} * header.VertexCount;
   if (header.FrameCount > 0 && header.FrameSize < frameBytes)
     Reject(fileName, "frame size " + std::to_string(header.FrameSize) + " is below the " +
