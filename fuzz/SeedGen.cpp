@@ -217,6 +217,11 @@ void FrameSeeds() {
   Seed("frames", "unknown-and-bad",
        OpConnect() + OpSend(0, join + Frame(42, "??") + Frame(8, EncodeInteger(300)) +
                                    std::string{'\x81', '\x80', '\x80', '\x80', '\x80', '\x00'}));
+  // The longest chat line a frame may carry, sent in two pieces.
+  std::string longest = Frame(5, std::string(MaxPayloadBytes, 'x'));
+  Seed("frames", "longest-chat",
+       OpConnect() + OpConnect() + OpSend(0, join) + OpSend(1, Frame(3, "Bob")) +
+           OpSend(0, longest.substr(0, 40000)) + OpSend(0, longest.substr(40000)));
   Seed("frames", "huge-length", OpConnect() + OpSend(0, EncodeIntegers({5, 0x7FFFFFFF}) + "abc"));
   Seed("frames", "write-events",
        OpConnect() + OpConnect() + OpSend(0, join) + OpPeer(TStep::Write, 0) + OpSend(1, Frame(3, "Bob")) +

@@ -170,6 +170,7 @@ std::string TZULSocketIO::ReadString() {
 void TZULSocketIO::WriteInteger(int32_t value) { AppendPacked(FOutBuffer, value); }
 
 void TZULSocketIO::SendMessage(int32_t id, const std::string& payload) {
+  if (payload.size() > static_cast<size_t>(MaxPayloadBytes)) RaiseStreamError();
   AppendPacked(FOutBuffer, id);
   AppendPacked(FOutBuffer, static_cast<int32_t>(payload.size()));
   FOutBuffer += payload;
@@ -183,6 +184,9 @@ TZULSessionItem::TZULSessionItem(TZULServer& server, TSocketHandle listening)
     : TSessionItem(server, listening) {}
 
 void TZULServer::Broadcast(TZULSessionItem* except, int32_t id, const std::string& payload) {
+  // Refused here, before the loop, so that the error reaches the caller
+  // instead of closing every receiver in turn.
+  if (payload.size() > static_cast<size_t>(MaxPayloadBytes)) RaiseStreamError();
   TSessionList& sessions = Connections();
   for (int i = 0; i < sessions.Count(); ++i) {
     auto* session = dynamic_cast<TZULSessionItem*>(sessions[i]);

@@ -105,7 +105,8 @@ class TZULSocketIO : public TSocketIO {
   void WriteInteger(int32_t value);
   // Writes id, payload length and payload, then flushes at once; what the
   // socket does not take waits in OutBuffer for the next write event.
-  // Errors of Flush propagate.
+  // Errors of Flush propagate.  A payload above MaxPayloadBytes, which the
+  // peer would refuse, raises "Erreur de flux 2" and writes nothing.
   void SendMessage(int32_t id, const std::string& payload = std::string());
 
   TZULMessageTarget* Owner() const { return FOwner; }
@@ -144,7 +145,9 @@ class TZULServer : public TServer {
 
   // Sends the message to every connection in list order except `except`
   // (may be null); a connection whose send fails gets Closing and the loop
-  // goes on.
+  // goes on.  A payload above MaxPayloadBytes raises "Erreur de flux 2" to
+  // the caller before anything is sent: a relayed message grows by the
+  // sender's id, so a frame the host accepted may not fit any more.
   void Broadcast(TZULSessionItem* except, int32_t id, const std::string& payload);
   // Broadcasts 5 with payload to the others when payload is not empty, then
   // sends the acknowledgement 6 to session; its own send errors propagate.
