@@ -42,7 +42,7 @@ trap cleanup EXIT
 host_pid=$!
 port=
 for _ in $(seq 100); do
-  port=$(sed -n 's/^jeu : port \([0-9][0-9]*\)$/\1/p' "$tmp/host.out" | head -n 1)
+  [[ -f $tmp/host.out ]] && port=$(sed -n 's/^jeu : port \([0-9][0-9]*\)$/\1/p' "$tmp/host.out" | head -n 1)
   [[ -n $port ]] && break
   sleep 0.05
 done

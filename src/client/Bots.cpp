@@ -118,7 +118,8 @@ const char* const BotUsage =
     "  --count N     number of bots (default 1)\n"
     "  --name PREFIX bots are named PREFIX1, PREFIX2, ... (default bot)\n"
     "  --walk        walk to random cells nearby, reported with 9 and 8\n"
-    "  --chat R      chat lines per minute and bot (default 0)\n"
+    "  --chat R      chat lines per minute and bot (default 0); max: a line\n"
+    "                whenever the window has room\n"
     "  --drop P      percent of the bots that drop their connection instead of\n"
     "                saying goodbye (default 0)\n"
     "  --window N    most unacknowledged chat lines per bot (default 8)\n";
@@ -170,6 +171,10 @@ bool ParseBotOptions(int argc, char** argv, TBotOptions& options, std::string& e
       char* end = nullptr;
       options.ChatPerMinute = std::strtod(text, &end);
       ok = end != text && *end == '\0' && options.ChatPerMinute >= 0 && std::isfinite(options.ChatPerMinute);
+      if (std::strcmp(text, "max") == 0) {
+        options.ChatPerMinute = TBotOptions::AsFastAsAcknowledged;
+        ok = true;
+      }
     } else if (option == "--seconds") {
       ok = ParseInt(text, 0, MaxSeconds, value);
       options.Seconds = static_cast<int>(value);
@@ -524,22 +529,28 @@ void TBotPlayer::Tick(uint32_t now, bool playing) {
   if (FCloseWanted) Close(FState);
 }
 
-// Lines fall due at the asked rate; a due line finds the window full and
-// is held back rather than queued.
+// Lines fall due at the asked rate and go while the window has room; up to
+// a window's worth of due lines wait for acknowledgements, so that a bot
+// asked for more than the host can take says a line the moment one is
+// acknowledged.  Lines due beyond that are held back, not queued.
 void TBotPlayer::TryChat(uint32_t now) {
   const TBotOptions& options = FSwarm.Options();
   if (!FPlaying || options.ChatPerMinute <= 0 || !Active()) return;
-  FChatDue += double(now - FLastChatTick) * options.ChatPerMinute / (60.0 * MsPerSecond);
+  if (std::isinf(options.ChatPerMinute))
+    FChatDue = options.Window;  // no rate to accrue (0 ms times infinity is not a number)
+  else
+    FChatDue += double(now - FLastChatTick) * options.ChatPerMinute / (60.0 * MsPerSecond);
   FLastChatTick = now;
-  while (FChatDue >= 1.0) {
+  while (FChatDue >= 1.0 && FUnacknowledged < options.Window && Active()) {
     FChatDue -= 1.0;
-    if (FUnacknowledged >= options.Window) {
-      ++FCounts.ChatHeldBack;
-      continue;
-    }
     ++FUnacknowledged;
     ++FCounts.ChatSent;
     Send(MsgChat, ChatLine(++FChatSeq, TBotSwarm::NowUs()));
+  }
+  if (FChatDue > options.Window) {
+    double excess = std::floor(FChatDue - options.Window);
+    FCounts.ChatHeldBack += static_cast<uint64_t>(excess);
+    FChatDue -= excess;
   }
 }
 

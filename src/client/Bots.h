@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
@@ -39,16 +40,18 @@ struct TBotOptions {
   std::string Password;
   // Walk to random cells near the current one, reporting 9 and 8.
   bool Walk = false;
-  // Chat lines a bot says per minute (0: none).
+  // Chat lines a bot says per minute (0: none).  AsFastAsAcknowledged
+  // keeps the window full: a line goes whenever one is acknowledged.
   double ChatPerMinute = 0;
+  static constexpr double AsFastAsAcknowledged = std::numeric_limits<double>::infinity();
   // How long the bots play once all of them are in, in seconds.
   int Seconds = 10;
   // Share of the bots, in percent, that leave by dropping the connection
   // instead of saying goodbye with 7.
   int DropPercent = 0;
-  // Most chat lines one bot keeps unacknowledged; a line that falls due
-  // while the window is full is not said (counted as held back), so a slow
-  // host sets the pace instead of an unbounded queue.
+  // Most chat lines one bot keeps unacknowledged.  Due lines wait for
+  // room, up to this many; lines due beyond that are not said (counted as
+  // held back), so a slow host sets the pace instead of an unbounded queue.
   int Window = 8;
 };
 

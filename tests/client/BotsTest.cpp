@@ -5,6 +5,8 @@
 // logs in like a player sees what the host relayed of every bot.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -135,13 +137,18 @@ class TBotsTest : public ::testing::Test {
   // per turn; false when it is not done after that many turns.
   bool RunToEnd(TBotSwarm& swarm, int turns = 2000, const std::function<void(int)>& each = {}) {
     swarm.Start();
-    for (int turn = 0; turn < turns && !swarm.Done(); ++turn) {
+    return RunUntil(
+        swarm, [&] { return swarm.Done(); }, turns, each);
+  }
+  bool RunUntil(TBotSwarm& swarm, const std::function<bool()>& done, int turns,
+                const std::function<void(int)>& each = {}) {
+    for (int turn = 0; turn < turns && !done(); ++turn) {
       PumpFor(2);
       Clock.Advance(TBotSwarm::TickMs);
       swarm.Tick(GetTickCount());
       if (each) each(turn);
     }
-    return swarm.Done();
+    return done();
   }
 
   TSocketLibrary Sockets;
@@ -284,6 +291,48 @@ TEST_F(TBotsTest, SwarmEndsAndSaysSoWhenTheHostIsGone) {
   EXPECT_FALSE(stranded.Report().Sound());
 }
 
+// A bot that chats as fast as it is acknowledged keeps its window full:
+// each acknowledgement lets the next line go at once, even while the clock
+// stands still.  At a fixed rate above what the host takes, the lines due
+// beyond the window are held back.  Neither ever has more than the window
+// unacknowledged.
+TEST_F(TBotsTest, ChatWindowBoundsWhatIsUnacknowledged) {
+  StartHost();
+  TBotOptions options = Options(1);
+  options.ChatPerMinute = TBotOptions::AsFastAsAcknowledged;
+  options.Window = 3;
+  options.Seconds = 5;
+  TBotSwarm flood(options, ws::inet_addr("127.0.0.1"));
+  flood.Start();
+  ASSERT_TRUE(RunUntil(
+      flood, [&] { return flood.Playing(); }, 200));
+  Clock.Advance(TBotSwarm::TickMs);
+  flood.Tick(GetTickCount());
+  const TBotCounts& counts = flood.Bot(0).Counts();
+  int most = 0;
+  PumpUntil([&] {
+    most = std::max(most, flood.Bot(0).Unacknowledged());
+    return counts.ChatAcked >= 60;
+  });
+  EXPECT_GE(counts.ChatAcked, 60u);
+  EXPECT_LE(most, 3);
+  ASSERT_TRUE(RunUntil(
+      flood, [&] { return flood.Done(); }, 2000));
+  EXPECT_TRUE(flood.Report().Sound());
+  EXPECT_EQ(flood.Report().Totals.ChatHeldBack, 0u);
+
+  options.ChatPerMinute = 600000;  // 250 lines per tick
+  options.Window = 2;
+  options.Seconds = 1;
+  TBotSwarm paced(options, ws::inet_addr("127.0.0.1"));
+  most = 0;
+  ASSERT_TRUE(RunToEnd(paced, 2000, [&](int) { most = std::max(most, paced.Bot(0).Unacknowledged()); }));
+  EXPECT_LE(most, 2);
+  EXPECT_GT(paced.Report().Totals.ChatHeldBack, 0u);
+  EXPECT_EQ(paced.Report().Totals.ChatAcked, paced.Report().Totals.ChatSent);
+  EXPECT_TRUE(paced.Report().Sound());
+}
+
 TEST(BotOptions, CommandLineIsReadAndMistakesAreRefused) {
   auto parse = [](std::vector<std::string> words, TBotOptions& options, std::string& error) {
     std::vector<char*> argv;
@@ -307,7 +356,8 @@ TEST(BotOptions, CommandLineIsReadAndMistakesAreRefused) {
   EXPECT_EQ(options.Window, 3);
 
   TBotOptions plain;
-  ASSERT_TRUE(parse({"varozuvod", "--bots", "localhost"}, plain, error)) << error;
+  ASSERT_TRUE(parse({"varozuvod", "--bots", "localhost", "--chat", "max"}, plain, error)) << error;
+  EXPECT_EQ(plain.ChatPerMinute, TBotOptions::AsFastAsAcknowledged);
   EXPECT_EQ(plain.Port, TBotOptions::DefaultPort);
   EXPECT_EQ(plain.Count, 1);
 
