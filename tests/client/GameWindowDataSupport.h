@@ -14,9 +14,10 @@ struct TBox {
   float X0, Y0, Z0, X1, Y1, Z1;  // model units, before the characters' factor 3
 };
 
-// The body every character is drawn with: 3 units wide and deep, 6 high
-// once skinned, standing on its cell's centre.
-inline constexpr TBox BodyBox = {-0.5f, 0.0f, -0.5f, 0.5f, 2.0f, 0.5f};
+// The body every character is drawn with: a slab 3 units wide, 0.6 deep and
+// 6 high once skinned, standing on its cell's centre, seen face-on from the
+// south when unturned (direction 0 or 4) and edge-on when turned a quarter.
+inline constexpr TBox BodyBox = {-0.5f, 0.0f, -0.1f, 0.5f, 2.0f, 0.1f};
 
 // Colours of the pictures, 0xRRGGBB.  The floor's picture is four greys,
 // one a quarter, as it is seen: top left, top right, bottom left, bottom right.

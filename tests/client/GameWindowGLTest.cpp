@@ -9,6 +9,7 @@
 #include <QCursor>
 
 #include "GameWindowClientSupport.h"
+#include "Pump.h"
 #include "client/Clients.h"
 #include "client/FrameClock.h"
 #include "client/GameWindow.h"
@@ -87,33 +88,37 @@ TEST_F(GameWindowTest, AFloorClickWalksThereSendsTheGoalAndLeavesAMarkerThatFade
 }
 
 TEST_F(GameWindowTest, AClickOnACharacterMakesItFallHereOnlyAndOnTheOwnOneEndsTheWalk) {
-  Arrive(9, "Bob", 129, 127);
+  // Bob stands straight ahead, turned a quarter (direction 2): his slab of
+  // a body is seen edge-on.
+  Arrive(9, "Bob", 127, 122);
+  Place(9, 127, 122, 2);
   Settle();
   ASSERT_EQ(Window->Client->Players.Count(), 2);
   TZULPlayer& bob = *Window->Client->Players[1];
   Paint();
-  // Bob is the last character drawn: the floor behind him is picked as
-  // well, and his nearer record wins.
-  ClickAt(BodyOnScreen(bob));
-  EXPECT_EQ(bob.Model->Animation, AnimFall);
-  EXPECT_NE(Local().Model->Animation, AnimFall) << "only Bob falls";
-  EXPECT_FALSE(Local().Moving());
-  EXPECT_EQ(Game().ClickTime, 0u);
-  EXPECT_TRUE(SentWithin().empty()) << "nothing goes to the host";
-
-  ClickAt(CellOnScreen(124, 127));
-  ASSERT_EQ(SentWithin(), (std::vector<TRawFrame>{{9, Goal(124, 127)}}));
+  // Where he would show unturned, the floor behind him is picked.
+  ClickAt(ScreenOf(127 * Cell + 1.2f, BodyMiddle, 122 * Cell));
+  EXPECT_NE(bob.Model->Animation, AnimFall);
+  const std::vector<TRawFrame> walk = SentWithin();
+  ASSERT_EQ(walk.size(), 1u);
+  EXPECT_EQ(walk[0].Id, 9u);
   ASSERT_TRUE(Local().Moving());
-  Paint();
+
   // The local player is drawn first: its record keeps the floor out.
   ClickAt(BodyOnScreen(Local()));
   EXPECT_EQ(Local().Model->Animation, AnimFall);
   EXPECT_FALSE(Local().Moving()) << "the walk ends where it stands";
   Clock.Advance(1000);
   Paint();
-  EXPECT_EQ(Local().X, 127) << "it goes no further";
-  EXPECT_EQ(Local().OffsetX, 0.0f);
-  EXPECT_TRUE(SentWithin().empty());
+  EXPECT_EQ(Local().Y, 127) << "it goes no further";
+  EXPECT_EQ(Local().OffsetZ, 0.0f);
+
+  // Bob is the last character drawn: the floor behind him is picked as
+  // well, and his nearer record wins.
+  ClickAt(BodyOnScreen(bob));
+  EXPECT_EQ(bob.Model->Animation, AnimFall);
+  EXPECT_FALSE(Local().Moving());
+  EXPECT_TRUE(SentWithin().empty()) << "nothing goes to the host";
 }
 
 TEST_F(GameWindowTest, TheChatPanelsScrollBarAndTopBandTakeTheClickButItsTextDoesNot) {
@@ -189,6 +194,23 @@ TEST_F(GameWindowTest, TheStatusShowsTheCellAndTheRateOnlyOnceASecondWasMeasured
   Paint();
   EXPECT_EQ(MaskOf(Frame(), area, TTextColour::Green),
             expected({"130x126", std::to_string(FramesPerSecond) + " FPS"}));
+}
+
+TEST_F(GameWindowTest, TheMouseHeldOnTheLeftColumnTurnsTheViewEveryFrameUntilItLeavesTheBand) {
+  Window->requestActivate();
+  ASSERT_TRUE(PumpUntil([&] { return Window->isActive(); }));
+  Paint();
+  MouseMove(0, 200);
+  const float start = CameraYaw;
+  for (int frame = 1; frame <= 3; ++frame) {
+    Clock.Advance(100);
+    Paint();
+    EXPECT_FLOAT_EQ(CameraYaw, start - 25.0f * frame) << "250 degrees a second at the left-most pixel";
+  }
+  MouseMove(FrameWidth / 2, 200);
+  Clock.Advance(100);
+  Paint();
+  EXPECT_FLOAT_EQ(CameraYaw, start - 75.0f);
 }
 
 TEST_F(GameWindowTest, TypedLettersGoToTheChatLineAndAFTAlsoPlayTheKnight) {
