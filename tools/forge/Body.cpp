@@ -238,7 +238,7 @@ void AddLeg(TMeshBuilder& b, bool left) {
 
 }  // namespace
 
-TMeshBuilder BuildBody(int textureSize) {
+TMeshBuilder BuildBody() {
   TMeshBuilder b;
   AddTorso(b);
   AddSkirt(b);
@@ -248,7 +248,6 @@ TMeshBuilder BuildBody(int textureSize) {
     AddLeg(b, left);
   }
   b.ComputeNormals();
-  b.PackParts(textureSize, 3);
   return b;
 }
 

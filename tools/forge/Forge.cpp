@@ -2,12 +2,14 @@
 
 #include <filesystem>
 
+#include "Knight.h"
 #include "Meshes.h"
 #include "Motions.h"
 #include "Paint.h"
 #include "Skeleton.h"
 #include "models/L3D.h"
 #include "models/L3DWriter.h"
+#include "models/MD2Writer.h"
 
 namespace forge {
 
@@ -29,6 +31,7 @@ void SaveMesh(const TMeshBuilder& builder, const std::string& fileName) {
 
 void ForgeBody(const std::string& models) {
   TMeshBuilder body = BuildBody();
+  body.PackParts(BodyTextureSize, PartPadding);
   SaveMesh(body, models + "Corps.L3D");
   TImage armour(BodyTextureSize, BodyTextureSize, Hex(0x808080));
   TBaker baker(armour);
@@ -75,6 +78,25 @@ void ForgeHair(const std::string& models) {
   SaveBitmap(hair, models + "Poils.BMP");
 }
 
+void ForgeKnight(const std::string& folder) {
+  const std::vector<TPose> poses = KnightPoses();
+  TMeshBuilder knight = BuildKnight();
+  SaveMD2(KnightModel(knight, poses), folder + "tris.md2");
+  TImage skin(KnightSkinSize, KnightSkinSize, Hex(0x808080));
+  TBaker baker(skin);
+  baker.Paint(knight, ShadeKnight);
+  baker.Grow(GrowTexels);
+  SavePCX(skin, folder + "knight.pcx");
+
+  TMeshBuilder sword = BuildSword();
+  SaveMD2(SwordModel(sword, poses), folder + "weapon.md2");
+  TImage swordSkin(SwordSkinSize, SwordSkinSize, Hex(0x808080));
+  TBaker swordBaker(swordSkin);
+  swordBaker.Paint(sword, ShadeSword);
+  swordBaker.Grow(GrowTexels);
+  SavePCX(swordSkin, folder + "weapon.pcx");
+}
+
 }  // namespace
 
 void ForgeData(const std::string& folder) {
@@ -93,6 +115,7 @@ void ForgeData(const std::string& folder) {
     FillMotion(def, motion);
     SaveM3D(motion, models + def.Name + ".M3D");
   }
+  ForgeKnight(folder + "/");
 }
 
 std::vector<std::string> ForgedFiles() {
@@ -104,6 +127,7 @@ std::vector<std::string> ForgedFiles() {
   for (const char* motion : {"Arret", "Parle", "Marche", "Course", "att_poing", "Chute"})
     files.push_back(std::string(motion) + ".M3D");
   for (std::string& file : files) file = ModelFolder + file;
+  for (const char* file : {"tris.md2", "knight.pcx", "weapon.md2", "weapon.pcx"}) files.push_back(file);
   return files;
 }
 

@@ -15,9 +15,8 @@ constexpr int HeadTextureSize = 256;
 constexpr int HairTextureSize = 256;
 
 // The armoured body: torso with tabard and belt, arms with pauldrons and
-// gauntlets, legs with a short skirt of plates, boots.  UVs packed for a
-// texture of the given size.
-TMeshBuilder BuildBody(int textureSize = BodyTextureSize);
+// gauntlets, legs with a short skirt of plates, boots.  UVs not yet packed.
+TMeshBuilder BuildBody();
 // The materials of its parts, which ShadeBody paints.
 enum TBodyMaterial { mTorso, mSkirt, mArm, mPauldron, mCop, mHand, mLeg, mBoot, mCuff, mHelmet, mVisor, mPlume };
 TColor ShadeBody(const TSurfacePoint& point);

@@ -27,7 +27,13 @@ constexpr float ToesOut = 7;  // degrees
 TVec3 KneeAim(bool left) { return {left ? 0.12f : -0.12f, 0, 1}; }
 TVec3 ElbowAim(bool left) { return {left ? 0.35f : -0.35f, -0.2f, -1}; }
 
-void PlantFeet(TPose& pose, TVec3 left, TVec3 right, float yawLeft = ToesOut, float yawRight = -ToesOut) {
+}  // namespace
+
+void PlantFeet(TPose& pose) {
+  PlantFeet(pose, StandGround(true), StandGround(false), ToesOut, -ToesOut);
+}
+
+void PlantFeet(TPose& pose, TVec3 left, TVec3 right, float yawLeft, float yawRight) {
   for (bool isLeft : {true, false}) {
     TVec3 ankle;
     TQuat rotation;
@@ -35,6 +41,8 @@ void PlantFeet(TPose& pose, TVec3 left, TVec3 right, float yawLeft = ToesOut, fl
     ReachFoot(pose, isLeft, ankle, KneeAim(isLeft), rotation);
   }
 }
+
+namespace {
 
 // ----------------------------------------------------------------- gaits
 
@@ -59,6 +67,12 @@ constexpr float RunDuration = 660;
 constexpr float RunStance = 0.28f;
 constexpr TGait Run{RunStance, RunSpeed * RunStance * RunDuration, 0.215f, 0.26f, 0, 0.45f, 52, 38,
                     0.090f, 0.950f, -0.024f, 9, 11, 40, 82, 18};
+// Crouched, short steps.
+constexpr TGait Crouch{0.6f, 0.36f, 0.20f, 0.09f, -8, 0.5f, 24, 14, 0.125f, 0.70f, 0.012f, 5, 22, 10, 40, 8};
+
+const TGait& GaitOf(TGaitKind kind) {
+  return kind == TGaitKind::Walk ? Walk : kind == TGaitKind::Run ? Run : Crouch;
+}
 
 // A foot of a gait at phase q of its own cycle (0: it lands).
 void GaitFoot(const TGait& g, float q, bool left, TVec3& ankle, TQuat& rotation) {
@@ -78,7 +92,7 @@ void GaitFoot(const TGait& g, float q, bool left, TVec3& ankle, TQuat& rotation)
   FootOnGround(left, {x, lift, z}, pitch, left ? 4.0f : -4.0f, ankle, rotation);
 }
 
-TPose GaitPose(const TGait& g, float p) {
+TPose Gait(const TGait& g, float p) {
   const float c = std::cos(2 * Pi * p);
   TPoseSpec spec;
   // Two bobs a cycle, one per step; the lowest point at mid-stance when
@@ -113,7 +127,11 @@ TPose GaitPose(const TGait& g, float p) {
 
 // ------------------------------------------------------------- standing
 
-TPoseSpec Standing(float p) {
+}  // namespace
+
+TPose GaitPose(TGaitKind kind, float phase) { return Gait(GaitOf(kind), phase); }
+
+TPoseSpec StandingSpec(float p) {
   const float breath = std::sin(2 * Pi * p);
   TPoseSpec spec;
   spec.Root = {0.006f * std::sin(2 * Pi * p + 0.7f), 0.986f + 0.003f * breath, 0};
@@ -130,9 +148,11 @@ TPoseSpec Standing(float p) {
   return spec;
 }
 
+namespace {
+
 TPose Idle(float p) {
-  TPose pose = ToPose(Standing(p));
-  PlantFeet(pose, StandGround(true), StandGround(false));
+  TPose pose = ToPose(StandingSpec(p));
+  PlantFeet(pose);
   return pose;
 }
 
@@ -155,7 +175,7 @@ TPose Talk(float p) {
       {0.90f, key({-6, 0, -3}, {-36, 0, 0}, {2, 0, -3}, {-14, 0, 0}, {1, 0, 0})},
   };
   TPoseSpec gesture = SampleKeys(keys, p, true);
-  TPoseSpec spec = Standing(p * 2);
+  TPoseSpec spec = StandingSpec(p * 2);
   for (int bone : {BrasG, AvantBrasG, BrasD, AvantBrasD}) spec.Bones[bone] = gesture.Bones[bone];
   // Nods while speaking.
   spec.Bones[Tete].X += gesture.Bones[Tete].X + 3 * std::sin(2 * Pi * p * 6);
@@ -163,7 +183,7 @@ TPose Talk(float p) {
   spec.Bones[Tete].Z += gesture.Bones[Tete].Z;
   spec.Bones[Poitrine].Y = 3 * std::sin(2 * Pi * p);
   TPose pose = ToPose(spec);
-  PlantFeet(pose, StandGround(true), StandGround(false));
+  PlantFeet(pose);
   return pose;
 }
 
@@ -220,7 +240,7 @@ TPose Punch(float p) {
 // ends on its back, arms out.
 std::vector<TKeyPose> FallKeys() {
   std::vector<TKeyPose> keys;
-  TPoseSpec s = Standing(0);
+  TPoseSpec s = StandingSpec(0);
   keys.push_back({0.0f, s});
 
   s.Root = {0, 0.97f, -0.05f};
@@ -285,7 +305,7 @@ TPose Fall(float p, const std::vector<TKeyPose>& keys, const TGroundProbe& groun
   // Feet stay put while the body still stands on them.
   if (p < 0.30f) {
     TPose planted = pose;
-    PlantFeet(planted, StandGround(true), StandGround(false));
+    PlantFeet(planted);
     float keep = SmoothStep(0.30f, 0.12f, p);
     for (int bone : {CuisseG, JambeG, PiedG, CuisseD, JambeD, PiedD})
       pose.Local[bone] = Slerp(pose.Local[bone], planted.Local[bone], keep);
@@ -323,8 +343,8 @@ std::vector<TMotionDef> CharacterMotions() {
   return {
       {"Arret", 3000, 30, true, Idle},
       {"Parle", 4000, 48, true, Talk},
-      {"Marche", 1100, 32, true, [](float p) { return GaitPose(Walk, p); }},
-      {"Course", static_cast<uint32_t>(RunDuration), 24, true, [](float p) { return GaitPose(Run, p); }},
+      {"Marche", 1100, 32, true, [](float p) { return Gait(Walk, p); }},
+      {"Course", static_cast<uint32_t>(RunDuration), 24, true, [](float p) { return Gait(Run, p); }},
       {"att_poing", 1000, 30, true, Punch},
       {"Chute", 1200, 36, false, [fallKeys, ground](float p) { return Fall(p, *fallKeys, *ground); }},
   };

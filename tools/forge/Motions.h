@@ -34,6 +34,18 @@ constexpr float RunSpeed = 2.0f / 540.0f;
 
 void FillMotion(const TMotionDef& def, TMotion& motion);
 
+// Pieces of the motions that the knight's animations build on.
+struct TPoseSpec;
+// Standing at ease, breathing, at a phase of a breath.
+TPoseSpec StandingSpec(float phase);
+// Both feet planted flat where they stand at ease, or on given ground
+// points with their toes turned by yaw degrees.
+void PlantFeet(TPose& pose);
+void PlantFeet(TPose& pose, TVec3 left, TVec3 right, float yawLeft, float yawRight);
+// A gait cycle at a phase: the walk, the run, or a crouched walk.
+enum class TGaitKind { Walk, Run, Crouch };
+TPose GaitPose(TGaitKind kind, float phase);
+
 // Finds the lowest point of the armoured body in a pose, for the poses
 // that leave the feet (falls, jumps, deaths).
 class TGroundProbe {
