@@ -10,6 +10,11 @@ namespace forge {
 
 namespace {
 
+// How much plate adds to the figure: the torso's sections and the limbs'.
+constexpr float TorsoBulk = 1.06f;
+constexpr float ArmBulk = 1.16f;
+constexpr float LegBulk = 1.05f;
+
 // Around-counts of the rings.
 constexpr int TorsoSides = 28;
 constexpr int LimbSides = 14;
@@ -24,8 +29,8 @@ constexpr TTorsoRing TorsoRings[] = {
     {1.040f, 0.171f, 0.114f, -0.004f}, {1.075f, 0.166f, 0.112f, -0.002f}, {1.120f, 0.150f, 0.106f, 0.002f},
     {1.200f, 0.154f, 0.113f, 0.006f}, {1.280f, 0.170f, 0.124f, 0.012f}, {1.360f, 0.188f, 0.134f, 0.018f},
     {1.440f, 0.197f, 0.137f, 0.018f}, {1.505f, 0.202f, 0.130f, 0.012f}, {1.555f, 0.198f, 0.118f, 0.005f},
-    {1.595f, 0.172f, 0.102f, 0.000f}, {1.630f, 0.122f, 0.088f, -0.004f}, {1.655f, 0.086f, 0.076f, -0.006f},
-    {1.668f, 0.080f, 0.072f, -0.006f},
+    {1.595f, 0.172f, 0.102f, 0.000f}, {1.630f, 0.124f, 0.090f, -0.004f}, {1.660f, 0.094f, 0.084f, -0.006f},
+    {1.692f, 0.086f, 0.080f, -0.008f}, {1.702f, 0.080f, 0.075f, -0.008f},
 };
 
 // Left or right bone of a pair, by the side of x.
@@ -49,10 +54,13 @@ void AddTorso(TMeshBuilder& b) {
   TLoft loft;
   loft.StartPole = loft.EndPole = true;
   loft.Start = {0, 0.885f, 0};
-  loft.End = {0, 1.672f, -0.006f};
-  for (const TTorsoRing& r : TorsoRings)
-    loft.Rings.push_back(
-        Ring({0, r.Y, r.Forward}, {0, 0, 1}, {1, 0, 0}, r.HalfDepth, r.HalfWidth, TorsoSides, 2.3f, Pi));
+  loft.End = {0, 1.704f, -0.008f};
+  for (const TTorsoRing& r : TorsoRings) {
+    // Plate is bulkier than the body under it, less so at the collar.
+    float bulk = r.Y < 1.64f ? TorsoBulk : 1.0f;
+    loft.Rings.push_back(Ring({0, r.Y, r.Forward}, {0, 0, 1}, {1, 0, 0}, r.HalfDepth * bulk, r.HalfWidth * bulk,
+                              TorsoSides, 2.3f, Pi));
+  }
   AddLoft(b, loft, mTorso, TorsoWeights);
 }
 
@@ -61,14 +69,14 @@ void AddSkirt(TMeshBuilder& b) {
   TLoft loft;
   const float levels[][3] = {
       // y, half width, half depth
-      {1.085f, 0.168f, 0.114f}, {1.030f, 0.176f, 0.121f}, {0.960f, 0.186f, 0.130f},
-      {0.890f, 0.195f, 0.138f}, {0.830f, 0.201f, 0.143f},
+      {1.085f, 0.178f, 0.121f}, {1.030f, 0.187f, 0.128f}, {0.960f, 0.198f, 0.138f},
+      {0.890f, 0.208f, 0.146f}, {0.830f, 0.214f, 0.152f},
   };
   for (const auto& l : levels)
     loft.Rings.push_back(Ring({0, l[0], -0.004f}, {0, 0, 1}, {1, 0, 0}, l[2], l[1], TorsoSides, 2.2f, Pi));
   // Folded back inside at the hem, so the skirt has a thickness.
-  loft.Rings.push_back(Ring({0, 0.835f, -0.004f}, {0, 0, 1}, {1, 0, 0}, 0.128f, 0.186f, TorsoSides, 2.2f, Pi));
-  loft.Rings.push_back(Ring({0, 0.95f, -0.004f}, {0, 0, 1}, {1, 0, 0}, 0.105f, 0.160f, TorsoSides, 2.2f, Pi));
+  loft.Rings.push_back(Ring({0, 0.835f, -0.004f}, {0, 0, 1}, {1, 0, 0}, 0.137f, 0.198f, TorsoSides, 2.2f, Pi));
+  loft.Rings.push_back(Ring({0, 0.95f, -0.004f}, {0, 0, 1}, {1, 0, 0}, 0.112f, 0.170f, TorsoSides, 2.2f, Pi));
   loft.EndPole = true;
   loft.End = {0, 1.0f, -0.004f};
   AddLoft(b, loft, mSkirt, [](TVec3 p, float, float) {
@@ -85,7 +93,7 @@ struct TStation {
 };
 
 void AddLimbTube(TMeshBuilder& b, const std::vector<TStation>& stations, TVec3 start, TVec3 end, int material,
-                 const TWeightFn& weights) {
+                 float bulk, const TWeightFn& weights) {
   TLoft loft;
   loft.StartPole = loft.EndPole = true;
   loft.Start = start;
@@ -96,8 +104,8 @@ void AddLimbTube(TMeshBuilder& b, const std::vector<TStation>& stations, TVec3 s
     TVec3 along = Normalize(next - prev);
     TVec3 front = Normalize(TVec3{0, 0, 1} - along * along.Z);
     TVec3 side = Cross(along, front);
-    loft.Rings.push_back(Ring(stations[i].Centre, front, side, stations[i].RadiusFront, stations[i].RadiusSide,
-                              LimbSides, 2.0f, Pi));
+    loft.Rings.push_back(Ring(stations[i].Centre, front, side, stations[i].RadiusFront * bulk,
+                              stations[i].RadiusSide * bulk, LimbSides, 2.0f, Pi));
   }
   AddLoft(b, loft, material, weights);
 }
@@ -125,7 +133,7 @@ void AddArm(TMeshBuilder& b, bool left) {
       {e + d2 * 0.215f, 0.039f, 0.038f},
       {w - d2 * 0.010f, 0.035f, 0.034f},
   };
-  AddLimbTube(b, stations, s - d1 * 0.05f, w + d2 * 0.01f, mArm, [=](TVec3 p, float, float) {
+  AddLimbTube(b, stations, s - d1 * 0.05f, w + d2 * 0.01f, mArm, ArmBulk, [=](TVec3 p, float, float) {
     float t = Along(p, s, e);
     float elbowBlend = SmoothStep(upperLength - 0.05f, upperLength + 0.05f, t * upperLength);
     TWeights weights = Blend(upper, fore, elbowBlend);
@@ -139,7 +147,7 @@ void AddArm(TMeshBuilder& b, bool left) {
   TVec3 axis = Normalize({side * 0.62f, 0.78f, -0.05f});
   TVec3 base = s + TVec3{side * -0.012f, -0.012f, 0.0f};
   AddLathe(b, base - axis * 0.035f, base + axis * 0.085f, {0, 0, 1},
-           {0.0f, 0.074f, 0.096f, 0.102f, 0.100f, 0.093f, 0.080f, 0.060f, 0.034f, 0.0f}, 18, mPauldron,
+           {0.0f, 0.084f, 0.108f, 0.115f, 0.113f, 0.105f, 0.090f, 0.068f, 0.038f, 0.0f}, 18, mPauldron,
            [=](TVec3, float, float) { return Blend(clavicle, upper, 0.6f); }, 1.08f);
 
   // Elbow cop behind the joint, moving with the forearm.
@@ -199,7 +207,7 @@ void AddLeg(TMeshBuilder& b, bool left) {
       {k + d2 * 0.300f, 0.048f, 0.045f},
       {a - d2 * 0.060f, 0.042f, 0.040f},
   };
-  AddLimbTube(b, stations, h - d1 * 0.07f, a, mLeg, [=](TVec3 p, float, float) {
+  AddLimbTube(b, stations, h - d1 * 0.07f, a, mLeg, LegBulk, [=](TVec3 p, float, float) {
     float t = Along(p, h, k) * thighLength;
     TWeights w = Blend(thigh, calf, SmoothStep(thighLength - 0.05f, thighLength + 0.05f, t));
     w = Blend(w, One(Bassin), 0.35f * SmoothStep(0.03f, -0.06f, t));
@@ -211,7 +219,7 @@ void AddLeg(TMeshBuilder& b, bool left) {
 
   // Boot shaft around the lower leg.
   AddLathe(b, a + TVec3{0, -0.03f, -0.004f}, a + TVec3{0, 0.27f, -0.010f}, {0, 0, 1},
-           {0.0f, 0.050f, 0.054f, 0.054f, 0.056f, 0.058f, 0.061f, 0.063f, 0.0f}, LimbSides, mBoot,
+           {0.0f, 0.057f, 0.061f, 0.062f, 0.064f, 0.066f, 0.069f, 0.072f, 0.0f}, LimbSides, mBoot,
            [=](TVec3 p, float, float) { return Blend(foot, calf, SmoothStep(0.10f, 0.22f, p.Y)); }, 1.05f);
 
   // The foot from heel to toe, its sole flat on the ground.

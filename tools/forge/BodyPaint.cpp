@@ -89,7 +89,7 @@ TColor Torso(const TSurfacePoint& s) {
   if (TabardAt(p) != Off && p.Y < 1.60f) return Tabard(p, n, front);
   TColor c = Steel(n);
   // Lames of the tassets and the gorget: thin dark seams.
-  for (float seam : {1.14f, 1.19f, 1.24f, 1.61f, 1.635f, 1.655f})
+  for (float seam : {1.14f, 1.19f, 1.24f, 1.645f})
     if (std::fabs(p.Y - seam) < 0.0032f) c = c * 0.45f;
   return c;
 }
@@ -123,8 +123,8 @@ TColor Pauldron(const TSurfacePoint& s) {
   if (s.V < 0.13f) return InsideDark;
   if (s.V < 0.23f) return Gold(n);
   TColor c = Steel(n);
-  for (float lame : {0.36f, 0.52f, 0.67f})
-    if (std::fabs(s.V - lame) < 0.018f) c = c * 0.5f;
+  for (float lame : {0.40f, 0.60f})
+    if (std::fabs(s.V - lame) < 0.014f) c = c * 0.65f;
   return c;
 }
 

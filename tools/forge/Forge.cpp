@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "Images.h"
 #include "Knight.h"
 #include "Meshes.h"
 #include "Motions.h"
@@ -116,6 +117,11 @@ void ForgeData(const std::string& folder) {
     SaveM3D(motion, models + def.Name + ".M3D");
   }
   ForgeKnight(folder + "/");
+  const std::string images = folder + "/" + ImageFolder;
+  SaveBitmap(PaintLogo(), images + "logozul.bmp");
+  SaveBitmap(PaintTitle(), images + "titre.bmp");
+  SaveBitmap(PaintFlare(), images + "flare.bmp");
+  SaveBitmap(PaintMarble(), images + "marbre.bmp");
 }
 
 std::vector<std::string> ForgedFiles() {
@@ -128,6 +134,8 @@ std::vector<std::string> ForgedFiles() {
     files.push_back(std::string(motion) + ".M3D");
   for (std::string& file : files) file = ModelFolder + file;
   for (const char* file : {"tris.md2", "knight.pcx", "weapon.md2", "weapon.pcx"}) files.push_back(file);
+  for (const char* image : {"logozul.bmp", "titre.bmp", "flare.bmp", "marbre.bmp"})
+    files.push_back(ImageFolder + image);
   return files;
 }
 

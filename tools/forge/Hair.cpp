@@ -32,8 +32,9 @@ bool InsideSkull(TVec3 p) {
   return Length(p - HeadCentre) < Length(SkullSurface(theta, phi) - HeadCentre) - 0.001f;
 }
 
-// Moves every corner's part-local coordinates onto the hair texture.
-void MapHair(TMeshBuilder& b) {
+// Moves every corner's part-local coordinates onto the hair texture; a
+// negative shade moves V down to the darker strands (cropped hair).
+void MapHair(TMeshBuilder& b, float shade = 0) {
   for (TMeshTriangle& t : b.Triangles) {
     int material = b.Parts[t.Part].Material;
     for (TMeshCorner& c : t.Corners) {
@@ -41,7 +42,7 @@ void MapHair(TMeshBuilder& b) {
       bool dark = material == hDark || (material == hCap && InsideSkull(p)) || (material == hSheet && c.U > 0.5f);
       float u = material == hSheet ? std::fmod(c.U * 2, 1.0f + 1e-6f) : c.U;
       c.U = dark ? Mix(DarkStart, DarkEnd, u) : u * StrandsEnd;
-      c.V = HairV(p.Y);
+      c.V = Clamp(HairV(p.Y) + shade, 0.02f, 0.98f);
     }
   }
   for (TMeshPart& part : b.Parts) part = {part.Material, part.Width, part.Height, part.Density, 0, 0, 1, 1};
@@ -75,7 +76,7 @@ float Curve(const std::vector<std::pair<float, float>>& points, float x) {
 
 // Latitude of the hairline at a longitude: high on the brow, down in front
 // of the ears (sideburns), up over them, low on the nape.
-float Hairline(float theta, float fringe) {
+float Hairline(float theta, float fringe, float recede = 0) {
   float a = std::fabs(std::remainder(theta, 2 * Pi));
   float phi = Curve({{0.0f, 0.46f},
                      {0.50f, 0.41f},
@@ -88,6 +89,7 @@ float Hairline(float theta, float fringe) {
                      {2.55f, -0.36f},
                      {Pi, -0.52f}},
                     a);
+  phi += recede * SmoothStep(1.3f, 0.3f, a);
   // A fringe brings the hair down on the brow, in locks.
   if (fringe > 0 && a < 1.0f) {
     float locks = 0.035f * std::fabs(std::sin(theta * 9.0f));
@@ -101,6 +103,7 @@ struct TCapStyle {
   float Edge;       // at the hairline
   float Fringe;     // 0 none, 1 full
   float Swept;      // the fringe leans to one side
+  float Recede = 0; // the hairline higher on the brow, radians
 };
 
 constexpr int CapColumns = 56;
@@ -113,19 +116,20 @@ void AddCap(TMeshBuilder& b, const TCapStyle& style) {
   // The edge, just under the skin, then outwards and up to the crown.
   auto theta = [](int j) { return Pi + 2 * Pi * static_cast<float>(j) / CapColumns; };
   std::vector<TVec3> edge;
-  for (int j = 0; j < CapColumns; ++j) edge.push_back(OnSkull(theta(j), Hairline(theta(j), style.Fringe), -0.004f));
+  for (int j = 0; j < CapColumns; ++j)
+    edge.push_back(OnSkull(theta(j), Hairline(theta(j), style.Fringe, style.Recede), -0.004f));
   loft.Rings.push_back(edge);
   for (int i = 0; i < CapRings; ++i) {
     float f = static_cast<float>(i) / CapRings;
     std::vector<TVec3> ring;
     for (int j = 0; j < CapColumns; ++j) {
       float th = theta(j);
-      float low = Hairline(th, style.Fringe);
+      float low = Hairline(th, style.Fringe, style.Recede);
       float phi = Mix(low, Pi / 2 - 0.02f, std::pow(f, 0.85f));
       float thick = Mix(style.Edge, style.Thickness, SmoothStep(0.0f, 0.45f, f));
-      // A swept fringe stands a little off the brow on one side.
-      thick += style.Swept * 0.010f * SmoothStep(0.6f, 0.0f, std::fabs(std::remainder(th + 0.3f, 2 * Pi))) *
-               SmoothStep(0.5f, 0.1f, f);
+      // A swept fringe stands off the brow, more on one side.
+      thick += style.Swept * 0.016f * SmoothStep(1.2f, 0.0f, std::fabs(std::remainder(th + 0.4f, 2 * Pi))) *
+               SmoothStep(0.6f, 0.05f, f);
       ring.push_back(OnSkull(th, phi, thick));
     }
     loft.Rings.push_back(ring);
@@ -278,12 +282,20 @@ void AddBraids(TMeshBuilder& b) {
 TMeshBuilder BuildHair(int style) {
   TMeshBuilder b;
   switch (style) {
-    case 1: AddCap(b, {0.007f, 0.002f, 0, 0}); break;
+    case 1:
+      AddCap(b, {0.005f, 0.0015f, 0, 0, 0.08f});
+      b.ComputeNormals();
+      MapHair(b, -0.32f);
+      return b;
     case 2:
       AddCap(b, {0.012f, 0.003f, 0, 0});
       AddSpikes(b, 0.012f);
       break;
-    case 3: AddCap(b, {0.022f, 0.004f, 1.0f, 1.0f}); break;
+    case 3:
+      // Tousled: full on top, a swept fringe, the ears half hidden.
+      AddCap(b, {0.034f, 0.006f, 1.0f, 1.0f});
+      AddHang(b, {1.30f, 1.950f, 1.835f, 0.014f, 0.12f, false});
+      break;
     case 4:
       AddCap(b, {0.005f, 0.002f, 0, 0});
       AddCrest(b);
@@ -410,11 +422,11 @@ TMeshBuilder BuildBeard(int style) {
 }
 
 void PaintHair(TImage& image) {
-  const TColor dark = Hex(0x2A160A), base = Hex(0x5C3519), light = Hex(0x9A6434);
+  const TColor dark = Hex(0x1E1008), base = Hex(0x45260F), light = Hex(0x7A4A22);
   constexpr int Strands = 40;  // across the strand region, repeating
   image.Fill([&](float x, float y) {
     float v = 1 - y;
-    if (x > StrandsEnd + 0.02f) return dark * 0.8f;
+    if (x > StrandsEnd + 0.02f) return Mix(dark, base, 0.5f + 0.3f * PeriodicNoise(x * 40, y * 4, 40, 3));
     float u = std::min(x / StrandsEnd, 1.0f);
     float streak = PeriodicFractal(u * Strands, v * 3, Strands, 3, 5);
     float fine = PeriodicNoise(u * Strands * 4, v * 2, Strands * 4, 9);

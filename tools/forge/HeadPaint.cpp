@@ -19,7 +19,7 @@ struct TLook {
 };
 
 const TLook HumanLook{Hex(0xD9A07C), Hex(0xA8584A), Hex(0x4A2C16), Hex(0x2E1C10), 0.50f, 0.0f, 0.10f};
-const TLook ElfLook{Hex(0xEFD3BA), Hex(0xC07468), Hex(0x2E8A4E), Hex(0x4A3018), 0.26f, 0.30f, 0.07f};
+const TLook ElfLook{Hex(0xE6C4A6), Hex(0xC07468), Hex(0x2E8A4E), Hex(0x4A3018), 0.26f, 0.30f, 0.07f};
 
 const TLook& LookOf(TRace race) { return race == TRace::Human ? HumanLook : ElfLook; }
 

@@ -111,7 +111,7 @@ TWeights NeckWeights(TVec3 p, float, float) {
 }
 
 void AddNeck(TMeshBuilder& b, TRace race) {
-  const float r = race == TRace::Human ? 0.054f : 0.047f;
+  const float r = race == TRace::Human ? 0.060f : 0.054f;
   AddLathe(b, {0, 1.585f, -0.014f}, {0, 1.835f, -0.010f}, {0, 0, 1},
            {0.0f, r * 1.05f, r * 1.02f, r, r * 0.98f, r, r * 1.02f, r * 0.9f, 0.0f}, 20, 1, NeckWeights, 0.95f,
            0.8f);
@@ -184,9 +184,9 @@ struct TEarShape {
 };
 
 constexpr TEarShape EarShapes[3] = {
-    {0.085f, 52, 0.30f, 0.030f},
-    {0.140f, 68, 0.38f, 0.031f},
-    {0.068f, 22, 0.22f, 0.027f},
+    {0.095f, 48, 0.30f, 0.031f},
+    {0.145f, 70, 0.40f, 0.031f},
+    {0.060f, 14, 0.16f, 0.028f},
 };
 
 void AddEar(TMeshBuilder& b, const TEarShape& shape, float side) {

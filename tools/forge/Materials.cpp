@@ -10,16 +10,16 @@ namespace {
 // What polished metal mirrors: a pale sky, a bright horizon, dark ground.
 TColor Environment(TVec3 n) {
   float up = n.Y * 0.85f + n.Z * 0.15f;
-  if (up >= 0) return Mix(Hex(0xB8C2CE), Hex(0xEEF3FA), std::sqrt(up));
-  return Mix(Hex(0x6A6460), Hex(0x23201E), std::min(1.0f, -up * 2.2f));
+  if (up >= 0) return Mix(Hex(0x8C96A4), Hex(0xD4DCE6), std::sqrt(up));
+  return Mix(Hex(0x4C4844), Hex(0x181614), std::min(1.0f, -up * 2.2f));
 }
 
 }  // namespace
 
 TColor Steel(TVec3 n, float grime) {
-  TColor base = Hex(0x8E949C);
-  TColor c = Environment(n) * 0.62f + base * (Lighting(n) * 0.42f);
-  c = c + TColor{1, 1, 1} * (0.55f * Highlight(n, 36));
+  TColor base = Hex(0x767C86);
+  TColor c = Environment(n) * 0.60f + base * (Lighting(n) * 0.40f);
+  c = c + TColor{1, 1, 1} * (0.60f * Highlight(n, 40));
   return c * (1 - grime);
 }
 

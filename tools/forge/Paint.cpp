@@ -340,8 +340,8 @@ float Lighting(TVec3 normal) {
   const TVec3 key = Normalize({0.45f, 0.75f, 0.6f});
   const TVec3 fill = Normalize({-0.6f, 0.2f, 0.5f});
   float sky = 0.5f + 0.5f * normal.Y;
-  float ambient = Mix(0.38f, 0.62f, sky);
-  float diffuse = std::max(0.0f, Dot(normal, key)) * 0.55f;
+  float ambient = Mix(0.34f, 0.56f, sky);
+  float diffuse = std::max(0.0f, Dot(normal, key)) * 0.50f;
   float back = std::max(0.0f, Dot(normal, fill)) * 0.12f;
   return ambient + diffuse + back;
 }
