@@ -333,7 +333,7 @@ TPose AnimationPose(int animation, int i, int n, const TGroundProbe& ground,
   }
   // Jumps leave the ground only in the middle frames.
   if (animation == 6 && (i <= 1 || i >= 4)) PlantFeet(pose);
-  if (a.Feet == Lying && i >= n - 2) ground.SetOnGround(pose, 0.002f);
+  if (a.Feet == Lying) ground.SetOnGround(pose, 0.002f);
   else ground.KeepAboveGround(pose);
   return pose;
 }

@@ -74,20 +74,39 @@ const TGait& GaitOf(TGaitKind kind) {
   return kind == TGaitKind::Walk ? Walk : kind == TGaitKind::Run ? Run : Crouch;
 }
 
-// A foot of a gait at phase q of its own cycle (0: it lands).
-void GaitFoot(const TGait& g, float q, bool left, TVec3& ankle, TQuat& rotation) {
+// A smooth curve from a to b, leaving a with slope ma and reaching b with
+// slope mb (cubic Hermite).
+float Hermite(float a, float ma, float b, float mb, float u) {
+  float u2 = u * u, u3 = u2 * u;
+  return (2 * u3 - 3 * u2 + 1) * a + (u3 - 2 * u2 + u) * ma + (-2 * u3 + 3 * u2) * b + (u3 - u2) * mb;
+}
+
+// A foot of a gait at phase q of its own cycle (0: it lands), and how far
+// its toes bend back.  While it stands its ground point slides back at the
+// ground speed; it leaves the ground and lands again moving back at that
+// speed, reaching forward in between.
+void GaitFoot(const TGait& g, float q, bool left, TVec3& ankle, TQuat& rotation, float& toes) {
   float x = left ? g.Width : -g.Width;
   float z, lift = 0, pitch;
+  toes = 0;
   if (q < g.Stance) {
     float s = q / g.Stance;
     z = g.Land - g.Travel * s;
     if (s < 0.2f) pitch = Mix(g.LandPitch, 0, SmoothStep(0, 0.2f, s));
     else pitch = s < g.RollStart ? 0 : g.ToeOffPitch * std::pow((s - g.RollStart) / (1 - g.RollStart), 1.5f);
+    toes = -std::max(0.0f, pitch);
   } else {
     float u = (q - g.Stance) / (1 - g.Stance);
-    z = Mix(g.Land - g.Travel, g.Land, SmoothStep(0.05f, 0.95f, u));
+    // The stance's slope (per unit of the swing), at both ends.
+    // The last stretch before landing already moves back at that speed.
+    float slope = -g.Travel / g.Stance * (1 - g.Stance);
+    constexpr float Reach = 0.8f;
+    float reached = g.Land + slope * (Reach - 1);
+    z = u < Reach ? Hermite(g.Land - g.Travel, slope * Reach, reached, slope * Reach, u / Reach)
+                  : g.Land + slope * (u - 1);
     lift = g.Lift * std::pow(std::sin(Pi * std::pow(u, 0.75f)), 1.3f);
     pitch = Mix(g.ToeOffPitch, g.LandPitch, SmoothStep(0.15f, 0.9f, u)) + g.SwingPitch * std::sin(Pi * std::min(1.0f, u * 1.6f));
+    toes = -g.ToeOffPitch * (1 - SmoothStep(0.0f, 0.35f, u));
   }
   FootOnGround(left, {x, lift, z}, pitch, left ? 4.0f : -4.0f, ankle, rotation);
 }
@@ -116,11 +135,10 @@ TPose Gait(const TGait& g, float p) {
     q -= std::floor(q);
     TVec3 ankle;
     TQuat rotation;
-    GaitFoot(g, q, isLeft, ankle, rotation);
+    float toes;
+    GaitFoot(g, q, isLeft, ankle, rotation, toes);
     ReachFoot(pose, isLeft, ankle, KneeAim(isLeft), rotation);
-    // The toes bend back while the heel is up on the ball.
-    float heelUp = q < g.Stance ? std::max(0.0f, (q / g.Stance - g.RollStart) / (1 - g.RollStart)) : 0;
-    pose.Local[isLeft ? OrteilsG : OrteilsD] = AxisAngle({1, 0, 0}, -g.ToeOffPitch * 0.8f * heelUp);
+    pose.Local[isLeft ? OrteilsG : OrteilsD] = AxisAngle({1, 0, 0}, toes);
   }
   return pose;
 }
@@ -310,8 +328,8 @@ TPose Fall(float p, const std::vector<TKeyPose>& keys, const TGroundProbe& groun
     for (int bone : {CuisseG, JambeG, PiedG, CuisseD, JambeD, PiedD})
       pose.Local[bone] = Slerp(pose.Local[bone], planted.Local[bone], keep);
   }
-  if (p >= 0.70f) ground.SetOnGround(pose, 0.002f);
-  else ground.KeepAboveGround(pose);
+  // Always something on the ground: the feet, then the seat, then the back.
+  ground.SetOnGround(pose, 0.002f);
   return pose;
 }
 

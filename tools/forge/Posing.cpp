@@ -7,9 +7,9 @@ namespace forge {
 
 namespace {
 
-// The ground under the ball of the foot and under the heel, from the ground
-// under the ankle of a flat foot.
-constexpr TVec3 BallFromGround{0.004f, 0, 0.127f};
+// The joint of the toes (the foot rolls over it, the toes staying flat) and
+// the ground under the heel, from the ground under the ankle of a flat foot.
+constexpr TVec3 BallFromGround{0.004f, 0.025f, 0.127f};
 constexpr TVec3 HeelFromGround{0, 0, -0.055f};
 constexpr float AnkleHeight = 0.088f;
 

@@ -49,9 +49,10 @@ void ReachFoot(TPose& pose, bool left, TVec3 ankle, TVec3 kneeAim, TQuat footWor
 void ReachHand(TPose& pose, bool left, TVec3 wrist, TVec3 elbowAim);
 
 // Feet on the ground: the foot turned by pitch degrees about X (positive
-// lifts the heel) and yaw about Y, pivoting on the ball of the foot when the
-// heel is up and on the heel when the toes are up, so that the pivot stays
-// where the flat foot's would be.  ground is the point under the ankle of
+// lifts the heel) and yaw about Y, pivoting on the joint of the toes when the
+// heel is up (the toes then bend back by as much, to stay flat) and on the
+// heel when the toes are up, so that the pivot stays where the flat foot's
+// would be.  ground is the point under the ankle of
 // the flat foot (y = 0).  Gives the ankle position and the foot's rotation.
 void FootOnGround(bool left, TVec3 ground, float pitch, float yaw, TVec3& ankle, TQuat& rotation);
 
