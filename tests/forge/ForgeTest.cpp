@@ -42,7 +42,8 @@ bool PowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
 std::vector<std::string> FilesEndingWith(const std::string& end) {
   std::vector<std::string> files;
   for (const std::string& f : forge::ForgedFiles())
-    if (f.size() > end.size() && f.compare(f.size() - end.size(), end.size(), end) == 0) files.push_back("data/" + f);
+    if (f.size() > end.size() && f.compare(f.size() - end.size(), end.size(), end) == 0)
+      files.push_back("data/" + f);
   return files;
 }
 
@@ -90,22 +91,23 @@ TEST_F(Forged, EveryMeshVertexIsMovedByBonesOfTheSkeletonWithWeightsSummingToOne
     mesh.Load(file);
     std::vector<double> sums(mesh.Vertices.size(), 0);
     for (const TL3DBinding& binding : mesh.Bindings) {
-      EXPECT_GE(skeleton.IndexOfBone(binding.BoneName.View()), 0) << file << ": bone " << binding.BoneName.Str();
+      EXPECT_GE(skeleton.IndexOfBone(binding.BoneName.View()), 0)
+          << file << ": bone " << binding.BoneName.Str();
       for (int w = binding.First; w <= binding.Last; ++w) {
         EXPECT_GT(mesh.Weights[w].Weight, 0) << file;
         sums[mesh.Weights[w].Vertex] += mesh.Weights[w].Weight;
       }
     }
-    for (std::size_t v = 0; v < sums.size(); ++v)
-      ASSERT_NEAR(sums[v], 1.0, 1e-4) << file << ": vertex " << v;
+    for (std::size_t v = 0; v < sums.size(); ++v) ASSERT_NEAR(sums[v], 1.0, 1e-4) << file << ": vertex " << v;
     // One group over every triangle, corners inside the texture.
     ASSERT_EQ(mesh.Groups.size(), 1u) << file;
     EXPECT_EQ(mesh.Groups[0].First, 0);
     EXPECT_EQ(mesh.Groups[0].Last, int(mesh.Triangles.size()) - 1);
-    for (const TL3DTriangle& t : mesh.Triangles)
+    for (const TL3DTriangle& t : mesh.Triangles) {
       for (const TL3DCorner& c : t.Corners) {
         ASSERT_TRUE(c.U >= 0 && c.U <= 1 && c.V >= 0 && c.V <= 1) << file << ": " << c.U << ", " << c.V;
       }
+    }
   }
 }
 
@@ -157,7 +159,9 @@ TEST_F(Forged, MotionsGiveEveryBoneATrackOfItsOwnWithOrderedUnitKeys) {
       EXPECT_EQ(motion.RotationKeys[t.LastRotation].Time, 1.0f);
       for (int k = t.FirstRotation; k <= t.LastRotation; ++k) {
         const TM3DRotationKey& key = motion.RotationKeys[k];
-        if (k > t.FirstRotation) EXPECT_GT(key.Time, motion.RotationKeys[k - 1].Time) << file;
+        if (k > t.FirstRotation) {
+          EXPECT_GT(key.Time, motion.RotationKeys[k - 1].Time) << file;
+        }
         EXPECT_NEAR(key.X * key.X + key.Y * key.Y + key.Z * key.Z + key.W * key.W, 1.0f, 1e-4f) << file;
       }
       for (int k = t.FirstPosition + 1; k <= t.LastPosition; ++k)
@@ -190,7 +194,8 @@ TEST_F(Forged, MD2HeadersTellTheTruthAboutTheirFiles) {
     EXPECT_EQ(h.CommandsOffset, h.FramesOffset + h.FrameSize * h.FrameCount) << file;
     EXPECT_EQ(h.EndOffset, h.CommandsOffset + 4 * h.CommandCount) << file;
     EXPECT_EQ(std::size_t(h.EndOffset), bytes.size()) << file;
-    EXPECT_NO_THROW(ReadMD2Header(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()), file));
+    EXPECT_NO_THROW(
+        ReadMD2Header(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()), file));
   }
   // Each skin's size is what its model says.
   EXPECT_EQ(LoadPicture("data/knight.pcx")->Width(), RawHeader(ReadBytes("data/tris.md2")).SkinWidth);
@@ -216,16 +221,25 @@ TEST_F(Forged, TheKnightStandsOnTheGroundAsTallAsAPlayerWithTheSwordWholeInItsHa
       // Nothing flung away from where the knight stands.
       ASSERT_LT(std::hypot(body[v].X, body[v].Z), 8.0f) << "frame " << f << ", vertex " << v;
     }
-    // On the ground, but in the air at the top of the jump (frames 68, 69).
-    if (f < 68 || f > 69) EXPECT_NEAR(lo, 0.0f, 0.12f) << "frame " << f << ": the lowest point";
-    else EXPECT_GT(lo, 0.3f) << "frame " << f << ": in the air";
-    if (f < 40) EXPECT_NEAR(hi, 6.2f, 0.5f) << "frame " << f << ": standing height";
+    // On the ground; the run (frames 40 to 45) has moments in the air, the
+    // jump is high at its top (68, 69).
+    if (f == 68 || f == 69) {
+      EXPECT_GT(lo, 0.3f) << "frame " << f << ": in the air";
+    } else if (f >= 40 && f <= 45) {
+      EXPECT_TRUE(lo > -0.12f && lo < 0.3f) << "frame " << f << ": running, lowest at " << lo;
+    } else {
+      EXPECT_NEAR(lo, 0.0f, 0.12f) << "frame " << f << ": the lowest point";
+    }
+    if (f < 40) {
+      EXPECT_NEAR(hi, 6.2f, 0.5f) << "frame " << f << ": standing height";
+    }
     // The sword keeps its length (up to the bytes' steps) and its base
     // stays by a hand of the knight.
     const TVector3* s = sword->Frame(f);
     EXPECT_NEAR(Distance(s[forge::SwordTipVertex], s[forge::SwordBaseVertex]), blade, 0.12f) << "frame " << f;
     float nearest = 1e9f;
-    for (int v = 0; v < knight->VertexCount(); ++v) nearest = std::min(nearest, Distance(body[v], s[forge::SwordBaseVertex]));
+    for (int v = 0; v < knight->VertexCount(); ++v)
+      nearest = std::min(nearest, Distance(body[v], s[forge::SwordBaseVertex]));
     EXPECT_LT(nearest, 0.5f) << "frame " << f;
   }
   // The tip is the sword's farthest point from its base.
@@ -243,7 +257,8 @@ TEST_F(Forged, TexturePartsNeverShareTexels) {
   for (const std::vector<const forge::TMeshBuilder*>& atlas :
        std::vector<std::vector<const forge::TMeshBuilder*>>{{&body}, {&elf, &ears[0], &ears[1], &ears[2]}}) {
     std::vector<forge::TMeshPart> parts;
-    for (const forge::TMeshBuilder* mesh : atlas) parts.insert(parts.end(), mesh->Parts.begin(), mesh->Parts.end());
+    for (const forge::TMeshBuilder* mesh : atlas)
+      parts.insert(parts.end(), mesh->Parts.begin(), mesh->Parts.end());
     for (std::size_t i = 0; i < parts.size(); ++i) {
       const forge::TMeshPart& a = parts[i];
       EXPECT_TRUE(a.U0 >= 0 && a.V0 >= 0 && a.U1 <= 1 && a.V1 <= 1 && a.U0 < a.U1 && a.V0 < a.V1) << i;

@@ -1,7 +1,8 @@
 // What the tests of the generated data share: the data written once per
-// test program into ./data (the current folder is the test's build folder,
-// so the game's relative names such as "data\qelt-3d\Biped.S3D" reach it),
-// and characters put together as the game puts them together.
+// test process into a folder of its own, made the current folder so that the
+// game's relative names such as "data\qelt-3d\Biped.S3D" reach it (test
+// processes run side by side), and characters put together as the game puts
+// them together.
 #pragma once
 
 #include <memory>
@@ -11,8 +12,11 @@
 #include "models/L3DPlayer.h"
 #include "models/MD2.h"
 
-// Writes the data the first time it is called.
+// Writes the data the first time it is called, and moves there.
 void ForgeOnce();
+// A file for people to look at, in the folder the test started in (the
+// test's build folder).
+std::string OutputFile(const std::string& name);
 
 // A character of the game's skeleton with the given meshes (file names in
 // the model folder, without folder), each with one texture.

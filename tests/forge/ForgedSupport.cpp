@@ -1,13 +1,29 @@
+#include <QDir>
+#include <QTemporaryDir>
 #include <cmath>
 
 #include "Forge.h"
 #include "Forged.h"
 
+namespace {
+
+// The folder the data is written to, removed when the process ends, and
+// the folder the process started in.
+std::unique_ptr<QTemporaryDir> DataFolder;
+QString StartFolder;
+
+}  // namespace
+
 void ForgeOnce() {
-  static bool forged = false;
-  if (forged) return;
-  forge::ForgeData("data");
-  forged = true;
+  if (DataFolder) return;
+  StartFolder = QDir::currentPath();
+  DataFolder = std::make_unique<QTemporaryDir>();
+  forge::ForgeData(DataFolder->path().toStdString() + "/data");
+  QDir::setCurrent(DataFolder->path());
+}
+
+std::string OutputFile(const std::string& name) {
+  return (StartFolder.isEmpty() ? name : (StartFolder + "/").toStdString() + name);
 }
 
 std::string ModelFile(const std::string& name) { return "data\\qelt-3d\\" + name; }
@@ -15,7 +31,8 @@ std::string ModelFile(const std::string& name) { return "data\\qelt-3d\\" + name
 std::unique_ptr<TL3DPlayer> MakeCharacter(const std::vector<TMeshFile>& meshes) {
   auto character = std::make_unique<TL3DPlayer>();
   character->SetSkeleton(ModelFile("Biped.S3D"));
-  for (const TMeshFile& file : meshes) character->Meshes.Add(ModelFile(file.Mesh))->Textures->Add(ModelFile(file.Texture));
+  for (const TMeshFile& file : meshes)
+    character->Meshes.Add(ModelFile(file.Mesh))->Textures->Add(ModelFile(file.Texture));
   return character;
 }
 
@@ -36,7 +53,8 @@ std::unique_ptr<TL3DPlayer> MakeElf(int hair, int ears) {
 void ShowMotion(TL3DPlayer& character, const std::string& motion, float phase) {
   character.SetMotion(ModelFile(motion + ".M3D"));
   character.Time = 0;
-  character.Advance(static_cast<uint32_t>(std::lround(phase * static_cast<float>(character.Motion->Duration))));
+  character.Advance(
+      static_cast<uint32_t>(std::lround(phase * static_cast<float>(character.Motion->Duration))));
 }
 
 std::unique_ptr<TQ2Player> MakeKnight() {

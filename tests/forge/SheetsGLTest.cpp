@@ -33,7 +33,8 @@ void Cell(TContactSheet& sheet, int index, const std::string& caption, const std
   camera();
   draw();
   TDrawnBox box = Difference(ground, sheet.Grab(), sheet.CellWidth());
-  EXPECT_GE(box.Count, sheet.CellWidth() * sheet.CellHeight() / CellShare) << caption << ": almost nothing drawn";
+  EXPECT_GE(box.Count, sheet.CellWidth() * sheet.CellHeight() / CellShare)
+      << caption << ": almost nothing drawn";
   if (whole) {
     EXPECT_GT(box.Left, 0) << caption << ": reaches the left edge";
     EXPECT_LT(box.Right, sheet.CellWidth() - 1) << caption << ": reaches the right edge";
@@ -71,10 +72,11 @@ TEST_F(SheetsGL, EveryHairBeardAndEarOnTheCharacter) {
     std::unique_ptr<TL3DPlayer> character = looks[i].Make();
     ShowMotion(*character, "Arret", 0);
     const float yaw = looks[i].Yaw;
-    Cell(whole, int(i), looks[i].Caption, [&] { whole.BeginCell(0, PersonCentre, 0, 10, yaw, 8); },
-         [&] { character->Draw(); });
+    Cell(
+        whole, int(i), looks[i].Caption, [&] { whole.BeginCell(0, PersonCentre, 0, 10, yaw, 8); },
+        [&] { character->Draw(); });
   }
-  whole.Save("characters.png");
+  whole.Save(OutputFile("characters.png"));
   // A second surface, current from here on.
   TContactSheet heads(5, 4, 240, 260);
   ASSERT_TRUE(heads.Ready());
@@ -82,10 +84,11 @@ TEST_F(SheetsGL, EveryHairBeardAndEarOnTheCharacter) {
     std::unique_ptr<TL3DPlayer> character = looks[i].Make();
     ShowMotion(*character, "Arret", 0);
     const float yaw = looks[i].Yaw;
-    Cell(heads, int(i), looks[i].Caption, [&] { heads.BeginCell(0, 5.45f, 0, 1.9f, yaw, 6); },
-         [&] { character->Draw(); }, false);
+    Cell(
+        heads, int(i), looks[i].Caption, [&] { heads.BeginCell(0, 5.45f, 0, 1.9f, yaw, 6); },
+        [&] { character->Draw(); }, false);
   }
-  heads.Save("heads.png");
+  heads.Save(OutputFile("heads.png"));
 }
 
 TEST_F(SheetsGL, SixMotionsAtFourPhases) {
@@ -100,10 +103,11 @@ TEST_F(SheetsGL, SixMotionsAtFourPhases) {
       float phase = std::string(motion) == "Chute" ? (quarter + 1) / 4.0f : quarter / 4.0f;
       ShowMotion(*character, motion, phase);
       for (float yaw : {30.0f, 90.0f})
-        Cell(sheet, cell++, std::string(motion) + " " + std::to_string(phase).substr(0, 4),
-             [&] { sheet.BeginCell(0, 2.8f, 0, 14, yaw, 10); }, [&] { character->Draw(); });
+        Cell(
+            sheet, cell++, std::string(motion) + " " + std::to_string(phase).substr(0, 4),
+            [&] { sheet.BeginCell(0, 2.8f, 0, 14, yaw, 10); }, [&] { character->Draw(); });
     }
-  sheet.Save("motions.png");
+  sheet.Save(OutputFile("motions.png"));
 }
 
 // The frame a cell shows: the middle of the animation, the end of a death.
@@ -114,8 +118,8 @@ int ShownFrame(int animation) {
 
 const char* AnimationName(int a) {
   static const char* names[AnimationCount] = {
-      "stand",  "run",          "attack",       "pain 1",      "pain 2",       "pain 3",  "jump",
-      "flip",   "salute",       "taunt",        "wave",        "point",        "crouch",  "crouch walk",
+      "stand",         "run",         "attack",       "pain 1",  "pain 2",  "pain 3", "jump",
+      "flip",          "salute",      "taunt",        "wave",    "point",   "crouch", "crouch walk",
       "crouch attack", "crouch pain", "crouch death", "death 1", "death 2", "death 3"};
   return names[a];
 }
@@ -135,9 +139,11 @@ TEST_F(SheetsGL, KnightWithItsSwordInEveryAnimation) {
   for (int a = 0; a < AnimationCount; ++a) {
     std::unique_ptr<TQ2Player> knight = MakeKnight();
     PlayTo(*knight, a);
-    Cell(sheet, a, AnimationName(a), [&] { sheet.BeginCell(0, 3.3f, 0, 17, 30, 10); }, [&] { knight->Draw(); });
+    Cell(
+        sheet, a, AnimationName(a), [&] { sheet.BeginCell(0, 3.3f, 0, 17, 30, 10); },
+        [&] { knight->Draw(); });
   }
-  sheet.Save("knight.png");
+  sheet.Save(OutputFile("knight.png"));
 
   // Every file frame, both key slots on it.
   TContactSheet frames(18, 11, 110, 130);
@@ -149,9 +155,11 @@ TEST_F(SheetsGL, KnightWithItsSwordInEveryAnimation) {
       model->SetKeyFrame(1, f);
       model->Interpolate(0, 1, 0);
     }
-    Cell(frames, f, std::to_string(f), [&] { frames.BeginCell(0, 3.3f, 0, 17, 30, 10); }, [&] { knight->Draw(); });
+    Cell(
+        frames, f, std::to_string(f), [&] { frames.BeginCell(0, 3.3f, 0, 17, 30, 10); },
+        [&] { knight->Draw(); });
   }
-  frames.Save("knight_frames.png");
+  frames.Save(OutputFile("knight_frames.png"));
 }
 
 TEST_F(SheetsGL, TheGameAtPlayingDistance) {
@@ -173,18 +181,19 @@ TEST_F(SheetsGL, TheGameAtPlayingDistance) {
     glPopMatrix();
     glColor3f(1, 1, 1);
   };
-  Cell(sheet, 0, "in game", [&] { sheet.BeginGameView(0, *floor); },
-       [&] {
-         place(*local, 0, 0, 0);
-         place(*elf, 6, 0, -45);
-         place(*other, -6, 3, -90);
-         glPushMatrix();
-         glTranslatef(0, 0, -6);
-         knight->Draw();
-         glPopMatrix();
-       },
-       false);
-  sheet.Save("game.png");
+  Cell(
+      sheet, 0, "in game", [&] { sheet.BeginGameView(0, *floor); },
+      [&] {
+        place(*local, 0, 0, 0);
+        place(*elf, 6, 0, -45);
+        place(*other, -6, 3, -90);
+        glPushMatrix();
+        glTranslatef(0, 0, -6);
+        knight->Draw();
+        glPopMatrix();
+      },
+      false);
+  sheet.Save(OutputFile("game.png"));
   floor->Release();
 }
 

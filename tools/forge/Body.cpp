@@ -25,11 +25,11 @@ struct TTorsoRing {
 
 // From the crotch up to the collar, model units.
 constexpr TTorsoRing TorsoRings[] = {
-    {0.900f, 0.095f, 0.072f, 0.000f}, {0.945f, 0.150f, 0.102f, 0.000f}, {1.000f, 0.170f, 0.114f, -0.004f},
+    {0.900f, 0.095f, 0.072f, 0.000f},  {0.945f, 0.150f, 0.102f, 0.000f},  {1.000f, 0.170f, 0.114f, -0.004f},
     {1.040f, 0.171f, 0.114f, -0.004f}, {1.075f, 0.166f, 0.112f, -0.002f}, {1.120f, 0.150f, 0.106f, 0.002f},
-    {1.200f, 0.154f, 0.113f, 0.006f}, {1.280f, 0.170f, 0.124f, 0.012f}, {1.360f, 0.188f, 0.134f, 0.018f},
-    {1.440f, 0.197f, 0.137f, 0.018f}, {1.505f, 0.202f, 0.130f, 0.012f}, {1.555f, 0.198f, 0.118f, 0.005f},
-    {1.595f, 0.172f, 0.102f, 0.000f}, {1.630f, 0.124f, 0.090f, -0.004f}, {1.660f, 0.094f, 0.084f, -0.006f},
+    {1.200f, 0.154f, 0.113f, 0.006f},  {1.280f, 0.170f, 0.124f, 0.012f},  {1.360f, 0.188f, 0.134f, 0.018f},
+    {1.440f, 0.197f, 0.137f, 0.018f},  {1.505f, 0.202f, 0.130f, 0.012f},  {1.555f, 0.198f, 0.118f, 0.005f},
+    {1.595f, 0.172f, 0.102f, 0.000f},  {1.630f, 0.124f, 0.090f, -0.004f}, {1.660f, 0.094f, 0.084f, -0.006f},
     {1.692f, 0.086f, 0.080f, -0.008f}, {1.702f, 0.080f, 0.075f, -0.008f},
 };
 
@@ -58,8 +58,8 @@ void AddTorso(TMeshBuilder& b) {
   for (const TTorsoRing& r : TorsoRings) {
     // Plate is bulkier than the body under it, less so at the collar.
     float bulk = r.Y < 1.64f ? TorsoBulk : 1.0f;
-    loft.Rings.push_back(Ring({0, r.Y, r.Forward}, {0, 0, 1}, {1, 0, 0}, r.HalfDepth * bulk, r.HalfWidth * bulk,
-                              TorsoSides, 2.3f, Pi));
+    loft.Rings.push_back(Ring({0, r.Y, r.Forward}, {0, 0, 1}, {1, 0, 0}, r.HalfDepth * bulk,
+                              r.HalfWidth * bulk, TorsoSides, 2.3f, Pi));
   }
   AddLoft(b, loft, mTorso, TorsoWeights);
 }
@@ -75,7 +75,8 @@ void AddSkirt(TMeshBuilder& b) {
   for (const auto& l : levels)
     loft.Rings.push_back(Ring({0, l[0], -0.004f}, {0, 0, 1}, {1, 0, 0}, l[2], l[1], TorsoSides, 2.2f, Pi));
   // Folded back inside at the hem, so the skirt has a thickness.
-  loft.Rings.push_back(Ring({0, 0.835f, -0.004f}, {0, 0, 1}, {1, 0, 0}, 0.137f, 0.198f, TorsoSides, 2.2f, Pi));
+  loft.Rings.push_back(
+      Ring({0, 0.835f, -0.004f}, {0, 0, 1}, {1, 0, 0}, 0.137f, 0.198f, TorsoSides, 2.2f, Pi));
   loft.Rings.push_back(Ring({0, 0.95f, -0.004f}, {0, 0, 1}, {1, 0, 0}, 0.112f, 0.170f, TorsoSides, 2.2f, Pi));
   loft.EndPole = true;
   loft.End = {0, 1.0f, -0.004f};
@@ -120,18 +121,12 @@ void AddArm(TMeshBuilder& b, bool left) {
   const TVec3 d1 = Normalize(e - s), d2 = Normalize(w - e);
   const float upperLength = Length(e - s), foreLength = Length(w - e);
   std::vector<TStation> stations = {
-      {s - d1 * 0.030f, 0.044f, 0.044f},
-      {s + d1 * 0.005f, 0.060f, 0.060f},
-      {s + d1 * 0.070f, 0.058f, 0.056f},
-      {s + d1 * 0.140f, 0.055f, 0.053f},
-      {s + d1 * 0.215f, 0.050f, 0.049f},
-      {e - d1 * 0.035f, 0.047f, 0.046f},
-      {e + (d2 - d1) * 0.0f, 0.046f, 0.045f},
-      {e + d2 * 0.040f, 0.050f, 0.048f},
-      {e + d2 * 0.100f, 0.052f, 0.050f},
-      {e + d2 * 0.165f, 0.046f, 0.044f},
-      {e + d2 * 0.215f, 0.039f, 0.038f},
-      {w - d2 * 0.010f, 0.035f, 0.034f},
+      {s - d1 * 0.030f, 0.044f, 0.044f},      {s + d1 * 0.005f, 0.060f, 0.060f},
+      {s + d1 * 0.070f, 0.058f, 0.056f},      {s + d1 * 0.140f, 0.055f, 0.053f},
+      {s + d1 * 0.215f, 0.050f, 0.049f},      {e - d1 * 0.035f, 0.047f, 0.046f},
+      {e + (d2 - d1) * 0.0f, 0.046f, 0.045f}, {e + d2 * 0.040f, 0.050f, 0.048f},
+      {e + d2 * 0.100f, 0.052f, 0.050f},      {e + d2 * 0.165f, 0.046f, 0.044f},
+      {e + d2 * 0.215f, 0.039f, 0.038f},      {w - d2 * 0.010f, 0.035f, 0.034f},
   };
   AddLimbTube(b, stations, s - d1 * 0.05f, w + d2 * 0.01f, mArm, ArmBulk, [=](TVec3 p, float, float) {
     float t = Along(p, s, e);
@@ -146,9 +141,10 @@ void AddArm(TMeshBuilder& b, bool left) {
   const float side = left ? 1.0f : -1.0f;
   TVec3 axis = Normalize({side * 0.62f, 0.78f, -0.05f});
   TVec3 base = s + TVec3{side * -0.012f, -0.012f, 0.0f};
-  AddLathe(b, base - axis * 0.035f, base + axis * 0.085f, {0, 0, 1},
-           {0.0f, 0.084f, 0.108f, 0.115f, 0.113f, 0.105f, 0.090f, 0.068f, 0.038f, 0.0f}, 18, mPauldron,
-           [=](TVec3, float, float) { return Blend(clavicle, upper, 0.6f); }, 1.08f);
+  AddLathe(
+      b, base - axis * 0.035f, base + axis * 0.085f, {0, 0, 1},
+      {0.0f, 0.084f, 0.108f, 0.115f, 0.113f, 0.105f, 0.090f, 0.068f, 0.038f, 0.0f}, 18, mPauldron,
+      [=](TVec3, float, float) { return Blend(clavicle, upper, 0.6f); }, 1.08f);
 
   // Elbow cop behind the joint, moving with the forearm.
   AddEllipsoid(b, e + TVec3{side * 0.004f, 0.004f, -0.034f}, {0.030f, 0.034f, 0.024f}, 8, 10, mCop,
@@ -161,9 +157,10 @@ void AddHand(TMeshBuilder& b, bool left) {
   const TVec3 w = RestJoint(hand);
   const TVec3 down = Normalize(w - RestJoint(fore));
   // Flared cuff of the gauntlet over the wrist.
-  AddLathe(b, w - down * 0.075f, w + down * 0.030f, {0, 0, 1},
-           {0.0f, 0.047f, 0.052f, 0.056f, 0.058f, 0.050f, 0.0f}, LimbSides, mCuff,
-           [=](TVec3 p, float, float) { return Blend(fore, hand, SmoothStep(-0.05f, 0.01f, Dot(p - w, down))); });
+  AddLathe(
+      b, w - down * 0.075f, w + down * 0.030f, {0, 0, 1},
+      {0.0f, 0.047f, 0.052f, 0.056f, 0.058f, 0.050f, 0.0f}, LimbSides, mCuff,
+      [=](TVec3 p, float, float) { return Blend(fore, hand, SmoothStep(-0.05f, 0.01f, Dot(p - w, down))); });
 
   // Palm and fingers: a flat body curling towards the thigh at the tips.
   TVec3 inward{-side, 0, 0};
@@ -183,8 +180,8 @@ void AddHand(TMeshBuilder& b, bool left) {
   AddLoft(b, loft, mHand, Rigid(hand));
   // Thumb along the front edge, pointing down and inwards.
   TVec3 thumbBase = w + down * 0.030f + TVec3{0, 0, 0.034f} + inward * 0.010f;
-  AddCapsule(b, thumbBase, thumbBase + down * 0.060f + inward * 0.016f + TVec3{0, 0, 0.008f}, 0.0125f, 8, mHand,
-             Rigid(hand));
+  AddCapsule(b, thumbBase, thumbBase + down * 0.060f + inward * 0.016f + TVec3{0, 0, 0.008f}, 0.0125f, 8,
+             mHand, Rigid(hand));
 }
 
 void AddLeg(TMeshBuilder& b, bool left) {
@@ -218,9 +215,10 @@ void AddLeg(TMeshBuilder& b, bool left) {
                [=](TVec3, float, float) { return Blend(thigh, calf, 0.5f); });
 
   // Boot shaft around the lower leg.
-  AddLathe(b, a + TVec3{0, -0.03f, -0.004f}, a + TVec3{0, 0.27f, -0.010f}, {0, 0, 1},
-           {0.0f, 0.057f, 0.061f, 0.062f, 0.064f, 0.066f, 0.069f, 0.072f, 0.0f}, LimbSides, mBoot,
-           [=](TVec3 p, float, float) { return Blend(foot, calf, SmoothStep(0.10f, 0.22f, p.Y)); }, 1.05f);
+  AddLathe(
+      b, a + TVec3{0, -0.03f, -0.004f}, a + TVec3{0, 0.27f, -0.010f}, {0, 0, 1},
+      {0.0f, 0.057f, 0.061f, 0.062f, 0.064f, 0.066f, 0.069f, 0.072f, 0.0f}, LimbSides, mBoot,
+      [=](TVec3 p, float, float) { return Blend(foot, calf, SmoothStep(0.10f, 0.22f, p.Y)); }, 1.05f);
 
   // The foot from heel to toe, its sole flat on the ground.
   TLoft loft;
@@ -235,7 +233,8 @@ void AddLeg(TMeshBuilder& b, bool left) {
   loft.Start = {x, 0.040f, -0.078f};
   for (const auto& s : stations2) {
     float mid = 0.5f * (s[2] + s[3]), half = 0.5f * (s[2] - s[3]);
-    std::vector<TVec3> ring = Ring({x + side * 0.004f, mid, s[0]}, {0, 1, 0}, {1, 0, 0}, half, s[1], 12, 3.0f);
+    std::vector<TVec3> ring =
+        Ring({x + side * 0.004f, mid, s[0]}, {0, 1, 0}, {1, 0, 0}, half, s[1], 12, 3.0f);
     loft.Rings.push_back(ring);
   }
   loft.End = {x + side * 0.004f, 0.022f, 0.206f};

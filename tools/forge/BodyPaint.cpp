@@ -28,7 +28,8 @@ float Occlusion(TVec3 p, int material) {
   float dark = 0;
   float ax = std::fabs(p.X);
   if (material == mTorso) {
-    dark += 0.32f * SmoothStep(0.14f, 0.19f, ax) * SmoothStep(1.22f, 1.36f, p.Y) * SmoothStep(1.58f, 1.48f, p.Y);
+    dark +=
+        0.32f * SmoothStep(0.14f, 0.19f, ax) * SmoothStep(1.22f, 1.36f, p.Y) * SmoothStep(1.58f, 1.48f, p.Y);
     dark += 0.35f * SmoothStep(0.96f, 0.90f, p.Y);
   }
   if (material == mLeg) {
@@ -170,16 +171,36 @@ TColor Boot(const TSurfacePoint& s) {
 TColor ShadeBody(const TSurfacePoint& s) {
   TColor c;
   switch (s.Material) {
-    case mTorso: c = Torso(s); break;
-    case mSkirt: c = Skirt(s); break;
-    case mArm: c = Arm(s); break;
-    case mPauldron: c = Pauldron(s); break;
-    case mCop: c = Steel(s.Normal) * (s.V > 0.45f && s.V < 0.55f ? 0.6f : 1.0f); break;
-    case mHand: c = Hand(s); break;
-    case mLeg: c = Leg(s); break;
-    case mBoot: c = Boot(s); break;
-    case mCuff: c = s.V > 0.72f ? Gold(s.Normal) : Steel(s.Normal); break;
-    default: c = Steel(s.Normal); break;
+    case mTorso:
+      c = Torso(s);
+      break;
+    case mSkirt:
+      c = Skirt(s);
+      break;
+    case mArm:
+      c = Arm(s);
+      break;
+    case mPauldron:
+      c = Pauldron(s);
+      break;
+    case mCop:
+      c = Steel(s.Normal) * (s.V > 0.45f && s.V < 0.55f ? 0.6f : 1.0f);
+      break;
+    case mHand:
+      c = Hand(s);
+      break;
+    case mLeg:
+      c = Leg(s);
+      break;
+    case mBoot:
+      c = Boot(s);
+      break;
+    case mCuff:
+      c = s.V > 0.72f ? Gold(s.Normal) : Steel(s.Normal);
+      break;
+    default:
+      c = Steel(s.Normal);
+      break;
   }
   return c * (1 - Occlusion(s.Position, s.Material));
 }

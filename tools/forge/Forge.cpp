@@ -125,8 +125,8 @@ void ForgeData(const std::string& folder) {
 }
 
 std::vector<std::string> ForgedFiles() {
-  std::vector<std::string> files = {"Biped.S3D", "Corps.L3D", "Humain.L3D", "Elfe.L3D", "Chevalier.BMP",
-                                    "Humain.BMP", "Elfe.BMP", "Poils.BMP"};
+  std::vector<std::string> files = {"Biped.S3D",     "Corps.L3D",  "Humain.L3D", "Elfe.L3D",
+                                    "Chevalier.BMP", "Humain.BMP", "Elfe.BMP",   "Poils.BMP"};
   for (int i = 1; i <= 8; ++i) files.push_back("Cheveux" + std::to_string(i) + ".L3D");
   for (int i = 1; i <= 3; ++i) files.push_back("Barbe" + std::to_string(i) + ".L3D");
   for (int i = 1; i <= 3; ++i) files.push_back("Oreilles" + std::to_string(i) + ".L3D");

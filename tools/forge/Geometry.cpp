@@ -178,8 +178,7 @@ std::vector<TVec3> Ring(TVec3 centre, TVec3 a, TVec3 b, float ra, float rb, int 
   return ring;
 }
 
-int AddLoft(TMeshBuilder& builder, const TLoft& loft, int material, const TWeightFn& weights,
-            float density) {
+int AddLoft(TMeshBuilder& builder, const TLoft& loft, int material, const TWeightFn& weights, float density) {
   const int rings = static_cast<int>(loft.Rings.size());
   const int count = static_cast<int>(loft.Rings.front().size());
   const int columns = loft.Wrap ? count : count - 1;
@@ -222,15 +221,16 @@ int AddLoft(TMeshBuilder& builder, const TLoft& loft, int material, const TWeigh
   if (loft.StartPole) {
     int pole = builder.AddVertex(loft.Start, weights(loft.Start, 0.5f, 0));
     for (int j = 0; j < columns; ++j)
-      builder.AddTriangle(part, {pole, u(j) + 0.5f / columns, 0}, {grid[0][(j + 1) % count], u(j + 1), 0 + startLength / length},
+      builder.AddTriangle(part, {pole, u(j) + 0.5f / columns, 0},
+                          {grid[0][(j + 1) % count], u(j + 1), 0 + startLength / length},
                           {grid[0][j], u(j), startLength / length});
   }
   if (loft.EndPole) {
     int pole = builder.AddVertex(loft.End, weights(loft.End, 0.5f, 1));
     float v = along.back() / length;
     for (int j = 0; j < columns; ++j)
-      builder.AddTriangle(part, {grid[rings - 1][j], u(j), v}, {grid[rings - 1][(j + 1) % count], u(j + 1), v},
-                          {pole, u(j) + 0.5f / columns, 1});
+      builder.AddTriangle(part, {grid[rings - 1][j], u(j), v},
+                          {grid[rings - 1][(j + 1) % count], u(j + 1), v}, {pole, u(j) + 0.5f / columns, 1});
   }
 
   // Face away from the rings' centres: measure, and turn all if needed.
@@ -306,11 +306,13 @@ int AddCapsule(TMeshBuilder& builder, TVec3 a, TVec3 b, float r, int count, int 
   loft.End = b + axis * r;
   for (int i = 1; i <= CapRings; ++i) {
     float phi = Pi / 2 * static_cast<float>(i) / CapRings;
-    loft.Rings.push_back(Ring(a - axis * (r * std::cos(phi)), side, other, r * std::sin(phi), r * std::sin(phi), count));
+    loft.Rings.push_back(
+        Ring(a - axis * (r * std::cos(phi)), side, other, r * std::sin(phi), r * std::sin(phi), count));
   }
   for (int i = CapRings - 1; i >= 1; --i) {
     float phi = Pi / 2 * static_cast<float>(i) / CapRings;
-    loft.Rings.push_back(Ring(b + axis * (r * std::cos(phi)), side, other, r * std::sin(phi), r * std::sin(phi), count));
+    loft.Rings.push_back(
+        Ring(b + axis * (r * std::cos(phi)), side, other, r * std::sin(phi), r * std::sin(phi), count));
   }
   return AddLoft(builder, loft, material, weights, density);
 }
@@ -390,7 +392,8 @@ void FillMesh(const TMeshBuilder& builder, TMesh& mesh) {
   mesh.Bindings.clear();
   mesh.Weights.clear();
   for (const TMeshVertex& v : builder.Vertices)
-    mesh.Vertices.push_back({{v.Position.X, v.Position.Y, v.Position.Z}, {v.Normal.X, v.Normal.Y, v.Normal.Z}});
+    mesh.Vertices.push_back(
+        {{v.Position.X, v.Position.Y, v.Position.Z}, {v.Normal.X, v.Normal.Y, v.Normal.Z}});
   for (const TMeshTriangle& t : builder.Triangles) {
     TL3DTriangle triangle{};
     for (int k = 0; k < 3; ++k) triangle.Corners[k] = {t.Corners[k].Vertex, t.Corners[k].U, t.Corners[k].V};

@@ -55,7 +55,7 @@ struct TMeshPart {
 };
 
 class TMeshBuilder {
-public:
+ public:
   int AddPart(int material, float width, float height, float density = 1);
   int AddVertex(TVec3 position, TWeights weights);
   void AddTriangle(int part, TMeshCorner a, TMeshCorner b, TMeshCorner c);

@@ -39,7 +39,8 @@ void MapHair(TMeshBuilder& b, float shade = 0) {
     int material = b.Parts[t.Part].Material;
     for (TMeshCorner& c : t.Corners) {
       TVec3 p = b.Vertices[c.Vertex].Position;
-      bool dark = material == hDark || (material == hCap && InsideSkull(p)) || (material == hSheet && c.U > 0.5f);
+      bool dark =
+          material == hDark || (material == hCap && InsideSkull(p)) || (material == hSheet && c.U > 0.5f);
       float u = material == hSheet ? std::fmod(c.U * 2, 1.0f + 1e-6f) : c.U;
       c.U = dark ? Mix(DarkStart, DarkEnd, u) : u * StrandsEnd;
       c.V = Clamp(HairV(p.Y) + shade, 0.02f, 0.98f);
@@ -99,11 +100,11 @@ float Hairline(float theta, float fringe, float recede = 0) {
 }
 
 struct TCapStyle {
-  float Thickness;  // on top
-  float Edge;       // at the hairline
-  float Fringe;     // 0 none, 1 full
-  float Swept;      // the fringe leans to one side
-  float Recede = 0; // the hairline higher on the brow, radians
+  float Thickness;   // on top
+  float Edge;        // at the hairline
+  float Fringe;      // 0 none, 1 full
+  float Swept;       // the fringe leans to one side
+  float Recede = 0;  // the hairline higher on the brow, radians
 };
 
 constexpr int CapColumns = 56;
@@ -163,11 +164,11 @@ void SectionPoint(float theta, float y, TVec3& point, TVec3& normal) {
 }
 
 struct THangStyle {
-  float FrontTheta;  // longitude of the front edges
-  float Top, Bottom; // heights
+  float FrontTheta;   // longitude of the front edges
+  float Top, Bottom;  // heights
   float Thickness;
-  float Flare;       // outwards per unit of fall
-  bool Behind;       // falls behind the shoulders
+  float Flare;  // outwards per unit of fall
+  bool Behind;  // falls behind the shoulders
 };
 
 void AddHang(TMeshBuilder& b, const THangStyle& style) {
@@ -329,9 +330,9 @@ namespace {
 
 // The upper edge of a beard over the cheeks, by longitude.
 float BeardTop(float theta) {
-  return Curve({{0.0f, -0.585f}, {0.20f, -0.56f}, {0.34f, -0.36f}, {0.60f, -0.20f}, {1.05f, -0.06f},
-                {1.36f, 0.05f}},
-               std::fabs(theta));
+  return Curve(
+      {{0.0f, -0.585f}, {0.20f, -0.56f}, {0.34f, -0.36f}, {0.60f, -0.20f}, {1.05f, -0.06f}, {1.36f, 0.05f}},
+      std::fabs(theta));
 }
 float BeardBottom(float theta) {
   return Curve({{0.0f, -1.08f}, {0.6f, -1.0f}, {1.0f, -0.86f}, {1.36f, -0.46f}}, std::fabs(theta));
@@ -388,7 +389,8 @@ void AddBeardFall(TMeshBuilder& b) {
         float y = Mix(1.800f, 1.500f, t);
         float half = 0.075f * (1 - 0.85f * std::pow(t, 1.4f));
         float x = Mix(-half, half, s);
-        float front = Curve({{1.50f, 0.168f}, {1.58f, 0.150f}, {1.66f, 0.128f}, {1.74f, 0.105f}, {1.80f, 0.082f}}, y);
+        float front =
+            Curve({{1.50f, 0.168f}, {1.58f, 0.150f}, {1.66f, 0.128f}, {1.74f, 0.105f}, {1.80f, 0.082f}}, y);
         float bulge = 0.018f * (1 - std::pow(2 * s - 1, 2.0f));
         float thick = 0.030f * SmoothStep(0.0f, 0.08f, t) * (1 - std::pow(t, 4.0f)) + 0.002f;
         outer = {x, y, front + bulge};

@@ -72,8 +72,8 @@ TColor Eye(TColor c, float ex, float ey, const TLook& look, float light) {
 TColor Face(TColor c, float theta, float phi, const TLook& look, TVec3 n) {
   float light = Lighting(n);
   // Blushed cheeks.
-  float blush = std::exp(-std::pow((std::fabs(theta) - 0.45f) / 0.16f, 2.0f) -
-                         std::pow((phi + 0.22f) / 0.12f, 2.0f));
+  float blush =
+      std::exp(-std::pow((std::fabs(theta) - 0.45f) / 0.16f, 2.0f) - std::pow((phi + 0.22f) / 0.12f, 2.0f));
   c = Mix(c, look.Lips * light, look.Blush * blush);
   // Lips: the line between them dips at the corners.
   float line = -0.478f - 0.15f * theta * theta;

@@ -39,14 +39,14 @@ float Pair(float theta, float phi, float theta0, float phi0, float wt, float wp,
 float Fold(float theta) { return std::remainder(theta, 2 * Pi); }
 
 struct TFace {
-  float JawScale;      // width of the jaw against the skull
-  float ChinHeight;    // how far the chin stands out
-  float ChinWidth;     // radians
-  float NoseHeight;    // at the tip
-  float NoseWidth;     // radians
-  float CheekPhi;      // latitude of the cheekbones
+  float JawScale;    // width of the jaw against the skull
+  float ChinHeight;  // how far the chin stands out
+  float ChinWidth;   // radians
+  float NoseHeight;  // at the tip
+  float NoseWidth;   // radians
+  float CheekPhi;    // latitude of the cheekbones
   float CheekHeight;
-  float EyeTilt;       // outer corners higher
+  float EyeTilt;  // outer corners higher
 };
 
 constexpr TFace HumanFace{0.82f, 0.011f, 0.34f, 0.027f, 0.105f, -0.08f, 0.006f, 0.0f};
@@ -58,8 +58,10 @@ const TFace& FaceOf(TRace race) { return race == TRace::Human ? HumanFace : ElfF
 float Nose(float theta, float phi, const TFace& face) {
   if (phi > 0.16f || phi < -0.36f) return 0;
   float height;
-  if (phi > -0.21f) height = Mix(0.003f, face.NoseHeight, SmoothStep(0.14f, -0.21f, phi));
-  else height = face.NoseHeight * SmoothStep(-0.34f, -0.21f, phi);
+  if (phi > -0.21f)
+    height = Mix(0.003f, face.NoseHeight, SmoothStep(0.14f, -0.21f, phi));
+  else
+    height = face.NoseHeight * SmoothStep(-0.34f, -0.21f, phi);
   float width = face.NoseWidth * Mix(0.7f, 1.15f, SmoothStep(0.1f, -0.24f, phi));
   float across = theta / width;
   float ridge = height * std::exp(-across * across);
@@ -113,8 +115,8 @@ TWeights NeckWeights(TVec3 p, float, float) {
 void AddNeck(TMeshBuilder& b, TRace race) {
   const float r = race == TRace::Human ? 0.060f : 0.054f;
   AddLathe(b, {0, 1.585f, -0.014f}, {0, 1.835f, -0.010f}, {0, 0, 1},
-           {0.0f, r * 1.05f, r * 1.02f, r, r * 0.98f, r, r * 1.02f, r * 0.9f, 0.0f}, 20, 1, NeckWeights, 0.95f,
-           0.8f);
+           {0.0f, r * 1.05f, r * 1.02f, r, r * 0.98f, r, r * 1.02f, r * 0.9f, 0.0f}, 20, 1, NeckWeights,
+           0.95f, 0.8f);
 }
 
 void AddHumanEars(TMeshBuilder& b) {
@@ -177,10 +179,10 @@ TMeshBuilder BuildHead(TRace race) {
 namespace {
 
 struct TEarShape {
-  float Length;     // from the root to the tip
-  float Back;       // degrees from straight up towards the back
-  float Out;        // how far the tip leans away from the head
-  float Width;      // widest, model units
+  float Length;  // from the root to the tip
+  float Back;    // degrees from straight up towards the back
+  float Out;     // how far the tip leans away from the head
+  float Width;   // widest, model units
 };
 
 constexpr TEarShape EarShapes[3] = {

@@ -47,7 +47,8 @@ TPolyline ShieldOutline() {
     float t = static_cast<float>(i) / 16;
     TPoint2 a{-0.60f, 0.10f}, c{-0.56f, -0.45f}, b{0, -0.82f};
     float u = 1 - t;
-    left.push_back({u * u * a.X + 2 * u * t * c.X + t * t * b.X, u * u * a.Y + 2 * u * t * c.Y + t * t * b.Y});
+    left.push_back(
+        {u * u * a.X + 2 * u * t * c.X + t * t * b.X, u * u * a.Y + 2 * u * t * c.Y + t * t * b.Y});
   }
   TPolyline outline = left;
   for (int i = static_cast<int>(left.size()) - 2; i >= 1; --i) outline.push_back({-left[i].X, left[i].Y});
@@ -108,8 +109,10 @@ TColor Logo(float px, float py, const TPolyline& shield) {
     float dz = z(p);
     // A dark groove inside the rim.
     if (d > -0.095f) face = face * 0.45f;
-    if (dz < aa) face = Mix(face, Embossed(z, p, SilverColour, 0.045f, 1.0f), Inside(dz, aa));
-    else if (dz < 0.03f) face = face * 0.6f;  // its shadow
+    if (dz < aa)
+      face = Mix(face, Embossed(z, p, SilverColour, 0.045f, 1.0f), Inside(dz, aa));
+    else if (dz < 0.03f)
+      face = face * 0.6f;  // its shadow
   }
   return Mix(c, face, Inside(d, aa));
 }
@@ -175,8 +178,10 @@ TColor Marble(float x, float y) {
   // Joints between slabs: at the edges of every quarter.
   float fu = std::fmod(u, 0.5f), fv = std::fmod(v, 0.5f);
   float joint = std::min(std::min(fu, 0.5f - fu), std::min(fv, 0.5f - fv)) * MarbleSize;
-  if (joint < 1.2f) stone = stone * 0.55f;
-  else if (joint < 2.4f) stone = stone * 1.06f;
+  if (joint < 1.2f)
+    stone = stone * 0.55f;
+  else if (joint < 2.4f)
+    stone = stone * 1.06f;
   return stone;
 }
 

@@ -21,11 +21,12 @@ constexpr float WorldScale = 3.0f;
 
 // A great helm over the head: a rounded drum with a flat-ish crown.
 void AddHelmet(TMeshBuilder& b) {
-  AddLathe(b, {0, 1.640f, 0.004f}, {0, 2.040f, 0.004f}, {0, 0, 1},
-           {0.0f, 0.086f, 0.100f, 0.112f, 0.120f, 0.125f, 0.127f, 0.127f, 0.125f, 0.120f, 0.110f, 0.090f, 0.055f,
-            0.0f},
-           26, mHelmet, [](TVec3 p, float, float) { return Blend(Cou, Tete, SmoothStep(1.66f, 1.74f, p.Y)); },
-           0.90f, 1.5f);
+  AddLathe(
+      b, {0, 1.640f, 0.004f}, {0, 2.040f, 0.004f}, {0, 0, 1},
+      {0.0f, 0.086f, 0.100f, 0.112f, 0.120f, 0.125f, 0.127f, 0.127f, 0.125f, 0.120f, 0.110f, 0.090f, 0.055f,
+       0.0f},
+      26, mHelmet, [](TVec3 p, float, float) { return Blend(Cou, Tete, SmoothStep(1.66f, 1.74f, p.Y)); },
+      0.90f, 1.5f);
   // A plume along the crown, from the brow to the nape.
   std::vector<TVec3> path;
   std::vector<float> radii;
@@ -33,7 +34,8 @@ void AddHelmet(TMeshBuilder& b) {
   for (int i = 0; i <= Steps; ++i) {
     float a = static_cast<float>(i) / Steps;
     float angle = Mix(-0.9f, 2.2f, a);
-    path.push_back({0, 1.915f + 0.125f * std::cos(angle) + 0.02f * std::sin(Pi * a), 0.004f + 0.118f * std::sin(-angle) * 0.95f});
+    path.push_back({0, 1.915f + 0.125f * std::cos(angle) + 0.02f * std::sin(Pi * a),
+                    0.004f + 0.118f * std::sin(-angle) * 0.95f});
     radii.push_back(i == 0 || i == Steps ? 0.0f : 0.030f * std::sin(Pi * std::pow(a, 0.7f)) + 0.006f);
   }
   TLoft loft;
@@ -78,7 +80,8 @@ void SwapVertices(TMeshBuilder& mesh, int a, int b) {
 int NearestVertex(const TMeshBuilder& mesh, TVec3 p) {
   int best = 0;
   for (std::size_t i = 0; i < mesh.Vertices.size(); ++i)
-    if (Length(mesh.Vertices[i].Position - p) < Length(mesh.Vertices[best].Position - p)) best = static_cast<int>(i);
+    if (Length(mesh.Vertices[i].Position - p) < Length(mesh.Vertices[best].Position - p))
+      best = static_cast<int>(i);
   return best;
 }
 
@@ -155,8 +158,9 @@ TMeshBuilder BuildSword() {
   AddLoft(b, blade, sBlade, Rigid(MainD));
   AddBox(b, g.Centre + g.Axis * (GuardAt - 0.010f), g.Flat * 0.014f, g.Axis * 0.010f, g.Edge * 0.105f, sGuard,
          Rigid(MainD));
-  AddTube(b, {g.Centre - g.Axis * 0.075f, g.Centre - g.Axis * 0.07f, g.Centre, g.Centre + g.Axis * 0.055f,
-              g.Centre + g.Axis * 0.058f},
+  AddTube(b,
+          {g.Centre - g.Axis * 0.075f, g.Centre - g.Axis * 0.07f, g.Centre, g.Centre + g.Axis * 0.055f,
+           g.Centre + g.Axis * 0.058f},
           {0.0f, 0.016f, 0.017f, 0.016f, 0.0f}, g.Edge, 8, sGrip, Rigid(MainD));
   AddEllipsoid(b, g.Centre - g.Axis * 0.088f, {0.024f, 0.024f, 0.024f}, 6, 8, sPommel, Rigid(MainD));
   // The trail follows the point and the middle of the blade's base.
@@ -217,7 +221,8 @@ TColor ShadeSword(const TSurfacePoint& s) {
       return c;
     }
     case sGuard:
-    case sPommel: return Gold(n);
+    case sPommel:
+      return Gold(n);
     default: {
       float wrap = std::fmod(s.V * 14 + s.U, 1.0f);
       return Leather(Hex(0x3A2010), s.Position, n) * (wrap < 0.15f ? 0.6f : 1.0f);

@@ -129,9 +129,10 @@ TAnimation Salute() {
   bow.Bones[Tete].X = 16;
   TPoseSpec down = rest;
   SwordArm(down, {-24, 0, 34}, {-18, 0, 0}, {62, 0, 0});
-  return {false, Planted, Spread({rest, Blend(rest, up, 0.6f), up, bow, bow, up, Blend(up, down, 0.5f), down, down,
-                                  Blend(down, rest, 0.5f), rest},
-                                 false)};
+  return {false, Planted,
+          Spread({rest, Blend(rest, up, 0.6f), up, bow, bow, up, Blend(up, down, 0.5f), down, down,
+                  Blend(down, rest, 0.5f), rest},
+                 false)};
 }
 
 TAnimation Taunt() {
@@ -288,11 +289,12 @@ TPose AnimationPose(int animation, int i, int n, const TGroundProbe& ground,
       PlantFeet(pose);
       return pose;
     }
-    case 1:  // run in place, the sword ready
+    case 1:     // run in place, the sword ready
     case 13: {  // crouched walk
       pose = GaitPose(animation == 1 ? TGaitKind::Run : TGaitKind::Crouch, loopPhase);
       TPoseSpec arms = animation == 1 ? Ready(0) : Crouched(0);
-      if (animation == 1) SwordArm(arms, {-10 + 14 * std::cos(2 * Pi * loopPhase), 0, 8}, {-72, 0, 0}, {58, 0, 0});
+      if (animation == 1)
+        SwordArm(arms, {-10 + 14 * std::cos(2 * Pi * loopPhase), 0, 8}, {-72, 0, 0}, {58, 0, 0});
       for (int bone : {BrasD, AvantBrasD, MainD}) {
         TAngles a = arms.Bones[bone];
         pose.Local[bone] = Euler(a.X, a.Y, a.Z);
@@ -322,19 +324,24 @@ TPose AnimationPose(int animation, int i, int n, const TGroundProbe& ground,
       pose = fall.At(phase);
       return pose;
     }
-    default: break;
+    default:
+      break;
   }
   const TAnimation& a = keyed[animation];
   pose = ToPose(SampleKeys(a.Keys, a.Loop ? loopPhase : phase, a.Loop));
   const bool crouched = animation >= 14 && animation <= 16;
   if (a.Feet == Planted) {
-    if (crouched) PlantFeet(pose, {0.150f, 0, 0.09f}, {-0.150f, 0, -0.08f}, 14, -20);
-    else PlantFeet(pose);
+    if (crouched)
+      PlantFeet(pose, {0.150f, 0, 0.09f}, {-0.150f, 0, -0.08f}, 14, -20);
+    else
+      PlantFeet(pose);
   }
   // Jumps leave the ground only in the middle frames.
   if (animation == 6 && (i <= 1 || i >= 4)) PlantFeet(pose);
-  if (a.Feet == Lying) ground.SetOnGround(pose, 0.002f);
-  else ground.KeepAboveGround(pose);
+  if (a.Feet == Lying)
+    ground.SetOnGround(pose, 0.002f);
+  else
+    ground.KeepAboveGround(pose);
   return pose;
 }
 
@@ -368,9 +375,9 @@ std::vector<TPose> KnightPoses() {
 
 std::string KnightFrameName(int frame) {
   static constexpr const char* Names[AnimationCount] = {
-      "stand", "run",     "attack", "pain",   "pain",    "pain",   "jump",    "flip",  "salute", "taunt",
-      "wave",  "point",   "crstnd", "crwalk", "crattak", "crpain", "crdeath", "death", "death",  "death"};
-  static constexpr const char* Suffix[AnimationCount] = {"", "", "", "a", "b", "c", "", "", "", "",
+      "stand", "run",   "attack", "pain",   "pain",    "pain",   "jump",    "flip",  "salute", "taunt",
+      "wave",  "point", "crstnd", "crwalk", "crattak", "crpain", "crdeath", "death", "death",  "death"};
+  static constexpr const char* Suffix[AnimationCount] = {"", "", "", "a", "b", "c", "", "",  "",  "",
                                                          "", "", "", "",  "",  "",  "", "a", "b", "c"};
   int a = 0;
   while (frame >= AnimationFirstFrame[a + 1]) ++a;

@@ -26,8 +26,10 @@ TPolyline Closed(TPolyline line) {
 TGlyph Glyph(char c) {
   const float x = XHeight;
   switch (c) {
-    case 'V': return {{{{0, 1}, {0.36f, 0}, {0.72f, 1}}}, 0.72f};
-    case 'A': return {{{{0, 0}, {0.37f, 1}, {0.74f, 0}}, {{0.15f, 0.36f}, {0.59f, 0.36f}}}, 0.74f};
+    case 'V':
+      return {{{{0, 1}, {0.36f, 0}, {0.72f, 1}}}, 0.72f};
+    case 'A':
+      return {{{{0, 0}, {0.37f, 1}, {0.74f, 0}}, {{0.15f, 0.36f}, {0.59f, 0.36f}}}, 0.74f};
     case 'R': {
       TPolyline bowl = {{0, 1}, {0.30f, 1}};
       TPolyline arc = Arc({0.30f, 0.74f}, 0.27f, 0.26f, Pi / 2, -Pi / 2, ArcSegments);
@@ -35,8 +37,10 @@ TGlyph Glyph(char c) {
       bowl.push_back({0, 0.48f});
       return {{{{0, 0}, {0, 1}}, bowl, {{0.28f, 0.48f}, {0.62f, 0}}}, 0.62f};
     }
-    case 'O': return {{Closed(Arc({0.40f, 0.5f}, 0.40f, 0.5f, 0, 2 * Pi, 2 * ArcSegments))}, 0.80f};
-    case 'z': return {{{{0, x}, {0.50f, x}, {0, 0}, {0.52f, 0}}}, 0.52f};
+    case 'O':
+      return {{Closed(Arc({0.40f, 0.5f}, 0.40f, 0.5f, 0, 2 * Pi, 2 * ArcSegments))}, 0.80f};
+    case 'z':
+      return {{{{0, x}, {0.50f, x}, {0, 0}, {0.52f, 0}}}, 0.52f};
     case 'u': {
       TPolyline bowl = {{0, x}, {0, 0.25f}};
       TPolyline arc = Arc({0.26f, 0.25f}, 0.26f, 0.25f, Pi, 2 * Pi, ArcSegments);
@@ -44,12 +48,16 @@ TGlyph Glyph(char c) {
       bowl.push_back({0.52f, x});
       return {{bowl, {{0.52f, x}, {0.52f, 0}}}, 0.52f};
     }
-    case 'v': return {{{{0, x}, {0.28f, 0}, {0.56f, x}}}, 0.56f};
-    case 'o': return {{Closed(Arc({0.29f, x / 2}, 0.29f, x / 2, 0, 2 * Pi, 2 * ArcSegments))}, 0.58f};
+    case 'v':
+      return {{{{0, x}, {0.28f, 0}, {0.56f, x}}}, 0.56f};
+    case 'o':
+      return {{Closed(Arc({0.29f, x / 2}, 0.29f, x / 2, 0, 2 * Pi, 2 * ArcSegments))}, 0.58f};
     case 'd':
-      return {{Closed(Arc({0.27f, x / 2}, 0.27f, x / 2, 0, 2 * Pi, 2 * ArcSegments)), {{0.54f, 0}, {0.54f, 1.02f}}},
+      return {{Closed(Arc({0.27f, x / 2}, 0.27f, x / 2, 0, 2 * Pi, 2 * ArcSegments)),
+               {{0.54f, 0}, {0.54f, 1.02f}}},
               0.54f};
-    default: return {{}, 0};
+    default:
+      return {{}, 0};
   }
 }
 

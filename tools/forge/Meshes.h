@@ -18,7 +18,20 @@ constexpr int HairTextureSize = 256;
 // gauntlets, legs with a short skirt of plates, boots.  UVs not yet packed.
 TMeshBuilder BuildBody();
 // The materials of its parts, which ShadeBody paints.
-enum TBodyMaterial { mTorso, mSkirt, mArm, mPauldron, mCop, mHand, mLeg, mBoot, mCuff, mHelmet, mVisor, mPlume };
+enum TBodyMaterial {
+  mTorso,
+  mSkirt,
+  mArm,
+  mPauldron,
+  mCop,
+  mHand,
+  mLeg,
+  mBoot,
+  mCuff,
+  mHelmet,
+  mVisor,
+  mPlume
+};
 TColor ShadeBody(const TSurfacePoint& point);
 
 enum class TRace { Human, Elf };

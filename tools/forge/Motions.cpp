@@ -29,9 +29,7 @@ TVec3 ElbowAim(bool left) { return {left ? 0.35f : -0.35f, -0.2f, -1}; }
 
 }  // namespace
 
-void PlantFeet(TPose& pose) {
-  PlantFeet(pose, StandGround(true), StandGround(false), ToesOut, -ToesOut);
-}
+void PlantFeet(TPose& pose) { PlantFeet(pose, StandGround(true), StandGround(false), ToesOut, -ToesOut); }
 
 void PlantFeet(TPose& pose, TVec3 left, TVec3 right, float yawLeft, float yawRight) {
   for (bool isLeft : {true, false}) {
@@ -47,26 +45,33 @@ namespace {
 // ----------------------------------------------------------------- gaits
 
 struct TGait {
-  float Stance;        // share of the cycle a foot stands
-  float Travel;        // model units the ground point slides back while standing
-  float Land;          // where the ground point lands, ahead of the hips
-  float Lift;          // how high the foot swings
-  float LandPitch;     // degrees (negative: toes up, on the heel)
-  float RollStart;     // share of the stance when the heel starts to rise
-  float ToeOffPitch;   // degrees at the end of the stance
-  float SwingPitch;    // heel kicked up early in the swing, degrees
-  float Width;         // half the distance between the feet
+  float Stance;             // share of the cycle a foot stands
+  float Travel;             // model units the ground point slides back while standing
+  float Land;               // where the ground point lands, ahead of the hips
+  float Lift;               // how high the foot swings
+  float LandPitch;          // degrees (negative: toes up, on the heel)
+  float RollStart;          // share of the stance when the heel starts to rise
+  float ToeOffPitch;        // degrees at the end of the stance
+  float SwingPitch;         // heel kicked up early in the swing, degrees
+  float Width;              // half the distance between the feet
   float PelvisHeight, Bob;  // Bob > 0: highest in mid-stance (walking)
   float Twist, Lean, ArmSwing, Elbow, ElbowSwing;
 };
 
-constexpr TGait Walk{0.62f, 0.62f, 0.31f, 0.085f, -14, 0.55f, 32, 20, 0.100f, 0.958f, 0.016f, 7, 3, 24, 14, 10};
+constexpr TGait Walk{0.62f,  0.62f,  0.31f,  0.085f, -14, 0.55f, 32, 20,
+                     0.100f, 0.958f, 0.016f, 7,      3,   24,    14, 10};
 // Running: the ground point slides back at the ground speed during the
 // stance (0.28 of 660 ms), 0.684 model units.
 constexpr float RunDuration = 660;
 constexpr float RunStance = 0.28f;
-constexpr TGait Run{RunStance, RunSpeed * RunStance * RunDuration, 0.215f, 0.26f, 0, 0.45f, 52, 38,
-                    0.090f, 0.950f, -0.024f, 9, 11, 40, 82, 18};
+constexpr TGait Run{RunStance, RunSpeed* RunStance* RunDuration,
+                    0.215f,    0.26f,
+                    0,         0.45f,
+                    52,        38,
+                    0.090f,    0.950f,
+                    -0.024f,   9,
+                    11,        40,
+                    82,        18};
 // Crouched, short steps.
 constexpr TGait Crouch{0.6f, 0.36f, 0.20f, 0.09f, -8, 0.5f, 24, 14, 0.125f, 0.70f, 0.012f, 5, 22, 10, 40, 8};
 
@@ -92,8 +97,10 @@ void GaitFoot(const TGait& g, float q, bool left, TVec3& ankle, TQuat& rotation,
   if (q < g.Stance) {
     float s = q / g.Stance;
     z = g.Land - g.Travel * s;
-    if (s < 0.2f) pitch = Mix(g.LandPitch, 0, SmoothStep(0, 0.2f, s));
-    else pitch = s < g.RollStart ? 0 : g.ToeOffPitch * std::pow((s - g.RollStart) / (1 - g.RollStart), 1.5f);
+    if (s < 0.2f)
+      pitch = Mix(g.LandPitch, 0, SmoothStep(0, 0.2f, s));
+    else
+      pitch = s < g.RollStart ? 0 : g.ToeOffPitch * std::pow((s - g.RollStart) / (1 - g.RollStart), 1.5f);
     toes = -std::max(0.0f, pitch);
   } else {
     float u = (q - g.Stance) / (1 - g.Stance);
@@ -105,7 +112,8 @@ void GaitFoot(const TGait& g, float q, bool left, TVec3& ankle, TQuat& rotation,
     z = u < Reach ? Hermite(g.Land - g.Travel, slope * Reach, reached, slope * Reach, u / Reach)
                   : g.Land + slope * (u - 1);
     lift = g.Lift * std::pow(std::sin(Pi * std::pow(u, 0.75f)), 1.3f);
-    pitch = Mix(g.ToeOffPitch, g.LandPitch, SmoothStep(0.15f, 0.9f, u)) + g.SwingPitch * std::sin(Pi * std::min(1.0f, u * 1.6f));
+    pitch = Mix(g.ToeOffPitch, g.LandPitch, SmoothStep(0.15f, 0.9f, u)) +
+            g.SwingPitch * std::sin(Pi * std::min(1.0f, u * 1.6f));
     toes = -g.ToeOffPitch * (1 - SmoothStep(0.0f, 0.35f, u));
   }
   FootOnGround(left, {x, lift, z}, pitch, left ? 4.0f : -4.0f, ankle, rotation);
@@ -212,9 +220,9 @@ TPose Talk(float p) {
 TPose Punch(float p) {
   struct TPunchKey {
     float Time;
-    float Turn;          // the body's turn to the left, degrees
-    float Crouch;        // pelvis drop
-    TVec3 Right, Left;   // wrists
+    float Turn;         // the body's turn to the left, degrees
+    float Crouch;       // pelvis drop
+    TVec3 Right, Left;  // wrists
   };
   const TPunchKey keys[] = {
       {0.00f, -12, 0.050f, {-0.095f, 1.500f, 0.200f}, {0.105f, 1.480f, 0.290f}},
@@ -246,7 +254,9 @@ TPose Punch(float p) {
   PlantFeet(pose, {0.120f, 0, 0.130f}, {-0.130f, 0, -0.150f}, 14, -32);
   // The guard and the blow are placed in the turned body's frame.
   TQuat body = AxisAngle({0, 1, 0}, 10 + 1.1f * turn);
-  auto place = [&](TVec3 wrist) { return TVec3{0, 0, 0} + Rotate(body, wrist - TVec3{0, 1.0f, 0}) + TVec3{0, 1.0f - crouch, 0}; };
+  auto place = [&](TVec3 wrist) {
+    return TVec3{0, 0, 0} + Rotate(body, wrist - TVec3{0, 1.0f, 0}) + TVec3{0, 1.0f - crouch, 0};
+  };
   ReachHand(pose, false, place(right), Rotate(body, ElbowAim(false) + TVec3{-0.6f, -0.6f, 0}));
   ReachHand(pose, true, place(left), Rotate(body, ElbowAim(true) + TVec3{0.6f, -0.6f, 0}));
   return pose;

@@ -17,10 +17,10 @@ class TMotion;
 namespace forge {
 
 struct TMotionDef {
-  std::string Name;     // the file's name without folder and extension
-  uint32_t Duration;    // milliseconds
-  int Keys;             // intervals between keys (Keys + 1 keys per track)
-  bool Loops;           // the last key repeats the first
+  std::string Name;   // the file's name without folder and extension
+  uint32_t Duration;  // milliseconds
+  int Keys;           // intervals between keys (Keys + 1 keys per track)
+  bool Loops;         // the last key repeats the first
   std::function<TPose(float phase)> At;
 };
 
@@ -49,7 +49,7 @@ TPose GaitPose(TGaitKind kind, float phase);
 // Finds the lowest point of the armoured body in a pose, for the poses
 // that leave the feet (falls, jumps, deaths).
 class TGroundProbe {
-public:
+ public:
   TGroundProbe();
   float Lowest(const TPose& pose) const;
   // Moves the pose up or down so that its lowest point lies at height.
@@ -57,7 +57,7 @@ public:
   // Lifts the pose when any of it lies below the ground.
   void KeepAboveGround(TPose& pose) const;
 
-private:
+ private:
   TMeshBuilder FBody;
 };
 

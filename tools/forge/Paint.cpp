@@ -31,18 +31,30 @@ uint32_t HashInts(int32_t x, int32_t y, int32_t z, uint32_t seed) {
 // One of twelve edge directions of a cube, picked by the hash.
 float Gradient3(uint32_t h, float x, float y, float z) {
   switch (h % 12) {
-    case 0: return x + y;
-    case 1: return -x + y;
-    case 2: return x - y;
-    case 3: return -x - y;
-    case 4: return x + z;
-    case 5: return -x + z;
-    case 6: return x - z;
-    case 7: return -x - z;
-    case 8: return y + z;
-    case 9: return -y + z;
-    case 10: return y - z;
-    default: return -y - z;
+    case 0:
+      return x + y;
+    case 1:
+      return -x + y;
+    case 2:
+      return x - y;
+    case 3:
+      return -x - y;
+    case 4:
+      return x + z;
+    case 5:
+      return -x + z;
+    case 6:
+      return x - z;
+    case 7:
+      return -x - z;
+    case 8:
+      return y + z;
+    case 9:
+      return -y + z;
+    case 10:
+      return y - z;
+    default:
+      return -y - z;
   }
 }
 
@@ -55,9 +67,7 @@ float Fade(float t) { return t * t * t * (t * (t * 6 - 15) + 10); }
 
 int Wrap(int value, int period) { return ((value % period) + period) % period; }
 
-uint8_t Byte(float channel) {
-  return static_cast<uint8_t>(std::lround(Clamp(channel, 0, 1) * 255.0f));
-}
+uint8_t Byte(float channel) { return static_cast<uint8_t>(std::lround(Clamp(channel, 0, 1) * 255.0f)); }
 
 // Median cut: boxes of colours split at the median of their widest channel
 // until there are as many boxes as entries; each entry is its box's mean.
@@ -212,8 +222,7 @@ float Noise3(TVec3 p, uint32_t seed) {
   for (int dz = 0; dz < 2; ++dz)
     for (int dy = 0; dy < 2; ++dy)
       for (int dx = 0; dx < 2; ++dx)
-        corners[dz][dy][dx] =
-            Gradient3(HashInts(x0 + dx, y0 + dy, z0 + dz, seed), fx - dx, fy - dy, fz - dz);
+        corners[dz][dy][dx] = Gradient3(HashInts(x0 + dx, y0 + dy, z0 + dz, seed), fx - dx, fy - dy, fz - dz);
   float u = Fade(fx), v = Fade(fy), w = Fade(fz);
   auto lerp = [](float a, float b, float t) { return a + (b - a) * t; };
   float x00 = lerp(corners[0][0][0], corners[0][0][1], u), x10 = lerp(corners[0][1][0], corners[0][1][1], u);
@@ -227,7 +236,8 @@ float PeriodicNoise(float x, float y, int period, uint32_t seed) {
   float c[2][2];
   for (int dy = 0; dy < 2; ++dy)
     for (int dx = 0; dx < 2; ++dx)
-      c[dy][dx] = Gradient2(HashInts(Wrap(x0 + dx, period), Wrap(y0 + dy, period), 0, seed), fx - dx, fy - dy);
+      c[dy][dx] =
+          Gradient2(HashInts(Wrap(x0 + dx, period), Wrap(y0 + dy, period), 0, seed), fx - dx, fy - dy);
   float u = Fade(fx), v = Fade(fy);
   float top = c[0][0] + (c[0][1] - c[0][0]) * u, bottom = c[1][0] + (c[1][1] - c[1][0]) * u;
   return Clamp((top + (bottom - top) * v) * 1.4f, -1, 1);
@@ -324,7 +334,8 @@ void TBaker::Grow(int texels) {
         for (int dy = -1; dy <= 1; ++dy)
           for (int dx = -1; dx <= 1; ++dx) {
             int nx = x + dx, ny = y + dy;
-            if (nx < 0 || ny < 0 || nx >= w || ny >= h || !FPainted[static_cast<std::size_t>(ny) * w + nx]) continue;
+            if (nx < 0 || ny < 0 || nx >= w || ny >= h || !FPainted[static_cast<std::size_t>(ny) * w + nx])
+              continue;
             sum = sum + FImage.At(nx, ny);
             ++count;
           }

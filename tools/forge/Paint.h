@@ -33,7 +33,7 @@ constexpr TColor Hex(uint32_t rgb) {
 
 // A picture, rows from the top.
 class TImage {
-public:
+ public:
   TImage(int width, int height, TColor fill = {});
   int Width() const { return FWidth; }
   int Height() const { return FHeight; }
@@ -48,7 +48,7 @@ public:
   // Every pixel from a function of its centre in 0..1 coordinates.
   void Fill(const std::function<TColor(float x, float y)>& paint);
 
-private:
+ private:
   int FWidth, FHeight;
   std::vector<TColor> FPixels;
 };
@@ -73,13 +73,13 @@ float Hash01(int32_t x, int32_t y = 0, int32_t z = 0, uint32_t seed = 0);
 
 // A fixed pseudo-random sequence (xorshift), for scattering.
 class TRandom {
-public:
+ public:
   explicit TRandom(uint64_t seed) : FState(seed * 0x9E3779B97F4A7C15ull + 1) {}
   uint32_t Next();
   // Uniform in [lo, hi).
   float Range(float lo, float hi);
 
-private:
+ private:
   uint64_t FState;
 };
 
@@ -99,12 +99,12 @@ using TShader = std::function<TColor(const TSurfacePoint&)>;
 // of each part never reaches the background.  Several meshes may share one
 // picture (their parts packed together).
 class TBaker {
-public:
+ public:
   explicit TBaker(TImage& image);
   void Paint(const TMeshBuilder& mesh, const TShader& shader);
   void Grow(int texels);
 
-private:
+ private:
   TImage& FImage;
   std::vector<uint8_t> FPainted;
 };

@@ -23,11 +23,14 @@ float CatmullRom(float p0, float p1, float p2, float p3, float u) {
 }
 
 TVec3 CatmullRom(TVec3 a, TVec3 b, TVec3 c, TVec3 d, float u) {
-  return {CatmullRom(a.X, b.X, c.X, d.X, u), CatmullRom(a.Y, b.Y, c.Y, d.Y, u), CatmullRom(a.Z, b.Z, c.Z, d.Z, u)};
+  return {CatmullRom(a.X, b.X, c.X, d.X, u), CatmullRom(a.Y, b.Y, c.Y, d.Y, u),
+          CatmullRom(a.Z, b.Z, c.Z, d.Z, u)};
 }
 
 // The world rotation of a bone in a pose.
-TQuat WorldRotation(const TPose& pose, int bone) { return ParentWorldRotation(pose, bone) * pose.Local[bone]; }
+TQuat WorldRotation(const TPose& pose, int bone) {
+  return ParentWorldRotation(pose, bone) * pose.Local[bone];
+}
 
 // World position of a bone's joint in a pose.
 TVec3 JointOf(const TPose& pose, int bone) { return PoseSkeleton(pose).Joint(bone); }
@@ -82,7 +85,8 @@ TPoseSpec Blend(const TPoseSpec& a, const TPoseSpec& b, float t) {
 TPose ToPose(const TPoseSpec& spec) {
   TPose pose;
   pose.Root = spec.Root;
-  for (int i = 0; i < BoneCount; ++i) pose.Local[i] = Euler(spec.Bones[i].X, spec.Bones[i].Y, spec.Bones[i].Z);
+  for (int i = 0; i < BoneCount; ++i)
+    pose.Local[i] = Euler(spec.Bones[i].X, spec.Bones[i].Y, spec.Bones[i].Z);
   return pose;
 }
 
