@@ -6,6 +6,7 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <algorithm>
 
 #include "GameWindowClientSupport.h"
@@ -14,6 +15,7 @@
 #include "effects/GLGui.h"
 #include "effects/Particules.h"
 #include "models/L3DPlayer.h"
+#include "platform/Errors.h"
 #include "world/ZULPlayers.h"
 
 namespace {
@@ -110,6 +112,22 @@ TEST_F(IntroWindowTest, TheFirstFrameGivesTheLocalPlayersOwnModelTheSixMeshesOfT
   EXPECT_EQ(intro.Ears->Textures->Items(0)->FileName, "data\\qelt-3d\\Elfe.BMP");
   EXPECT_EQ(model.Motion->FileName, "data\\qelt-3d\\Arret.M3D");
   EXPECT_EQ(Shown(), "Corps Humain") << "no hair, no beard";
+}
+
+TEST_F(IntroWindowTest, AFirstFrameThatFailsOnAMissingFileLeavesNothingHalfMade) {
+  TIntroWindow intro(*Window->Font);
+  intro.Resize(FrameWidth, FrameHeight);
+  intro.Menu = TIntroWindow::MenuCreation;
+  intro.MouseDown(Window.data(), TMouseButton::mbLeft, 0, Middle, Row0);  // before any mesh exists
+  const QString flare = "data/images/flare.bmp";
+  ASSERT_TRUE(QFile::rename(flare, flare + ".away"));
+  EXPECT_THROW(intro.Paint(), Exception);
+  EXPECT_EQ(intro.LogoTexture, 0u) << "the next frame does the whole work again";
+  ASSERT_TRUE(QFile::rename(flare + ".away", flare));
+  intro.Paint();
+  EXPECT_NE(intro.LogoTexture, 0u);
+  EXPECT_NE(intro.TitleTexture, 0u);
+  EXPECT_EQ(Shown(), "Corps Humain");
 }
 
 TEST_F(IntroWindowTest, RaceSwitchesHeadsAndOptionAndTheOptionCyclesAsEachRaceAllows) {
