@@ -269,6 +269,8 @@ TEST_F(GameScreenshot, WithPlayersAndTheKnight) {
   for (int id = 20; id < 24; ++id) Arrive(id, "P" + std::to_string(id), 122 + (id - 20) * 2, 123);
   Settle();
   CameraZoom = 0;  // the farthest view but one: 25 units
+  Paint();
+  ClickAt(CellOnScreen(127, 124));  // a walk, and its marker
   for (int frame = 0; frame < 10; ++frame) {
     Clock.Advance(40);
     Paint();
