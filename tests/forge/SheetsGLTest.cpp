@@ -11,7 +11,9 @@
 
 #include "Forged.h"
 #include "Sheets.h"
+#include "models/GLMath.h"
 #include "models/GLTextures.h"
+#include "platform/Bitmaps.h"
 
 namespace {
 
@@ -195,6 +197,78 @@ TEST_F(SheetsGL, TheGameAtPlayingDistance) {
       false);
   sheet.Save(OutputFile("game.png"));
   floor->Release();
+}
+
+// A textured square of the given half sizes at the current place.
+void Quad(float halfWidth, float halfHeight) {
+  glBegin(GL_QUADS);
+  glTexCoord2f(0, 0);
+  glVertex3f(-halfWidth, -halfHeight, 0);
+  glTexCoord2f(1, 0);
+  glVertex3f(halfWidth, -halfHeight, 0);
+  glTexCoord2f(1, 1);
+  glVertex3f(halfWidth, halfHeight, 0);
+  glTexCoord2f(0, 1);
+  glVertex3f(-halfWidth, halfHeight, 0);
+  glEnd();
+}
+
+// The title screen's layout: the emblem 4 by 4 and the banner 16 by 2 at
+// 20 units, a few flares added up where the fires burn, and the character
+// being made standing to the right.
+TEST_F(SheetsGL, TheTitleAndCreationScreens) {
+  TContactSheet sheet(1, 1, 640, 480);
+  ASSERT_TRUE(sheet.Ready());
+  TBitmap picture;
+  picture.LoadFromFile("data/images/logozul.bmp");
+  GLuint logo = TextureFromBitmap(picture, 0x1FFFFFFF);
+  picture.LoadFromFile("data/images/titre.bmp");
+  GLuint title = TextureFromBitmap(picture, 0x1FFFFFFF);
+  TGLTexture* flare = TextureManager.Get("data\\images\\flare.bmp");
+  std::unique_ptr<TL3DPlayer> character = MakeElf(8, 2);
+  ShowMotion(*character, "Arret", 0.2f);
+  auto camera = [&] {
+    sheet.BeginCell(0, 0, 0, 0, 0, 0);
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  };
+  Cell(
+      sheet, 0, "title and creation", camera,
+      [&] {
+        glDisable(GL_DEPTH_TEST);
+        glEnable(GL_TEXTURE_2D);
+        glColor3f(1, 1, 1);
+        glTranslatef(0, 4, -20);
+        glBindTexture(GL_TEXTURE_2D, logo);
+        Quad(2, 2);
+        glTranslatef(0, -10, 0);
+        glBindTexture(GL_TEXTURE_2D, title);
+        Quad(8, 1);
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_ONE, GL_ONE);
+        flare->Bind();
+        for (float x : {-7.0f, 7.0f})
+          for (int i = 0; i < 12; ++i) {
+            glPushMatrix();
+            glTranslatef(x + 0.3f * std::sin(i * 2.1f), 5 + 0.25f * i, 0);
+            glColor3f(0.8f, 0.3f - 0.02f * i, 0);
+            Quad(1.0f - 0.06f * i, 1.0f - 0.06f * i);
+            glPopMatrix();
+          }
+        glDisable(GL_BLEND);
+        glDisable(GL_TEXTURE_2D);
+        glColor3f(1, 1, 1);
+        glLoadIdentity();
+        glTranslatef(3, -2, -12);
+        glRotatef(10, 1, 0, 0);
+        glEnable(GL_DEPTH_TEST);
+        character->Draw();
+      },
+      false);
+  sheet.Save(OutputFile("intro.png"));
+  glDeleteTextures(1, &logo);
+  glDeleteTextures(1, &title);
+  flare->Release();
 }
 
 }  // namespace

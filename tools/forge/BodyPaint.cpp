@@ -11,7 +11,6 @@ namespace forge {
 
 namespace {
 
-const TColor TabardBlue = Hex(0x1E3A8C);
 const TColor BeltBrown = Hex(0x5A3418);
 const TColor GloveBrown = Hex(0x3C2616);
 const TColor BootBrown = Hex(0x4A2E18);
@@ -54,10 +53,10 @@ TCloth TabardAt(TVec3 p) {
   return edge < TrimWidth ? Border : Inside;
 }
 
-TColor Tabard(TVec3 p, TVec3 n, bool front) {
+TColor Tabard(TVec3 p, TVec3 n, bool front, TColor colour) {
   TCloth cloth = TabardAt(p);
   if (cloth == Border) return Gold(n) * 0.9f;
-  TColor c = Cloth(TabardBlue, p, n);
+  TColor c = Cloth(colour, p, n);
   if (front) {
     constexpr float EmblemY = 1.385f, EmblemHalf = 0.072f;
     float gold = Emblem(p.X / EmblemHalf, (p.Y - EmblemY) / EmblemHalf, 0.05f);
@@ -83,11 +82,11 @@ TColor Belt(TVec3 p, TVec3 n) {
   return c * (edge < 0.004f ? 0.7f : 1.0f);
 }
 
-TColor Torso(const TSurfacePoint& s) {
+TColor Torso(const TSurfacePoint& s, TColor tabard) {
   TVec3 p = s.Position, n = s.Normal;
   if (p.Y < BeltTop && p.Y > BeltBottom) return Belt(p, n);
   bool front = p.Z > 0.0f;
-  if (TabardAt(p) != Off && p.Y < 1.60f) return Tabard(p, n, front);
+  if (TabardAt(p) != Off && p.Y < 1.60f) return Tabard(p, n, front, tabard);
   TColor c = Steel(n);
   // Lames of the tassets and the gorget: thin dark seams.
   for (float seam : {1.14f, 1.19f, 1.24f, 1.645f})
@@ -95,13 +94,13 @@ TColor Torso(const TSurfacePoint& s) {
   return c;
 }
 
-TColor Skirt(const TSurfacePoint& s) {
+TColor Skirt(const TSurfacePoint& s, TColor tabard) {
   TVec3 p = s.Position, n = s.Normal;
   if (s.V > 0.80f) return InsideDark;
   float ax = std::fabs(p.X);
   if (ax < TabardHalfWidth) {
     if (TabardHalfWidth - ax < TrimWidth || p.Y < 0.83f + TrimWidth + 0.004f) return Gold(n) * 0.9f;
-    return Cloth(TabardBlue, p, n);
+    return Cloth(tabard, p, n);
   }
   // Steel lames on the hips, each overlapping the next.
   float band = std::fmod(1.09f - p.Y, 0.062f) / 0.062f;
@@ -168,14 +167,14 @@ TColor Boot(const TSurfacePoint& s) {
 
 }  // namespace
 
-TColor ShadeBody(const TSurfacePoint& s) {
+TColor ShadeBody(const TSurfacePoint& s, TColor tabard) {
   TColor c;
   switch (s.Material) {
     case mTorso:
-      c = Torso(s);
+      c = Torso(s, tabard);
       break;
     case mSkirt:
-      c = Skirt(s);
+      c = Skirt(s, tabard);
       break;
     case mArm:
       c = Arm(s);

@@ -36,7 +36,7 @@ void ForgeBody(const std::string& models) {
   SaveMesh(body, models + "Corps.L3D");
   TImage armour(BodyTextureSize, BodyTextureSize, Hex(0x808080));
   TBaker baker(armour);
-  baker.Paint(body, ShadeBody);
+  baker.Paint(body, [](const TSurfacePoint& s) { return ShadeBody(s); });
   baker.Grow(GrowTexels);
   SaveBitmap(armour, models + "Chevalier.BMP");
 }

@@ -309,7 +309,7 @@ int AddCapsule(TMeshBuilder& builder, TVec3 a, TVec3 b, float r, int count, int 
     loft.Rings.push_back(
         Ring(a - axis * (r * std::cos(phi)), side, other, r * std::sin(phi), r * std::sin(phi), count));
   }
-  for (int i = CapRings - 1; i >= 1; --i) {
+  for (int i = CapRings; i >= 1; --i) {
     float phi = Pi / 2 * static_cast<float>(i) / CapRings;
     loft.Rings.push_back(
         Ring(b + axis * (r * std::cos(phi)), side, other, r * std::sin(phi), r * std::sin(phi), count));

@@ -75,7 +75,8 @@ float SwordDistance(TPoint2 p, TPoint2 a, TPoint2 b, float& part) {
 TColor Logo(float px, float py, const TPolyline& shield) {
   TPoint2 p{px / 128.0f - 1, py / 128.0f - 1};
   const float aa = 1.2f / 128;
-  TColor c = Hex(0x06080E) * (1 - 0.5f * std::hypot(p.X, p.Y));
+  // A faint dark glow that is black well before the picture's edges.
+  TColor c = Hex(0x0A0E1C) * SmoothStep(0.95f, 0.2f, std::hypot(p.X, p.Y));
   // Crossed swords behind the shield.
   for (float side : {1.0f, -1.0f}) {
     float part = 0;
@@ -88,7 +89,11 @@ TColor Logo(float px, float py, const TPolyline& shield) {
       c = Mix(c, metal, Inside(d, aa));
     }
   }
-  TField shieldField = [&](TPoint2 q) { return PolygonDistance(shield, q); };
+  // The shield a little smaller than the swords' cross, so that they show.
+  constexpr float ShieldScale = 0.86f;
+  TField shieldField = [&](TPoint2 q) {
+    return PolygonDistance(shield, {q.X / ShieldScale, (q.Y + 0.04f) / ShieldScale}) * ShieldScale;
+  };
   float d = shieldField(p);
   if (d > aa) return c;
   // Gold rim, blue field, a silver Z raised on it.

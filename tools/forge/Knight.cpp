@@ -18,6 +18,7 @@ namespace {
 
 // Characters are drawn at three times their model size.
 constexpr float WorldScale = 3.0f;
+constexpr TColor KnightTabard = Hex(0x8A1A1A);
 
 // A great helm over the head: a rounded drum with a flat-ish crown.
 void AddHelmet(TMeshBuilder& b) {
@@ -192,7 +193,7 @@ TColor ShadeKnight(const TSurfacePoint& s) {
     float feather = 0.15f * std::sin(s.U * 60) + 0.1f * Fractal3(s.Position * 80.0f, 2, 41);
     return Hex(0xB01818) * (Lighting(s.Normal) * (1 + feather));
   }
-  if (s.Material != mHelmet) return ShadeBody(s);
+  if (s.Material != mHelmet) return ShadeBody(s, KnightTabard);
   TVec3 p = s.Position, n = s.Normal;
   float theta = std::atan2(p.X, p.Z - 0.004f);
   bool front = std::fabs(theta) < 1.15f;

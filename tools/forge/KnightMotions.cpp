@@ -242,9 +242,10 @@ TAnimation ForwardDeath() {
   e.Bones[Bassin].X = 88;
   e.Bones[Dos].X = 2;
   e.Bones[Tete] = {-20, 30, 0};
-  e.Both(CuisseG, {10, 0, 4});
-  e.Both(JambeG, {10, 0, 0});
-  e.Both(PiedG, {30, 0, 0});
+  // Legs along the ground, toes down.
+  e.Pair(CuisseG, {-6, 0, 6}, {-2, 0, 4});
+  e.Pair(JambeG, {6, 0, 0}, {14, 0, 0});
+  e.Both(PiedG, {40, 0, 0});
   SwordArm(e, {-150, 0, 20}, {-10, 0, 0}, {30, 0, 0});
   ShieldArm(e, {-130, 0, 30}, {-30, 0, 0});
   return {false, Lying, Spread({a, b, c, d, e, e}, false)};
@@ -270,8 +271,13 @@ TAnimation SpinDeath() {
   TPoseSpec f = e;
   f.Root = {0.45f, 0.2f, -0.2f};
   f.Bones[Bassin] = {4, 90, 86};
+  f.Bones[Dos] = {8, 0, 0};
   f.Bones[Tete] = {0, 0, 15};
-  SwordArm(f, {-90, 0, 40}, {-10, 0, 0}, {20, 0, 0});
+  // On its side, legs folded a little, the sword arm flung out along the ground.
+  f.Pair(CuisseG, {-30, 0, 0}, {-12, 0, 0});
+  f.Pair(JambeG, {45, 0, 0}, {20, 0, 0});
+  SwordArm(f, {-70, 0, -10}, {-10, 0, 0}, {20, 0, 0});
+  ShieldArm(f, {-40, 0, 10}, {-30, 0, 0});
   return {false, Lying, Spread({a, b, c, Blend(c, d, 0.5f), d, e, f, f}, false)};
 }
 

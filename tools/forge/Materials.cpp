@@ -10,15 +10,17 @@ namespace {
 // What polished metal mirrors: a pale sky, a bright horizon, dark ground.
 TColor Environment(TVec3 n) {
   float up = n.Y * 0.85f + n.Z * 0.15f;
-  if (up >= 0) return Mix(Hex(0x8C96A4), Hex(0xD4DCE6), std::sqrt(up));
-  return Mix(Hex(0x4C4844), Hex(0x181614), std::min(1.0f, -up * 2.2f));
+  if (up >= 0) return Mix(Hex(0x7A8494), Hex(0xC8D0DC), std::sqrt(up));
+  // A dark band just under the horizon, as polished plate shows it.
+  if (up > -0.18f) return Mix(Hex(0x3A3834), Hex(0x24221F), -up / 0.18f);
+  return Mix(Hex(0x4A4642), Hex(0x2A2725), std::min(1.0f, (-up - 0.18f) * 2.0f));
 }
 
 }  // namespace
 
 TColor Steel(TVec3 n, float grime) {
-  TColor base = Hex(0x767C86);
-  TColor c = Environment(n) * 0.60f + base * (Lighting(n) * 0.40f);
+  TColor base = Hex(0x6C727C);
+  TColor c = Environment(n) * 0.56f + base * (Lighting(n) * 0.38f);
   c = c + TColor{1, 1, 1} * (0.60f * Highlight(n, 40));
   return c * (1 - grime);
 }

@@ -32,7 +32,9 @@ enum TBodyMaterial {
   mVisor,
   mPlume
 };
-TColor ShadeBody(const TSurfacePoint& point);
+// The players' tabard is blue; the knight wears another colour.
+constexpr TColor PlayerTabard = Hex(0x1E3A8C);
+TColor ShadeBody(const TSurfacePoint& point, TColor tabard = PlayerTabard);
 
 enum class TRace { Human, Elf };
 

@@ -184,7 +184,17 @@ void SavePCX(const TImage& image, const std::string& fileName) {
       TColor c = image.At(x, y);
       colours.push_back({Byte(c.R), Byte(c.G), Byte(c.B)});
     }
-  std::vector<TColor> palette = MedianCut(colours, Entries);
+  // A picture of few colours keeps them all; others get the median cut's.
+  std::vector<std::array<uint8_t, 3>> distinct = colours;
+  std::sort(distinct.begin(), distinct.end());
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  std::vector<TColor> palette;
+  if (distinct.size() <= Entries) {
+    for (const auto& c : distinct) palette.push_back({c[0] / 255.0f, c[1] / 255.0f, c[2] / 255.0f});
+    palette.resize(Entries);
+  } else {
+    palette = MedianCut(colours, Entries);
+  }
 
   TPCXImage picture;
   static_cast<TBitmap&>(picture) = TBitmap(image.Width(), image.Height(), pf8bit);
