@@ -1,11 +1,15 @@
 # A subsystem folder is one static library made of every .cpp in it, so a
 # new module needs no edit here.  Usage: zul_module(name DEPS lib...)
+# The window modules (*Form, *Props, with the Qt resources) are left out:
+# windows of different folders open one another, so they all go into the
+# shell's library, the one layer that sees every other.
 function(zul_module name)
   cmake_parse_arguments(M "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp
                                       ${CMAKE_CURRENT_SOURCE_DIR}/*.h
                                       ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
-  list(FILTER sources INCLUDE REGEX "\\.(cpp|qrc)$")
+  list(FILTER sources INCLUDE REGEX "\\.cpp$")
+  list(FILTER sources EXCLUDE REGEX "(Form|Props)\\.cpp$")
   if(sources)
     file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
     add_library(${name} STATIC ${sources} ${headers})

@@ -1,85 +1,135 @@
-// The one executable of the game.  Until the windows exist it offers what
-// the host can do without them: varozuvod --serve runs a game host that
-// prints its connection list on standard output.
+#include "shell/main.h"
+
 #include <QApplication>
-#include <QCoreApplication>
-#include <QString>
+#include <QLineEdit>
 #include <cstdio>
-#include <cstring>
-#include <optional>
-#include <string>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
 
 #include "client/Bots.h"
+#include "client/ClientForm.h"
 #include "host/HeadlessHost.h"
+#include "host/ServerForm.h"
 #include "net/Sockets.h"
+#include "platform/DisplayMode.h"
+#include "platform/Errors.h"
 #include "platform/Text1252.h"
+#include "shell/CommandLine.h"
+#include "shell/DialogStyle.h"
+#include "shell/LoginForm.h"
+#include "shell/SetupForm.h"
 
 namespace {
+constexpr int ClientWidth = 430;
+constexpr int ClientHeight = 331;
 
-const char* const Usage =
-    "Usage: varozuvod [--help]\n"
-    "       varozuvod --serve [--port N] [--password P] [--web] [--web-port N]\n"
-    "  --serve       run the game host without a window; the connection list\n"
-    "                goes to standard output, SIGTERM or SIGINT ends it\n"
-    "  --port N      game port (default 2048; 0 picks a free one)\n"
-    "  --password P  connection password (default none)\n"
-    "  --web         also run the download server\n"
-    "  --web-port N  port of the download server (default 80)\n";
+const char* const IntroText =
+    "VAROzuvod est un petit jeu en ligne, fait pour essayer le moteur de jeu "
+    "en dehors de son univers habituel : promenez-vous, discutez, rencontrez "
+    "les autres joueurs.\n"
+    "\n"
+    "Pour jouer vous devez au moins être deux.\n"
+    "\n"
+    "Le premier joueur doit impérativement avoir une adresse IP publique.\n"
+    "(c'est normalement le cas si vous avez une connexion ADSL).\n"
+    "\n"
+    "Les autres joueurs doivent connaitre l'adresse IP du premier.\n"
+    "\n"
+    "NB: si vous utiliser une firewall, il faudra autoriser les connexions";
+}  // namespace
 
+TFrmMain::TFrmMain() : QWidget(nullptr) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(ToQString("ZUL Vantor v1.0"_cp));
+  SetFixedDialog(*this, ClientWidth, ClientHeight);
+  Memo1 = new QPlainTextEdit(QString::fromUtf8(IntroText), this);
+  Memo1->setReadOnly(true);
+  Place(*Memo1, 6, 6, 417, 225);
+  Label1 = PlaceLabel(*this, "Choisissez une des options ci-dessous"_cp, 8, 238, 414);
+  Label1->setAlignment(Qt::AlignHCenter);
+  Button1 = new QPushButton(ToQString("Je suis le premier joueur et je démarre une partie"_cp), this);
+  Place(*Button1, 20, 260, 390, 28);
+  Button2 = new QPushButton(ToQString("Je veux rejoindre une partie déjà en cours"_cp), this);
+  Place(*Button2, 20, 294, 390, 28);
+  OnClick(*Button1, [this] { Button1Click(); });
+  OnClick(*Button2, [this] { Button2Click(); });
+  ImageList1 = ToolBarImages();
+}
+
+void TFrmMain::Button1Click() {
+  hide();
+  (new TFrmSetup(this))->show();
+}
+
+void TFrmMain::Button2Click() {
+  hide();
+  (new TFrmLogin(this))->show();
+}
+
+namespace {
 constexpr int ExitUsage = 2;
 constexpr int ExitNoServer = 1;
 
-std::optional<uint16_t> ParsePort(const char* text) {
-  char* end = nullptr;
-  long value = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || value < 0 || value > 65535) return std::nullopt;
-  return static_cast<uint16_t>(value);
-}
-
-// Reads the --serve options into settings; false on a mistake.
-bool ParseServe(int argc, char** argv, THostSettings& settings) {
-  for (int i = 2; i < argc; ++i) {
-    std::string option = argv[i];
-    bool hasValue = i + 1 < argc;
-    if (option == "--web") {
-      settings.Web = true;
-    } else if ((option == "--port" || option == "--web-port") && hasValue) {
-      auto port = ParsePort(argv[++i]);
-      if (!port) return false;
-      (option == "--port" ? settings.Port : settings.WebPort) = *port;
-    } else if (option == "--password" && hasValue) {
-      settings.Password = FromQString(QString::fromLocal8Bit(argv[++i]));
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
-int Serve(int argc, char** argv) {
-  THostSettings settings;
-  if (!ParseServe(argc, argv, settings)) {
-    std::fputs(Usage, stderr);
-    return ExitUsage;
-  }
+int Serve(int argc, char** argv, const THostSettings& settings) {
   QCoreApplication app(argc, argv);
-  TSocketLibrary sockets;
   THeadlessHost host(settings);
   if (!host.Start()) return ExitNoServer;
   return host.Run();
 }
 
+// The client window reaches the host window and the join dialog through
+// these links (they live in this layer).
+void LinkClientWindow() {
+  ClientLinks.ServerExists = [] { return FrmServer != nullptr; };
+  ClientLinks.ShowLogin = [] {
+    if (FrmLogin) FrmLogin->show();
+  };
+  ClientLinks.EndProcess = [] { QCoreApplication::exit(0); };
+}
+
+int RunWindows(int argc, char** argv, const TCommandLine& line) {
+  TXRandRDisplay display;
+  TDisplayModeScope mode(display, line.GameArguments);
+  QApplication app(argc, argv);
+  app.setWindowIcon(ToolBarImages()[1]);
+  LinkClientWindow();
+  auto* main = new TFrmMain;
+  if (line.Kind == TCommandKind::Join) {
+    // The same road as the join dialog, with its boxes filled in.
+    auto* login = new TFrmLogin(main);
+    login->edHost->setText(ToQString(line.Join.Host));
+    login->edPort->setText(QString::number(line.Join.Port));
+    login->guest->setText(ToQString(line.Join.Name));
+    login->edPass->setText(ToQString(line.Join.Password));
+    login->ClientArguments = QStringList{QString::fromLocal8Bit(argv[0])};
+    for (const std::string& word : line.GameArguments) login->ClientArguments << QString::fromStdString(word);
+    login->show();
+    Guarded([login] { login->Button1Click(); });
+  } else {
+    main->show();
+  }
+  return app.exec();
+}
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(Usage, stdout);
-    std::fputs(BotUsage, stdout);
-    return 0;
+int RunGame(int argc, char** argv) {
+  TCommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  switch (line.Kind) {
+    case TCommandKind::Help:
+      std::fputs(UsageText, stdout);
+      return 0;
+    case TCommandKind::Version:
+      std::fputs(VersionText, stdout);
+      return 0;
+    case TCommandKind::Error:
+      std::fprintf(stderr, "varozuvod: %s\nTry 'varozuvod --help' for more information.\n", line.Error.c_str());
+      return ExitUsage;
+    default:
+      break;
   }
-  if (argc > 1 && std::strcmp(argv[1], "--serve") == 0) return Serve(argc, argv);
-  if (argc > 1 && std::strcmp(argv[1], "--bots") == 0) return RunBots(argc, argv);
-  QApplication app(argc, argv);
-  std::printf("varozuvod: nothing to start yet, try --help\n");
-  return 0;
+  TSocketLibrary sockets;
+  if (line.Kind == TCommandKind::Serve) return Serve(argc, argv, line.Serve);
+  if (line.Kind == TCommandKind::Bots) return RunBots(argc, argv);
+  return RunWindows(argc, argv, line);
 }

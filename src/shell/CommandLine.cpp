@@ -1,0 +1,126 @@
+#include "shell/CommandLine.h"
+
+#include <QString>
+
+#include "platform/Convert.h"
+#include "platform/Text1252.h"
+
+const char* const UsageText =
+    "Usage: varozuvod [debug] [WIDTH HEIGHT [DEPTH]]\n"
+    "       varozuvod --serve [--port N] [--password P] [--web] [--web-port N]\n"
+    "       varozuvod --join HOST[:PORT] [--name NAME] [--password P] [debug]\n"
+    "       varozuvod --bots HOST[:PORT] [--count N] [--name PREFIX] [--password P]\n"
+    "                 [--walk] [--chat PER_MINUTE] [--seconds S]\n"
+    "       varozuvod --help | --version\n"
+    "\n"
+    "Without options the main window opens: host a game or join one.\n"
+    "  WIDTH HEIGHT [DEPTH]  full-screen display mode while the game runs\n"
+    "  debug                 the game client in a normal 320 x 400 window\n"
+    "  --serve               run the game host without a window; the connection\n"
+    "                        list goes to standard output, SIGTERM or SIGINT ends it\n"
+    "  --port N              game port (default 2048; 0 picks a free one)\n"
+    "  --password P          connection password (default none)\n"
+    "  --web, --web-port N   also run the download server (default port 80)\n"
+    "  --join HOST[:PORT]    open the game client connected to that host\n"
+    "  --name NAME           player name (default guest)\n"
+    "  --bots HOST[:PORT]    headless bot players for tests and load runs\n"
+    "  --help                show this help and exit\n"
+    "  --version             show the version and exit\n";
+
+const char* const VersionText = "varozuvod 1.0\n";
+
+namespace {
+bool IsOption(const std::string& word) {
+  return word.size() > 1 && word[0] == '-' && !(word[1] >= '0' && word[1] <= '9');
+}
+
+std::string Text(const std::string& local) { return FromQString(QString::fromLocal8Bit(local.c_str())); }
+
+bool ParsePort(const std::string& text, uint16_t& port) {
+  auto value = TryStrToInt(text);
+  if (!value || *value < 0 || *value > 65535) return false;
+  port = static_cast<uint16_t>(*value);
+  return true;
+}
+
+TCommandLine Only(TCommandKind kind) {
+  TCommandLine line;
+  line.Kind = kind;
+  return line;
+}
+
+TCommandLine Refuse(std::string why) {
+  TCommandLine line;
+  line.Kind = TCommandKind::Error;
+  line.Error = std::move(why);
+  return line;
+}
+
+// Reads the options of --serve; the first word is the option itself.
+TCommandLine ParseServe(const std::vector<std::string>& words) {
+  TCommandLine line;
+  line.Kind = TCommandKind::Serve;
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    const std::string& option = words[i];
+    bool hasValue = i + 1 < words.size();
+    if (option == "--web") {
+      line.Serve.Web = true;
+    } else if ((option == "--port" || option == "--web-port") && hasValue) {
+      uint16_t& port = option == "--port" ? line.Serve.Port : line.Serve.WebPort;
+      if (!ParsePort(words[++i], port)) return Refuse("invalid port: " + words[i]);
+    } else if (option == "--password" && hasValue) {
+      line.Serve.Password = Text(words[++i]);
+    } else {
+      return Refuse("unknown or incomplete option for --serve: " + option);
+    }
+  }
+  return line;
+}
+
+TCommandLine ParseJoin(const std::vector<std::string>& words) {
+  TCommandLine line;
+  line.Kind = TCommandKind::Join;
+  if (words.size() < 2 || IsOption(words[1])) return Refuse("--join needs HOST[:PORT]");
+  if (!ParseHostAndPort(words[1], line.Join.Host, line.Join.Port)) return Refuse("invalid port in " + words[1]);
+  for (std::size_t i = 2; i < words.size(); ++i) {
+    const std::string& option = words[i];
+    bool hasValue = i + 1 < words.size();
+    if (option == "--name" && hasValue) {
+      line.Join.Name = Text(words[++i]);
+    } else if (option == "--password" && hasValue) {
+      line.Join.Password = Text(words[++i]);
+    } else if (IsOption(option)) {
+      return Refuse("unknown or incomplete option for --join: " + option);
+    } else {
+      line.GameArguments.push_back(option);
+    }
+  }
+  return line;
+}
+}  // namespace
+
+bool ParseHostAndPort(const std::string& text, std::string& host, uint16_t& port) {
+  auto colon = text.rfind(':');
+  if (colon == std::string::npos) {
+    host = text;
+    return !host.empty();
+  }
+  host = text.substr(0, colon);
+  return !host.empty() && ParsePort(text.substr(colon + 1), port);
+}
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& words) {
+  if (words.empty()) return {};
+  const std::string& first = words[0];
+  if (first == "--help" || first == "-h") return Only(TCommandKind::Help);
+  if (first == "--version") return Only(TCommandKind::Version);
+  if (first == "--serve") return ParseServe(words);
+  if (first == "--join") return ParseJoin(words);
+  if (first == "--bots") return Only(TCommandKind::Bots);
+  TCommandLine line;
+  for (const std::string& word : words) {
+    if (IsOption(word)) return Refuse("unknown option: " + word);
+    line.GameArguments.push_back(word);
+  }
+  return line;
+}

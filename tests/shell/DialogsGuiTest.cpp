@@ -1,0 +1,156 @@
+// The start windows as a player meets them: the host-a-game and join-a-game
+// dialogs with their checks and messages, the port box that takes only
+// digits, and the main window's hand-over to each dialog.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "client/ClientForm.h"
+#include "host/ServerForm.h"
+#include "platform/Messages.h"
+#include "platform/Text1252.h"
+#include "shell/LoginForm.h"
+#include "shell/SetupForm.h"
+#include "shell/main.h"
+#include "ModelFilesSupport.h"
+#include "Pump.h"
+#include "ShellSupport.h"
+#include "host/GameHost.h"
+#include "host/Sessions.h"
+
+TEST(SetupDialog, PortBoxTakesDigitsOnlyAndChecksItsRange) {
+  TMessageCapture messages;
+  TFrmMain main;
+  main.Button1Click();
+  ASSERT_NE(FrmSetup, nullptr);
+  TFrmSetup& setup = *FrmSetup;
+  EXPECT_EQ(setup.edPort->text(), "2048");
+  EXPECT_FALSE(setup.cbWeb->isChecked());
+  EXPECT_TRUE(setup.edPass->text().isEmpty());
+  EXPECT_EQ(setup.size(), QSize(389, 176));
+
+  setup.edPort->clear();
+  QTest::keyClicks(setup.edPort, "6a5b5-3x5");
+  EXPECT_EQ(setup.edPort->text(), "65535");
+
+  setup.edPort->setText("65536");
+  setup.Button1->click();
+  ASSERT_EQ(messages.Texts.size(), 1u);
+  EXPECT_EQ(messages.Texts[0], std::string("Le numéro de port doit être compris entre 0 et 65535"_cp));
+  EXPECT_EQ(FrmServer, nullptr);
+
+  setup.edPort->clear();
+  setup.Button1->click();
+  ASSERT_EQ(messages.Texts.size(), 2u);
+  EXPECT_EQ(messages.Texts[1], "'' is not a valid integer value");
+  EXPECT_EQ(FrmServer, nullptr);
+  EXPECT_EQ(FrmSetup, &setup);
+
+  setup.edPort->setText(QString::number(FreePort()));
+  setup.Button1->click();
+  ASSERT_NE(FrmServer, nullptr);
+  EXPECT_FALSE(setup.isVisible());
+  EXPECT_NE(FrmServer->Host().GameServer(), nullptr);
+  FrmServer->acQuit->trigger();
+  QApplication::processEvents();
+  EXPECT_EQ(FrmServer, nullptr);
+  EXPECT_TRUE(setup.isVisible());
+  setup.close();
+  QApplication::processEvents();
+  EXPECT_TRUE(main.isVisible());
+}
+
+TEST(SetupDialog, HighestPortStartsAHost) {
+  TFrmMain main;
+  main.Button1Click();
+  FrmSetup->edPort->setText("65535");
+  FrmSetup->Button1->click();
+  ASSERT_NE(FrmServer, nullptr);
+  EXPECT_EQ(FrmSetup->Settings.Port, 65535);
+  FrmServer->acQuit->trigger();
+  FrmSetup->close();
+  QApplication::processEvents();
+}
+
+TEST(JoinDialog, ChecksTheAddressBeforeThePortAndKeepsItsDefaults) {
+  TMessageCapture messages;
+  TFrmMain main;
+  main.Button2Click();
+  ASSERT_NE(FrmLogin, nullptr);
+  TFrmLogin& login = *FrmLogin;
+  EXPECT_EQ(login.size(), QSize(350, 209));
+  EXPECT_EQ(login.edHost->text(), "127.0.0.1");
+  EXPECT_EQ(login.edPort->text(), "2048");
+  EXPECT_EQ(login.guest->text(), "guest");
+  EXPECT_TRUE(login.edPass->text().isEmpty());
+
+  login.edHost->setText("no-such-host.invalid");
+  login.edPort->setText("not a port");
+  login.Button1->click();
+  ASSERT_EQ(messages.Texts.size(), 1u);
+  EXPECT_EQ(messages.Texts[0], std::string("Serveur invalide ou introuvable"_cp));
+
+  login.edHost->setText("localhost");
+  login.edPort->setText("-1");
+  login.Button1->click();
+  ASSERT_EQ(messages.Texts.size(), 2u);
+  EXPECT_EQ(messages.Texts[1], std::string("Numéro de port invalide"_cp));
+  EXPECT_EQ(login.ServerAddress, 0x0100007Fu);
+  EXPECT_EQ(FrmClient, nullptr);
+  EXPECT_TRUE(login.isVisible());
+  login.close();
+  delete FrmLogin;
+  EXPECT_EQ(FrmLogin, nullptr);
+  EXPECT_TRUE(main.isVisible());
+}
+
+TEST(JoinDialog, DefaultsConnectTheClientWindowToTheLocalHostAsGuest) {
+  TMessageCapture messages;
+  TModelFolder files;
+  THostSettings settings;
+  settings.Port = FreePort();
+  TSessionListView list;
+  TGameHost host(settings, list);
+  host.Start();
+  TFrmMain main;
+  main.Button2Click();
+  TFrmLogin& login = *FrmLogin;
+  login.edPort->setText(QString::number(settings.Port));
+  login.ClientArguments = QStringList{"varozuvod", "debug"};
+  login.Button1->click();
+  ASSERT_NE(FrmClient, nullptr);
+  EXPECT_FALSE(login.isVisible());
+  EXPECT_EQ(login.ServerAddress, 0x0100007Fu);
+  // No password typed: the host admits the player under the default name.
+  ASSERT_TRUE(PumpUntil([&] {
+    return list.Count() == 1 && static_cast<TZULSession*>(list.Row(0).Data())->Authenticated() &&
+           static_cast<TZULSession*>(list.Row(0).Data())->Name() == "guest";
+  })) << (messages.Texts.empty() ? "" : messages.Texts[0]) << " rows " << list.Count() << " "
+       << (list.Count() ? list.Row(0).SubItem(TSessionRow::PlayerColumn) + "/" + list.Row(0).SubItem(TSessionRow::StatusColumn) : "");
+  delete FrmClient;
+  delete FrmLogin;
+}
+
+TEST(StartWindows, PicturesOfTheMainWindowAndBothDialogs) {
+  TFrmMain main;
+  main.show();
+  EXPECT_EQ(main.size(), QSize(430, 331));
+  EXPECT_EQ(main.windowTitle(), "ZUL Vantor v1.0");
+  EXPECT_EQ(main.ImageList1.size(), 4u);
+  for (const QIcon& image : main.ImageList1) EXPECT_FALSE(image.pixmap(32).isNull());
+  QApplication::processEvents();
+  SaveScreenshot(main, "main-window");
+  main.Button1Click();
+  FrmSetup->show();
+  QApplication::processEvents();
+  SaveScreenshot(*FrmSetup, "setup-dialog");
+  FrmSetup->close();
+  main.Button2Click();
+  QApplication::processEvents();
+  SaveScreenshot(*FrmLogin, "login-dialog");
+  delete FrmLogin;
+}

@@ -1,0 +1,175 @@
+// The host window with real players connecting over loopback: the
+// connection list, Supprimer, the start-up error, hiding into the
+// notification area and back, Quitter, and the properties dialog.
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include "Pump.h"
+#include "ShellSupport.h"
+#include "host/ServerForm.h"
+#include "host/ServerProps.h"
+#include "net/Sockets.h"
+#include "platform/Messages.h"
+#include "platform/Text1252.h"
+#include "shell/SetupForm.h"
+#include "shell/main.h"
+
+namespace {
+// A host window started through the real host-a-game dialog on a free port.
+class HostWindow : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Main.Button1Click();
+    Setup = FrmSetup;
+    Setup->edPort->setText(QString::number(FreePort()));
+    Setup->Button1->click();
+    ASSERT_NE(FrmServer, nullptr);
+    Server = FrmServer;
+    Port = Server->Host().GameServer()->Port();
+  }
+  void TearDown() override {
+    if (FrmServer) FrmServer->acQuit->trigger();
+    if (FrmSetup) FrmSetup->close();
+    QApplication::processEvents();
+  }
+  QString Cell(int row, int column) const {
+    QTreeWidgetItem* item = Server->List->topLevelItem(row);
+    return item ? item->text(column) : QString();
+  }
+  // Logs in and waits for the host's answer: 3 (the own id), then 8.
+  // Announcements of players who came earlier may arrive before them.
+  bool Login(TRawClient& client, const std::string& name) {
+    client.SendFrame(3, name);
+    TRawFrame frame;
+    bool ownId = false;
+    while (client.NextFrame(frame)) {
+      if (frame.Id == 3) ownId = true;
+      if (ownId && frame.Id == 8) return true;
+    }
+    return false;
+  }
+
+  TFrmMain Main;
+  TFrmSetup* Setup = nullptr;
+  TFrmServer* Server = nullptr;
+  uint16_t Port = 0;
+};
+}  // namespace
+
+TEST_F(HostWindow, ListsEachConnectionAndItsPlayer) {
+  EXPECT_EQ(Server->List->columnCount(), 4);
+  EXPECT_EQ(Server->List->headerItem()->text(0), "Adresse");
+  EXPECT_EQ(Server->List->columnWidth(1), 130);
+  EXPECT_TRUE(Server->windowTitle().startsWith(ToQString("Serveur ZUL Vantor - "_cp)));
+  TRawClient alice(Port);
+  ASSERT_TRUE(PumpUntil([&] { return Server->List->topLevelItemCount() == 1; }));
+  EXPECT_EQ(Cell(0, 1), "guest");
+  EXPECT_EQ(Cell(0, 2), "connexion");
+  // The time column shows when the connection last spoke, as hh:mm:ss.
+  EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(Cell(0, 3)).hasMatch()) << Cell(0, 3).toStdString();
+  EXPECT_TRUE(Cell(0, 0).startsWith("127.0.0.1"));
+  ASSERT_TRUE(Login(alice, "Alice"));
+  ASSERT_TRUE(PumpUntil([&] { return Cell(0, 1) == "Alice"; }));
+  TRawClient bob(Port);
+  ASSERT_TRUE(Login(bob, "Bob"));
+  ASSERT_TRUE(PumpUntil([&] { return Cell(1, 1) == "Bob"; }));
+  TRawFrame frame;
+  ASSERT_TRUE(alice.NextFrame(frame));  // Bob's arrival
+  SaveScreenshot(*Server, "host-window");
+}
+
+TEST_F(HostWindow, SupprimerReleasesTheSelectedPlayerAndTellsTheOthers) {
+  TRawClient alice(Port), bob(Port);
+  ASSERT_TRUE(Login(alice, "Alice"));
+  ASSERT_TRUE(Login(bob, "Bob"));
+  ASSERT_TRUE(PumpUntil([&] { return Cell(1, 1) == "Bob"; }));
+  alice.FramesWithin(100);
+  Server->acDisconnect->trigger();  // nothing selected: nothing happens
+  EXPECT_EQ(Server->List->topLevelItemCount(), 2);
+  Server->List->setCurrentItem(Server->List->topLevelItem(1));
+  Server->acDisconnect->trigger();
+  EXPECT_EQ(Server->List->topLevelItemCount(), 1);
+  ASSERT_TRUE(bob.WaitClosed());
+  TRawFrame frame;
+  ASSERT_TRUE(alice.NextFrame(frame));
+  EXPECT_EQ(frame.Id, 7u);
+  EXPECT_EQ(static_cast<unsigned char>(frame.Payload.back()), 1) << "flag 1: left without warning";
+}
+
+TEST_F(HostWindow, CloseHidesIntoOneIconAndAfficherBringsTheWindowBack) {
+  for (int round = 0; round < 2; ++round) {
+    Server->close();
+    EXPECT_TRUE(Server->IconPresent());
+    Server->close();
+    EXPECT_TRUE(Server->IconPresent()) << "never two icons";
+    EXPECT_EQ(FrmServer, Server) << "a close without Quitter keeps the host";
+    Server->acShow->trigger();
+    EXPECT_FALSE(Server->IconPresent());
+    EXPECT_TRUE(Server->isVisible());
+  }
+  EXPECT_EQ(Server->PopupMenu1->defaultAction(), Server->acShow);
+}
+
+TEST_F(HostWindow, QuitterClosesEveryConnectionWithoutADepartureMessage) {
+  TRawClient a(Port), b(Port), c(Port);
+  ASSERT_TRUE(Login(a, "A"));
+  ASSERT_TRUE(Login(b, "B"));
+  ASSERT_TRUE(Login(c, "C"));
+  ASSERT_TRUE(PumpUntil([&] { return Server->List->topLevelItemCount() == 3; }));
+  for (TRawClient* client : {&a, &b, &c}) client->FramesWithin(100);
+  Server->acQuit->trigger();
+  QApplication::processEvents();
+  EXPECT_EQ(FrmServer, nullptr);
+  EXPECT_TRUE(Setup->isVisible());
+  for (TRawClient* client : {&a, &b, &c}) {
+    ASSERT_TRUE(client->WaitClosed());
+    EXPECT_TRUE(client->Received.empty()) << "no 7 on Quitter";
+  }
+}
+
+TEST_F(HostWindow, PropertiesKeepTheTextsOnAnnulerAndTakeThemOnOK) {
+  TGameHost& host = Server->Host();
+  EXPECT_EQ(host.WelcomeText, "Bonjour %n !");
+  auto answer = [&](bool ok) {
+    QTimer::singleShot(0, [ok] {
+      auto* props = qobject_cast<TFrmServerProps*>(QApplication::activeModalWidget());
+      ASSERT_NE(props, nullptr);
+      EXPECT_EQ(props->size(), QSize(402, 128));
+      props->edWelcome->setText("Salut %n");
+      props->edDisconnected->setText(ToQString("Coupé %n"_cp));
+      (ok ? props->OK : props->Annuler)->click();
+    });
+    Server->acProperties->trigger();
+  };
+  answer(false);
+  EXPECT_EQ(host.WelcomeText, "Bonjour %n !");
+  EXPECT_EQ(host.CutOffText, std::string("%n nous a quitté précipitemment"_cp));
+  answer(true);
+  EXPECT_EQ(host.WelcomeText, "Salut %n");
+  EXPECT_EQ(host.GoodbyeText, "%n vous dit au revoir :D");
+  EXPECT_EQ(host.CutOffText, std::string("Coupé %n"_cp));
+}
+
+TEST(HostWindowStart, PortInUseIsReportedAndTheWindowOpensWithoutAGameServer) {
+  TMessageCapture messages;
+  TFrmMain main;
+  main.Button1Click();
+  TServer blocker(nullptr, 0, 0);
+  FrmSetup->edPort->setText(QString::number(blocker.Port()));
+  FrmSetup->Button1->click();
+  ASSERT_NE(FrmServer, nullptr);
+  EXPECT_EQ(FrmServer->Host().GameServer(), nullptr);
+  ASSERT_EQ(messages.Texts.size(), 1u);
+  EXPECT_EQ(messages.Texts[0], std::string("Impossible de démarrer le serveur (WINSOCK error #10048)"_cp));
+  EXPECT_EQ(FrmServer->windowTitle(), "Serveur ZUL Vantor");
+  FrmServer->acQuit->trigger();
+  FrmSetup->close();
+  QApplication::processEvents();
+}
