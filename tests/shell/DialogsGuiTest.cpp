@@ -16,7 +16,6 @@
 #include "shell/LoginForm.h"
 #include "shell/SetupForm.h"
 #include "shell/main.h"
-#include "ModelFilesSupport.h"
 #include "Pump.h"
 #include "ShellSupport.h"
 #include "host/GameHost.h"
@@ -110,7 +109,8 @@ TEST(JoinDialog, ChecksTheAddressBeforeThePortAndKeepsItsDefaults) {
 
 TEST(JoinDialog, DefaultsConnectTheClientWindowToTheLocalHostAsGuest) {
   TMessageCapture messages;
-  TModelFolder files;
+  // The client reads the game's own data from the run folder.
+  TCurrentFolder runFolder(GAME_DIR);
   THostSettings settings;
   settings.Port = FreePort();
   TSessionListView list;

@@ -53,3 +53,21 @@ void SaveScreenshot(QWidget& window, const std::string& name) {
   QDir().mkpath(SCREENSHOT_DIR);
   window.grab().save(QString(SCREENSHOT_DIR) + "/" + QString::fromStdString(name) + ".png");
 }
+
+uint16_t FreePort() {
+  int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t size = sizeof address;
+  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(probe);
+  return ntohs(address.sin_port);
+}
+
+TCurrentFolder::TCurrentFolder(const char* folder) : FPrevious(QDir::currentPath()) {
+  QDir::setCurrent(QString::fromUtf8(folder));
+}
+
+TCurrentFolder::~TCurrentFolder() { QDir::setCurrent(FPrevious); }

@@ -27,5 +27,20 @@ private:
   std::string FReceived;
 };
 
+// Makes a folder the current one while it lives.
+class TCurrentFolder {
+public:
+  explicit TCurrentFolder(const char* folder);
+  ~TCurrentFolder();
+  TCurrentFolder(const TCurrentFolder&) = delete;
+  TCurrentFolder& operator=(const TCurrentFolder&) = delete;
+
+private:
+  QString FPrevious;
+};
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+uint16_t FreePort();
+
 // Saves what the window shows as a PNG in the build's screenshot folder.
 void SaveScreenshot(QWidget& window, const std::string& name);
