@@ -189,6 +189,12 @@ void MD2Seeds() {
   model.Frames.resize(1);
   model.Commands.clear();
   Seed("md2", "one-frame.md2", WriteMD2(model));
+  // Found by the fuzzer: frames without vertices (once an index into an
+  // empty frame table).
+  model.Triangles.clear();
+  model.Frames[0].Vertices.clear();
+  model.Frames.push_back(model.Frames[0]);
+  Seed("md2", "frames-without-vertices.md2", WriteMD2(model));
 }
 
 // Game frames and web requests

@@ -15,6 +15,9 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${FUZZ_SECONDS:-240}
 build=${FUZZ_BUILD:-build-fuzz}
+# Absolute: a target may change its current folder (the web target serves
+# files from a folder of its own).
+case $build in /*) ;; *) build=$root/$build ;; esac
 jobs=${FUZZ_JOBS:-1}
 
 # clang's fuzzer runtime: Debian 12 ships it in libclang-rt-14-dev.

@@ -33,7 +33,8 @@ TModelInstance::TModelInstance(GLTextures::TManager& manager, const std::string&
   FFrameCount = header.FrameCount;
   FVertexCount = header.VertexCount;
   FFrames.resize(std::size_t(FFrameCount) * std::size_t(FVertexCount));
-  for (int32_t f = 0; f < FFrameCount; ++f) {
+  // Frames without vertices have nothing to decode and no slot in FFrames.
+  for (int32_t f = 0; FVertexCount > 0 && f < FFrameCount; ++f) {
     const uint8_t* frame = Mapping.Pointer(uint32_t(header.FramesOffset + int64_t{f} * header.FrameSize));
     DecodeMD2Frame(frame, FVertexCount, &FFrames[std::size_t(f) * FVertexCount].X);
   }

@@ -68,3 +68,29 @@ TEST(MD2FuzzRegression, VerticesWithoutFramesAreRefusedBeforeAnythingIsSized) {
   empty.Frames.clear();
   EXPECT_EQ(Rejection(WriteMD2(empty)), "");
 }
+
+// Frames that hold no vertex at all: loading took the address of the first
+// vertex of each frame in a table of none (a fault the fuzz build's checked
+// standard library stops on, silent elsewhere).  Such a model loads, has its
+// frames and blends nothing.
+TEST(MD2FuzzRegression, FramesWithoutVerticesLoadAndBlendNothing) {
+  TMD2ModelData model = Triangle();
+  model.Triangles.clear();
+  model.Frames[0].Vertices.clear();
+  model.Frames.push_back(model.Frames[0]);
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  std::string path = folder.path().toStdString() + "/empty.md2";
+  SaveMD2(model, path);
+  {
+    TQ2Model q2;
+    ASSERT_NO_THROW(q2.LoadModel(path));
+    EXPECT_EQ(q2.Instance()->FrameCount(), 2);
+    EXPECT_EQ(q2.Instance()->VertexCount(), 0);
+    q2.SetKeyFrame(0, 0);
+    q2.SetKeyFrame(1, 1);
+    q2.Interpolate(0, 1, 0.5f);
+    EXPECT_TRUE(q2.Vertices().empty());
+  }
+  EXPECT_EQ(ModelManager.Count(), 0);
+}
