@@ -106,7 +106,11 @@ void TFrmServer::CreateToolBar() {
   ToolBar1 = new QToolBar(this);
   ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   ToolBar1->setMovable(false);
-  ToolBar1->setIconSize(QSize(20, 20));
+  ToolBar1->setIconSize(QSize(18, 18));
+  // Captions must fit the fixed 54-pixel buttons.
+  QFont captions = ToolBar1->font();
+  captions.setPixelSize(10);
+  ToolBar1->setFont(captions);
   for (QAction* action : {acQuit, acLocal, acProperties, acDisconnect}) {
     ToolBar1->addAction(action);
     if (auto* button = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(action))) {
