@@ -65,16 +65,19 @@ const QColor Groove(0x0B, 0x16, 0x33);
 const QColor Outline(0x1E, 0x16, 0x0C);
 
 // The shield: a flat top dipping to the middle, straight sides, and lower
-// sides curving in to the point.
+// sides curving in to the point; a little smaller than the swords' cross,
+// so that they show around it.
 QPainterPath Shield() {
-  QPainterPath path(At(0, 0.62));
-  path.lineTo(At(-0.30, 0.66));
-  path.lineTo(At(-0.60, 0.70));
-  path.lineTo(At(-0.60, 0.10));
-  path.quadTo(At(-0.56, -0.45), At(0, -0.82));
-  path.quadTo(At(0.56, -0.45), At(0.60, 0.10));
-  path.lineTo(At(0.60, 0.70));
-  path.lineTo(At(0.30, 0.66));
+  constexpr double Scale = 0.86, Drop = 0.04;
+  auto at = [](double x, double y) { return At(Scale * x, Scale * y - Drop); };
+  QPainterPath path(at(0, 0.62));
+  path.lineTo(at(-0.30, 0.66));
+  path.lineTo(at(-0.60, 0.70));
+  path.lineTo(at(-0.60, 0.10));
+  path.quadTo(at(-0.56, -0.45), at(0, -0.82));
+  path.quadTo(at(0.56, -0.45), at(0.60, 0.10));
+  path.lineTo(at(0.60, 0.70));
+  path.lineTo(at(0.30, 0.66));
   path.closeSubpath();
   return path;
 }
