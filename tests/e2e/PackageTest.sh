@@ -44,6 +44,10 @@ wait_for() {
   return 1
 }
 
+for tool in cpack dpkg-deb dpkg-shlibdeps groff Xvfb xwininfo; do
+  command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh"
+done
+
 # ------------------------------------------------------------------ build
 
 cmake --build "$build" --target package-files >"$scratch/build.log" 2>&1 ||
@@ -226,7 +230,7 @@ start_host() {
 host_port() { sed -n "s/^$1 : port \([0-9]*\)$/\1/p" "$2.out"; }
 
 start_host "$scratch/service" "${command_line[@]}" --port 0
-wait_for 10 grep -q '^jeu : port' "$scratch/service.out" ||
+wait_for 10 grep -qs '^jeu : port' "$scratch/service.out" ||
   fail "the unit's host did not start: $(cat "$scratch/service.err")"
 port=$(host_port jeu "$scratch/service")
 
@@ -260,7 +264,7 @@ next_frame || fail "the host did not answer the login"
 next_frame || fail "the host sent no start cell"
 [ "$frame_id" = 8 ] || fail "the host's second answer is $frame_id, not 8"
 exec {peer}>&-
-wait_for 5 grep -q $'^+\t127.0.0.1' "$scratch/service.out" || fail "the host does not list the connection"
+wait_for 5 grep -qs $'^+\t127.0.0.1' "$scratch/service.out" || fail "the host does not list the connection"
 kill -TERM "$host_pid"
 status=0
 wait "$host_pid" || status=$?
@@ -274,11 +278,11 @@ if [ "$unprivileged" -le 80 ]; then
   note "this kernel lets every user bind ports from $unprivileged (net.ipv4.ip_unprivileged_port_start): error 10013 cannot happen here"
 else
   start_host "$scratch/web" "$launcher" --serve --port 0 --web
-  wait_for 10 grep -q 'WINSOCK error' "$scratch/web.err" ||
+  wait_for 10 grep -qs 'WINSOCK error' "$scratch/web.err" ||
     fail "port 80 without the capability gave no error: $(cat "$scratch/web.err")"
   grep -qx 'Impossible de démarrer le serveur (WINSOCK error #10013)' "$scratch/web.err" ||
     fail "port 80 without the capability: $(cat "$scratch/web.err")"
-  wait_for 5 grep -q '^jeu : port' "$scratch/web.out" || fail "the game server stopped with the web server"
+  wait_for 5 grep -qs '^jeu : port' "$scratch/web.out" || fail "the game server stopped with the web server"
   kill -TERM "$host_pid"
   wait "$host_pid" || true
   ok "an ordinary user's web server on port 80: Impossible de démarrer le serveur (WINSOCK error #10013)"
@@ -287,8 +291,8 @@ else
   # that something else holds, 10048), never 10013.
   if [ "$(id -u)" = 0 ] && setcap cap_net_bind_service=+ep "$run_dir/varozuvod" 2>/dev/null; then
     start_host "$scratch/granted" "$launcher" --serve --port 0 --web
-    wait_for 10 grep -q '^jeu : port' "$scratch/granted.out" || fail "the granted host did not start"
-    wait_for 2 grep -q '^web : port 80$' "$scratch/granted.out" || true
+    wait_for 10 grep -qs '^jeu : port' "$scratch/granted.out" || fail "the granted host did not start"
+    wait_for 2 grep -qs '^web : port 80$' "$scratch/granted.out" || true
     if grep -q '#10013' "$scratch/granted.err"; then fail "the capability did not let port 80 be bound"; fi
     kill -TERM "$host_pid"
     wait "$host_pid" || true
