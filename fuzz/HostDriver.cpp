@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "FuzzSupport.h"
@@ -144,11 +145,23 @@ void THostDriver::Connect() {
   Require(peer.Fd >= 0, "a peer socket opens");
   if (PeerReceiveBufferBytes > 0)
     ::setsockopt(peer.Fd, SOL_SOCKET, SO_RCVBUF, &PeerReceiveBufferBytes, sizeof PeerReceiveBufferBytes);
+  // Each peer speaks from the next address of 127.1.0.0/16: a run makes
+  // thousands of connections a second, and each leaves its port in
+  // TIME-WAIT for a minute, more than one source address has ports for.
+  static uint32_t nextSource = 0;
+  sockaddr_in source{};
+  source.sin_family = AF_INET;
+  source.sin_addr.s_addr = htonl((127u << 24 | 1u << 16) + 1 + nextSource++ % 0xFFFE);
+  Require(::bind(peer.Fd, reinterpret_cast<sockaddr*>(&source), sizeof source) == 0,
+          "a peer takes its address");
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(Server().Port());
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  Require(::connect(peer.Fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0, "a peer connects");
+  if (::connect(peer.Fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    std::fprintf(stderr, "connect: %s\n", std::strerror(errno));
+    Require(false, "a peer connects");
+  }
   int before = Server().Connections().Count();
   Deliver(Server().Handle(), FD_ACCEPT);
   TSessionList& sessions = Server().Connections();

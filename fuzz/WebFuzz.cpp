@@ -4,7 +4,8 @@
 // receive buffers).  Beyond the sanitizers it checks that a connection never
 // holds much more than one request line, that every answer is an HTTP/1.0
 // answer, and that a download the peer received to its end carries exactly
-// the file its header names, as long as its header says.
+// the file its header names, as long as its header says.  The target works
+// in the host's folder: name its inputs and corpora by absolute paths.
 #include <unistd.h>
 
 #include <filesystem>
