@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -158,7 +159,19 @@ void THostDriver::Connect() {
   address.sin_family = AF_INET;
   address.sin_port = htons(Server().Port());
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(peer.Fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  int result = ::connect(peer.Fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  if (result != 0 && errno == EINTR) {
+    // libFuzzer's watchdog signal cut the wait short; the connect goes on.
+    pollfd wait{peer.Fd, POLLOUT, 0};
+    while (::poll(&wait, 1, InFlightWaitMs) < 0 && errno == EINTR) {
+    }
+    int error = 0;
+    socklen_t size = sizeof error;
+    ::getsockopt(peer.Fd, SOL_SOCKET, SO_ERROR, &error, &size);
+    result = error == 0 ? 0 : -1;
+    errno = error;
+  }
+  if (result != 0) {
     std::fprintf(stderr, "connect: %s\n", std::strerror(errno));
     Require(false, "a peer connects");
   }
@@ -179,6 +192,7 @@ void THostDriver::Send(TFuzzPeer& peer, const std::string& bytes) {
       sent += static_cast<std::size_t>(count);
       continue;
     }
+    if (count < 0 && errno == EINTR) continue;
     if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       // The host's buffers are full: let it read before sending on.
       ReadPending(peer);
