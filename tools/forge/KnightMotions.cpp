@@ -23,8 +23,8 @@ struct TAnimation {
 };
 
 // The knight at ease with the sword held low, pointing ahead.
-TPoseSpec Ready(float breath) {
-  TPoseSpec s = StandingSpec(breath);
+TPoseAngles Ready(float breath) {
+  TPoseAngles s = StandingSpec(breath);
   s.Bones[BrasD] = {-6, 0, -4};
   s.Bones[AvantBrasD] = {-34, 0, 0};
   s.Bones[MainD] = {52, 0, 0};
@@ -32,19 +32,19 @@ TPoseSpec Ready(float breath) {
 }
 
 // Sets the sword arm (angles as for the left arm, mirrored).
-void SwordArm(TPoseSpec& s, TAngles upper, TAngles fore, TAngles hand) {
+void SwordArm(TPoseAngles& s, TAngles upper, TAngles fore, TAngles hand) {
   s.Pair(BrasG, s.Bones[BrasG], upper);
   s.Pair(AvantBrasG, s.Bones[AvantBrasG], fore);
   s.Pair(MainG, s.Bones[MainG], hand);
 }
 
-void ShieldArm(TPoseSpec& s, TAngles upper, TAngles fore) {
+void ShieldArm(TPoseAngles& s, TAngles upper, TAngles fore) {
   s.Bones[BrasG] = upper;
   s.Bones[AvantBrasG] = fore;
 }
 
-TPoseSpec Crouched(float breath) {
-  TPoseSpec s = Ready(breath);
+TPoseAngles Crouched(float breath) {
+  TPoseAngles s = Ready(breath);
   s.Root = {0, 0.68f + 0.004f * std::sin(2 * Pi * breath), 0.02f};
   s.Bones[Bassin] = {14, 0, 0};
   s.Bones[Dos] = {14, 0, 0};
@@ -57,7 +57,7 @@ TPoseSpec Crouched(float breath) {
 }
 
 // Evenly spaced keys from a list of poses.
-std::vector<TKeyPose> Spread(const std::vector<TPoseSpec>& specs, bool loop) {
+std::vector<TKeyPose> Spread(const std::vector<TPoseAngles>& specs, bool loop) {
   std::vector<TKeyPose> keys;
   const float n = static_cast<float>(loop ? specs.size() : specs.size() - 1);
   for (std::size_t i = 0; i < specs.size(); ++i) keys.push_back({static_cast<float>(i) / n, specs[i]});
@@ -66,7 +66,7 @@ std::vector<TKeyPose> Spread(const std::vector<TPoseSpec>& specs, bool loop) {
 
 TAnimation Attack() {
   auto key = [](TAngles upper, TAngles fore, TAngles hand, float chest, float lean, float hips) {
-    TPoseSpec s = Ready(0);
+    TPoseAngles s = Ready(0);
     SwordArm(s, upper, fore, hand);
     ShieldArm(s, {-12, 0, 18 + chest * 0.3f}, {-40, 0, 0});
     s.Bones[Poitrine].Y = chest;
@@ -89,7 +89,7 @@ TAnimation Attack() {
 
 // A flinch: the body thrown by a blow and back.
 TAnimation Pain(TAngles back, TAngles chest, TAngles head, float drop) {
-  TPoseSpec rest = Ready(0), hit = Ready(0.2f);
+  TPoseAngles rest = Ready(0), hit = Ready(0.2f);
   hit.Root.Y -= drop;
   hit.Bones[Dos] = back;
   hit.Bones[Poitrine] = chest;
@@ -100,34 +100,34 @@ TAnimation Pain(TAngles back, TAngles chest, TAngles head, float drop) {
 }
 
 TAnimation Jump() {
-  TPoseSpec rest = Ready(0);
-  TPoseSpec crouch = Crouched(0);
+  TPoseAngles rest = Ready(0);
+  TPoseAngles crouch = Crouched(0);
   crouch.Root.Y = 0.80f;
-  TPoseSpec push = rest;
+  TPoseAngles push = rest;
   push.Root.Y = 1.04f;
   ShieldArm(push, {-60, 0, 30}, {-30, 0, 0});
-  TPoseSpec air = push;
+  TPoseAngles air = push;
   air.Root.Y = 1.32f;
   air.Both(CuisseG, {-50, 0, 4});
   air.Both(JambeG, {85, 0, 0});
   air.Both(PiedG, {10, 0, 0});
-  TPoseSpec fall = Blend(air, rest, 0.4f);
+  TPoseAngles fall = Blend(air, rest, 0.4f);
   fall.Root.Y = 1.12f;
-  TPoseSpec land = crouch;
+  TPoseAngles land = crouch;
   land.Root.Y = 0.78f;
   return {false, Free, Spread({crouch, push, air, fall, land, rest}, false)};
 }
 
 TAnimation Salute() {
-  TPoseSpec rest = Ready(0);
-  TPoseSpec up = rest;
+  TPoseAngles rest = Ready(0);
+  TPoseAngles up = rest;
   // The hilt before the chin, the blade straight up.
   SwordArm(up, {-38, 0, -22}, {-102, 0, 0}, {50, 0, 0});
   up.Bones[Tete] = {6, 0, 0};
-  TPoseSpec bow = up;
+  TPoseAngles bow = up;
   bow.Bones[Dos].X = 10;
   bow.Bones[Tete].X = 16;
-  TPoseSpec down = rest;
+  TPoseAngles down = rest;
   SwordArm(down, {-24, 0, 34}, {-18, 0, 0}, {62, 0, 0});
   return {false, Planted,
           Spread({rest, Blend(rest, up, 0.6f), up, bow, bow, up, Blend(up, down, 0.5f), down, down,
@@ -136,10 +136,10 @@ TAnimation Salute() {
 }
 
 TAnimation Taunt() {
-  std::vector<TPoseSpec> specs;
+  std::vector<TPoseAngles> specs;
   for (int i = 0; i < 17; ++i) {
     float t = static_cast<float>(i) / 16;
-    TPoseSpec s = Ready(t);
+    TPoseAngles s = Ready(t);
     float in = SmoothStep(0, 0.15f, t) * SmoothStep(1, 0.85f, t);
     float beckon = 0.5f + 0.5f * std::cos(2 * Pi * 3 * t);
     ShieldArm(s, {-70 * in, 0, 10 * in}, {Mix(-14, Mix(-40, -105, beckon), in), 0, 0});
@@ -154,10 +154,10 @@ TAnimation Taunt() {
 }
 
 TAnimation Wave() {
-  std::vector<TPoseSpec> specs;
+  std::vector<TPoseAngles> specs;
   for (int i = 0; i < 11; ++i) {
     float t = static_cast<float>(i) / 10;
-    TPoseSpec s = Ready(t);
+    TPoseAngles s = Ready(t);
     float in = SmoothStep(0, 0.2f, t) * SmoothStep(1, 0.8f, t);
     ShieldArm(s, {-12 * in, 0, 148 * in}, {-20 * in, 0, 28 * in * std::sin(2 * Pi * 2.5f * t)});
     s.Bones[Tete] = {-4 * in, 14 * in, 0};
@@ -167,7 +167,7 @@ TAnimation Wave() {
 }
 
 TAnimation Point() {
-  TPoseSpec rest = Ready(0), aim = Ready(0.3f);
+  TPoseAngles rest = Ready(0), aim = Ready(0.3f);
   ShieldArm(aim, {-86, 10, 8}, {-4, 0, 0});
   aim.Bones[MainG] = {0, 0, 0};
   aim.Bones[Poitrine].Y = 12;
@@ -179,11 +179,11 @@ TAnimation Point() {
 }
 
 TAnimation CrouchAttack() {
-  TPoseSpec ready = Crouched(0);
-  TPoseSpec back = ready;
+  TPoseAngles ready = Crouched(0);
+  TPoseAngles back = ready;
   SwordArm(back, {-10, 0, 24}, {-100, 0, 0}, {30, 0, 0});
   back.Bones[Poitrine].Y = -18;
-  TPoseSpec thrust = ready;
+  TPoseAngles thrust = ready;
   SwordArm(thrust, {-76, 0, 4}, {-8, 0, 0}, {68, 0, 0});
   thrust.Bones[Poitrine].Y = 20;
   thrust.Bones[Dos].X = 24;
@@ -194,7 +194,7 @@ TAnimation CrouchAttack() {
 }
 
 TAnimation CrouchPain() {
-  TPoseSpec rest = Crouched(0), hit = Crouched(0.2f);
+  TPoseAngles rest = Crouched(0), hit = Crouched(0.2f);
   hit.Bones[Dos].X = -4;
   hit.Bones[Tete].X = -20;
   ShieldArm(hit, {-40, 0, 40}, {-70, 0, 0});
@@ -202,15 +202,15 @@ TAnimation CrouchPain() {
 }
 
 TAnimation CrouchDeath() {
-  TPoseSpec a = Crouched(0);
-  TPoseSpec b = a;
+  TPoseAngles a = Crouched(0);
+  TPoseAngles b = a;
   b.Bones[Bassin] = {20, 0, -30};
   b.Bones[Tete] = {-10, 0, -20};
-  TPoseSpec c = b;
+  TPoseAngles c = b;
   c.Root = {-0.3f, 0.4f, 0.05f};
   c.Bones[Bassin] = {15, 0, -70};
   SwordArm(c, {-40, 0, 60}, {-20, 0, 0}, {40, 0, 0});
-  TPoseSpec d = c;
+  TPoseAngles d = c;
   d.Root = {-0.5f, 0.2f, 0.05f};
   d.Bones[Bassin] = {8, 0, -90};
   d.Bones[Dos] = {6, 0, 0};
@@ -221,23 +221,23 @@ TAnimation CrouchDeath() {
 }
 
 TAnimation ForwardDeath() {
-  TPoseSpec a = Ready(0);
-  TPoseSpec b = a;
+  TPoseAngles a = Ready(0);
+  TPoseAngles b = a;
   b.Root.Y = 0.92f;
   b.Bones[Dos].X = 24;
   b.Bones[Tete].X = 20;
   ShieldArm(b, {-20, 0, 10}, {-80, 0, 0});
-  TPoseSpec c = b;
+  TPoseAngles c = b;
   c.Root = {0, 0.56f, 0.05f};
   c.Both(CuisseG, {-5, 0, 0});
   c.Both(JambeG, {100, 0, 0});
   c.Both(PiedG, {40, 0, 0});
-  TPoseSpec d = c;
+  TPoseAngles d = c;
   d.Root = {0, 0.45f, 0.2f};
   d.Bones[Bassin].X = 45;
   SwordArm(d, {-70, 0, 20}, {-20, 0, 0}, {40, 0, 0});
   ShieldArm(d, {-70, 0, 20}, {-20, 0, 0});
-  TPoseSpec e = d;
+  TPoseAngles e = d;
   e.Root = {0, 0.2f, 0.45f};
   e.Bones[Bassin].X = 88;
   e.Bones[Dos].X = 2;
@@ -252,23 +252,23 @@ TAnimation ForwardDeath() {
 }
 
 TAnimation SpinDeath() {
-  TPoseSpec a = Ready(0);
-  TPoseSpec b = a;
+  TPoseAngles a = Ready(0);
+  TPoseAngles b = a;
   b.Bones[Bassin].Y = 40;
   b.Bones[Dos].Y = 25;
   b.Bones[Tete] = {-10, 20, 0};
   ShieldArm(b, {-40, 0, 50}, {-30, 0, 0});
-  TPoseSpec c = b;
+  TPoseAngles c = b;
   c.Bones[Bassin] = {6, 70, -8};
   c.Bones[Dos] = {12, 20, -10};
-  TPoseSpec d = c;
+  TPoseAngles d = c;
   d.Root = {0, 0.62f, 0};
   d.Pair(CuisseG, {-70, 0, 0}, {-10, 0, 0});
   d.Pair(JambeG, {110, 0, 0}, {100, 0, 0});
-  TPoseSpec e = d;
+  TPoseAngles e = d;
   e.Root = {0.2f, 0.40f, -0.1f};
   e.Bones[Bassin] = {10, 90, 50};
-  TPoseSpec f = e;
+  TPoseAngles f = e;
   f.Root = {0.45f, 0.2f, -0.2f};
   f.Bones[Bassin] = {4, 90, 86};
   f.Bones[Dos] = {8, 0, 0};
@@ -289,7 +289,7 @@ TPose AnimationPose(int animation, int i, int n, const TGroundProbe& ground,
   TPose pose;
   switch (animation) {
     case 0: {  // stand: two slow breaths
-      TPoseSpec s = Ready(2 * loopPhase);
+      TPoseAngles s = Ready(2 * loopPhase);
       s.Root.X += 0.010f * std::sin(2 * Pi * loopPhase);
       pose = ToPose(s);
       PlantFeet(pose);
@@ -298,7 +298,7 @@ TPose AnimationPose(int animation, int i, int n, const TGroundProbe& ground,
     case 1:     // run in place, the sword ready
     case 13: {  // crouched walk
       pose = GaitPose(animation == 1 ? TGaitKind::Run : TGaitKind::Crouch, loopPhase);
-      TPoseSpec arms = animation == 1 ? Ready(0) : Crouched(0);
+      TPoseAngles arms = animation == 1 ? Ready(0) : Crouched(0);
       if (animation == 1)
         SwordArm(arms, {-10 + 14 * std::cos(2 * Pi * loopPhase), 0, 8}, {-72, 0, 0}, {58, 0, 0});
       for (int bone : {BrasD, AvantBrasD, MainD}) {
@@ -313,7 +313,7 @@ TPose AnimationPose(int animation, int i, int n, const TGroundProbe& ground,
       return pose;
     }
     case 7: {  // flip: two turns of the sword about the forearm
-      TPoseSpec s = Ready(loopPhase);
+      TPoseAngles s = Ready(loopPhase);
       SwordArm(s, {-56, 0, 10}, {-34, 0, 0}, {0, 720 * phase, 0});
       s.Bones[Tete] = {8, -8, 0};
       s.Root.Y -= 0.015f * std::sin(Pi * phase);

@@ -121,23 +121,23 @@ void GaitFoot(const TGait& g, float q, bool left, TVec3& ankle, TQuat& rotation,
 
 TPose Gait(const TGait& g, float p) {
   const float c = std::cos(2 * Pi * p);
-  TPoseSpec spec;
+  TPoseAngles angles;
   // Two bobs a cycle, one per step; the lowest point at mid-stance when
   // running, the highest when walking.
   float bob = g.Bob * std::cos(4 * Pi * (p - g.Stance / 2));
-  spec.Root = {0, g.PelvisHeight + bob, 0};
-  spec.Bones[Bassin] = {g.Lean * 0.3f, -g.Twist * c, 1.5f * std::sin(2 * Pi * p)};
-  spec.Bones[Dos] = {g.Lean * 0.4f, g.Twist * 0.6f * c, 0};
-  spec.Bones[Poitrine] = {g.Lean * 0.3f, g.Twist * 0.9f * c, 0};
-  spec.Bones[Cou] = {-g.Lean * 0.4f, -g.Twist * 0.5f * c, 0};
-  spec.Bones[Tete] = {-g.Lean * 0.3f, -g.Twist * 0.4f * c, 0};
+  angles.Root = {0, g.PelvisHeight + bob, 0};
+  angles.Bones[Bassin] = {g.Lean * 0.3f, -g.Twist * c, 1.5f * std::sin(2 * Pi * p)};
+  angles.Bones[Dos] = {g.Lean * 0.4f, g.Twist * 0.6f * c, 0};
+  angles.Bones[Poitrine] = {g.Lean * 0.3f, g.Twist * 0.9f * c, 0};
+  angles.Bones[Cou] = {-g.Lean * 0.4f, -g.Twist * 0.5f * c, 0};
+  angles.Bones[Tete] = {-g.Lean * 0.3f, -g.Twist * 0.4f * c, 0};
   // Arms swing against the legs: the left one forward when the right foot is.
   float left = g.ArmSwing * c, right = -g.ArmSwing * c;
-  spec.Pair(BrasG, {left, 0, 6}, {right, 0, 6});
-  spec.Pair(AvantBrasG, {-g.Elbow - g.ElbowSwing * std::max(0.0f, -c), 0, 0},
+  angles.Pair(BrasG, {left, 0, 6}, {right, 0, 6});
+  angles.Pair(AvantBrasG, {-g.Elbow - g.ElbowSwing * std::max(0.0f, -c), 0, 0},
             {-g.Elbow - g.ElbowSwing * std::max(0.0f, c), 0, 0});
-  spec.Both(MainG, {-8, 0, 0});
-  TPose pose = ToPose(spec);
+  angles.Both(MainG, {-8, 0, 0});
+  TPose pose = ToPose(angles);
   for (bool isLeft : {true, false}) {
     float q = p + (isLeft ? 0.0f : 0.5f);
     q -= std::floor(q);
@@ -157,21 +157,21 @@ TPose Gait(const TGait& g, float p) {
 
 TPose GaitPose(TGaitKind kind, float phase) { return Gait(GaitOf(kind), phase); }
 
-TPoseSpec StandingSpec(float p) {
+TPoseAngles StandingSpec(float p) {
   const float breath = std::sin(2 * Pi * p);
-  TPoseSpec spec;
-  spec.Root = {0.006f * std::sin(2 * Pi * p + 0.7f), 0.986f + 0.003f * breath, 0};
-  spec.Bones[Bassin] = {1, 0, 0.8f * std::sin(2 * Pi * p + 0.7f)};
-  spec.Bones[Dos] = {1.5f, 0, 0};
-  spec.Bones[Poitrine] = {-1.5f * breath, 0, 0};
-  spec.Bones[Cou] = {2, 0, 0};
-  spec.Bones[Tete] = {1 + 1.5f * std::sin(2 * Pi * p + 1.3f), 5 * std::sin(2 * Pi * p + 2.0f), 0};
-  spec.Both(ClavicleG, {0, 0, 1.2f * breath});
+  TPoseAngles angles;
+  angles.Root = {0.006f * std::sin(2 * Pi * p + 0.7f), 0.986f + 0.003f * breath, 0};
+  angles.Bones[Bassin] = {1, 0, 0.8f * std::sin(2 * Pi * p + 0.7f)};
+  angles.Bones[Dos] = {1.5f, 0, 0};
+  angles.Bones[Poitrine] = {-1.5f * breath, 0, 0};
+  angles.Bones[Cou] = {2, 0, 0};
+  angles.Bones[Tete] = {1 + 1.5f * std::sin(2 * Pi * p + 1.3f), 5 * std::sin(2 * Pi * p + 2.0f), 0};
+  angles.Both(ClavicleG, {0, 0, 1.2f * breath});
   float sway = 2 * std::sin(2 * Pi * p + 0.4f);
-  spec.Pair(BrasG, {2 + sway, 0, -3}, {2 - sway, 0, -3});
-  spec.Both(AvantBrasG, {-14, 0, 0});
-  spec.Both(MainG, {-6, 0, 0});
-  return spec;
+  angles.Pair(BrasG, {2 + sway, 0, -3}, {2 - sway, 0, -3});
+  angles.Both(AvantBrasG, {-14, 0, 0});
+  angles.Both(MainG, {-6, 0, 0});
+  return angles;
 }
 
 namespace {
@@ -185,7 +185,7 @@ TPose Idle(float p) {
 // Talking: gestures of the right hand, then both, a hand to the chest.
 TPose Talk(float p) {
   auto key = [](TAngles rightUpper, TAngles rightFore, TAngles leftUpper, TAngles leftFore, TAngles head) {
-    TPoseSpec s;
+    TPoseAngles s;
     s.Pair(BrasG, leftUpper, rightUpper);
     s.Pair(AvantBrasG, leftFore, rightFore);
     s.Bones[Tete] = head;
@@ -200,15 +200,15 @@ TPose Talk(float p) {
       {0.76f, key({-20, 0, -6}, {-104, -20, 0}, {0, 0, -3}, {-16, 0, 0}, {3, -3, 2})},
       {0.90f, key({-6, 0, -3}, {-36, 0, 0}, {2, 0, -3}, {-14, 0, 0}, {1, 0, 0})},
   };
-  TPoseSpec gesture = SampleKeys(keys, p, true);
-  TPoseSpec spec = StandingSpec(p * 2);
-  for (int bone : {BrasG, AvantBrasG, BrasD, AvantBrasD}) spec.Bones[bone] = gesture.Bones[bone];
+  TPoseAngles gesture = SampleKeys(keys, p, true);
+  TPoseAngles angles = StandingSpec(p * 2);
+  for (int bone : {BrasG, AvantBrasG, BrasD, AvantBrasD}) angles.Bones[bone] = gesture.Bones[bone];
   // Nods while speaking.
-  spec.Bones[Tete].X += gesture.Bones[Tete].X + 3 * std::sin(2 * Pi * p * 6);
-  spec.Bones[Tete].Y += gesture.Bones[Tete].Y;
-  spec.Bones[Tete].Z += gesture.Bones[Tete].Z;
-  spec.Bones[Poitrine].Y = 3 * std::sin(2 * Pi * p);
-  TPose pose = ToPose(spec);
+  angles.Bones[Tete].X += gesture.Bones[Tete].X + 3 * std::sin(2 * Pi * p * 6);
+  angles.Bones[Tete].Y += gesture.Bones[Tete].Y;
+  angles.Bones[Tete].Z += gesture.Bones[Tete].Z;
+  angles.Bones[Poitrine].Y = 3 * std::sin(2 * Pi * p);
+  TPose pose = ToPose(angles);
   PlantFeet(pose);
   return pose;
 }
@@ -242,15 +242,15 @@ TPose Punch(float p) {
   float turn = Mix(a.Turn, b.Turn, t), crouch = Mix(a.Crouch, b.Crouch, t);
   TVec3 right = Lerp(a.Right, b.Right, t), left = Lerp(a.Left, b.Left, t);
 
-  TPoseSpec spec;
-  spec.Root = {0.0f, 0.986f - crouch, 0.0f};
-  spec.Bones[Bassin] = {4, 0.45f * turn + 10, 0};
-  spec.Bones[Dos] = {6, 0.30f * turn, 0};
-  spec.Bones[Poitrine] = {4, 0.35f * turn, 0};
-  spec.Bones[Cou] = {-4, -0.5f * turn, 0};
-  spec.Bones[Tete] = {-4, -0.5f * turn - 8, 0};
-  spec.Both(MainG, {-10, 0, 0});
-  TPose pose = ToPose(spec);
+  TPoseAngles angles;
+  angles.Root = {0.0f, 0.986f - crouch, 0.0f};
+  angles.Bones[Bassin] = {4, 0.45f * turn + 10, 0};
+  angles.Bones[Dos] = {6, 0.30f * turn, 0};
+  angles.Bones[Poitrine] = {4, 0.35f * turn, 0};
+  angles.Bones[Cou] = {-4, -0.5f * turn, 0};
+  angles.Bones[Tete] = {-4, -0.5f * turn - 8, 0};
+  angles.Both(MainG, {-10, 0, 0});
+  TPose pose = ToPose(angles);
   PlantFeet(pose, {0.120f, 0, 0.130f}, {-0.130f, 0, -0.150f}, 14, -32);
   // The guard and the blow are placed in the turned body's frame.
   TQuat body = AxisAngle({0, 1, 0}, 10 + 1.1f * turn);
@@ -268,7 +268,7 @@ TPose Punch(float p) {
 // ends on its back, arms out.
 std::vector<TKeyPose> FallKeys() {
   std::vector<TKeyPose> keys;
-  TPoseSpec s = StandingSpec(0);
+  TPoseAngles s = StandingSpec(0);
   keys.push_back({0.0f, s});
 
   s.Root = {0, 0.97f, -0.05f};

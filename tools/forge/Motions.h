@@ -35,9 +35,9 @@ constexpr float RunSpeed = 2.0f / 540.0f;
 void FillMotion(const TMotionDef& def, TMotion& motion);
 
 // Pieces of the motions that the knight's animations build on.
-struct TPoseSpec;
+struct TPoseAngles;
 // Standing at ease, breathing, at a phase of a breath.
-TPoseSpec StandingSpec(float phase);
+TPoseAngles StandingSpec(float phase);
 // Both feet planted flat where they stand at ease, or on given ground
 // points with their toes turned by yaw degrees.
 void PlantFeet(TPose& pose);

@@ -70,46 +70,46 @@ void Reach(TPose& pose, int upper, int lower, int end, TVec3 target, TVec3 aim, 
 
 }  // namespace
 
-void TPoseSpec::Pair(int leftBone, TAngles left, TAngles right) {
+void TPoseAngles::Pair(int leftBone, TAngles left, TAngles right) {
   Bones[leftBone] = left;
   Bones[MirrorBone(leftBone)] = {right.X, -right.Y, -right.Z};
 }
 
-TPoseSpec Blend(const TPoseSpec& a, const TPoseSpec& b, float t) {
-  TPoseSpec r;
+TPoseAngles Blend(const TPoseAngles& a, const TPoseAngles& b, float t) {
+  TPoseAngles r;
   r.Root = Lerp(a.Root, b.Root, t);
   for (int i = 0; i < BoneCount; ++i) r.Bones[i] = Mix(a.Bones[i], b.Bones[i], t);
   return r;
 }
 
-TPose ToPose(const TPoseSpec& spec) {
+TPose ToPose(const TPoseAngles& angles) {
   TPose pose;
-  pose.Root = spec.Root;
+  pose.Root = angles.Root;
   for (int i = 0; i < BoneCount; ++i)
-    pose.Local[i] = Euler(spec.Bones[i].X, spec.Bones[i].Y, spec.Bones[i].Z);
+    pose.Local[i] = Euler(angles.Bones[i].X, angles.Bones[i].Y, angles.Bones[i].Z);
   return pose;
 }
 
-TPoseSpec SampleKeys(const std::vector<TKeyPose>& keys, float time, bool loop) {
+TPoseAngles SampleKeys(const std::vector<TKeyPose>& keys, float time, bool loop) {
   const int n = static_cast<int>(keys.size());
-  if (n == 1) return keys[0].Spec;
+  if (n == 1) return keys[0].Angles;
   // The segment [i, i + 1] holding time; in a loop the last one wraps.
   auto timeOf = [&](int k) {
     if (!loop) return keys[std::clamp(k, 0, n - 1)].Time;
     int wraps = k < 0 ? -1 : k / n;
     return keys[((k % n) + n) % n].Time + static_cast<float>(wraps);
   };
-  auto specOf = [&](int k) -> const TPoseSpec& {
-    return loop ? keys[((k % n) + n) % n].Spec : keys[std::clamp(k, 0, n - 1)].Spec;
+  auto specOf = [&](int k) -> const TPoseAngles& {
+    return loop ? keys[((k % n) + n) % n].Angles : keys[std::clamp(k, 0, n - 1)].Angles;
   };
   if (loop) time = time - std::floor(time);
   int i = 0;
   while (i + 1 < (loop ? n + 1 : n) && timeOf(i + 1) <= time) ++i;
-  if (!loop && i >= n - 1) return keys[n - 1].Spec;
+  if (!loop && i >= n - 1) return keys[n - 1].Angles;
   float span = timeOf(i + 1) - timeOf(i);
   float u = span > 0 ? (time - timeOf(i)) / span : 0;
-  const TPoseSpec &p0 = specOf(i - 1), &p1 = specOf(i), &p2 = specOf(i + 1), &p3 = specOf(i + 2);
-  TPoseSpec r;
+  const TPoseAngles &p0 = specOf(i - 1), &p1 = specOf(i), &p2 = specOf(i + 1), &p3 = specOf(i + 2);
+  TPoseAngles r;
   r.Root = CatmullRom(p0.Root, p1.Root, p2.Root, p3.Root, u);
   for (int b = 0; b < BoneCount; ++b) {
     const TAngles &a0 = p0.Bones[b], &a1 = p1.Bones[b], &a2 = p2.Bones[b], &a3 = p3.Bones[b];

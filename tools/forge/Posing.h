@@ -18,7 +18,7 @@ struct TAngles {
   float X = 0, Y = 0, Z = 0;
 };
 
-struct TPoseSpec {
+struct TPoseAngles {
   TVec3 Root = RestJoint(Bassin);
   std::array<TAngles, BoneCount> Bones{};
 
@@ -28,17 +28,17 @@ struct TPoseSpec {
   void Both(int leftBone, TAngles angles) { Pair(leftBone, angles, angles); }
 };
 
-TPoseSpec Blend(const TPoseSpec& a, const TPoseSpec& b, float t);
-TPose ToPose(const TPoseSpec& spec);
+TPoseAngles Blend(const TPoseAngles& a, const TPoseAngles& b, float t);
+TPose ToPose(const TPoseAngles& angles);
 
 // A smooth curve through key poses at increasing times (0..1): Catmull-Rom
 // on every angle and the root; Loop makes the last key lead back to the
 // first.
 struct TKeyPose {
   float Time;
-  TPoseSpec Spec;
+  TPoseAngles Angles;
 };
-TPoseSpec SampleKeys(const std::vector<TKeyPose>& keys, float time, bool loop);
+TPoseAngles SampleKeys(const std::vector<TKeyPose>& keys, float time, bool loop);
 
 // Puts the ankle of a leg (left or right) on a point of the model's space
 // with the knee bending towards kneeAim, and gives the foot a world
