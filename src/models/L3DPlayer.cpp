@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <numbers>
 
@@ -145,17 +146,6 @@ static void GroupRange(const TMesh& mesh, const TL3DGroup& group, int& first, in
   last = std::min(group.Last, int(mesh.Triangles.size()) - 1);
 }
 
-void DrawTriangles(const TMesh& mesh) {
-  for (const TL3DGroup& group : mesh.Groups) {
-    int first, last;
-    GroupRange(mesh, group, first, last);
-    glBegin(GL_TRIANGLES);
-    for (int t = first; t <= last; ++t)
-      for (const TL3DCorner& corner : mesh.Triangles[std::size_t(t)].Corners) glArrayElement(corner.Vertex);
-    glEnd();
-  }
-}
-
 // ---------------------------------------------------------- TAnimatedSkeleton
 
 TAnimatedSkeleton::~TAnimatedSkeleton() {
@@ -213,11 +203,13 @@ void TTexturedMesh::SetMesh(TMesh* mesh) {
   if (mesh) ++mesh->RefCount;
   if (FMesh) FMesh->Release();
   FMesh = mesh;
+  FArrays = TMeshArrays{};
 }
 
 void TTexturedMesh::AdoptMesh(TMesh* mesh) {
   if (FMesh) FMesh->Release();
   FMesh = mesh;
+  FArrays = TMeshArrays{};
 }
 
 void TTexturedMesh::SkinVertices(const TAnimatedSkeleton& animated) {
@@ -262,41 +254,125 @@ bool TTexturedMesh::Drawable() const {
   return Visible && FMesh && !Skinned.empty() && Skinned.size() == FMesh->Vertices.size();
 }
 
+void TTexturedMesh::PrepareArrays() {
+  if (!FArrays.BuiltFor(*FMesh)) FArrays.Build(*FMesh);
+}
+
 void TTexturedMesh::SetArrays() {
   glVertexPointer(3, GL_FLOAT, sizeof(TSkinnedVertex), &Skinned[0].Position);
   glNormalPointer(GL_FLOAT, sizeof(TSkinnedVertex), &Skinned[0].Normal);
 }
 
-void TTexturedMesh::Draw() {
-  if (!Drawable()) return;
-  SetArrays();
-  // Texture coordinates belong to the triangle corners, not to the
-  // vertices, so they go corner by corner beside the arrays.
+void TTexturedMesh::DrawGroups(const std::vector<uint32_t>& corners) const {
+  for (const TL3DGroup& group : FMesh->Groups) {
+    int first, last;
+    GroupRange(*FMesh, group, first, last);
+    if (first > last) continue;
+    glDrawElements(GL_TRIANGLES, 3 * (last - first + 1), GL_UNSIGNED_INT, &corners[3 * std::size_t(first)]);
+  }
+}
+
+// Texture coordinates belong to the triangle corners, not to the vertices:
+// the textured pass draws the vertices of the corner table, copies of the
+// skinned ones, each with the texture coordinate of its corners.
+void TTexturedMesh::DrawTextured() {
+  const TSkinnedVertex* vertices = Skinned.data();
+  if (!FArrays.SameAsMesh) {
+    FTextured.resize(FArrays.VertexOfTextured.size());
+    for (std::size_t k = 0; k < FTextured.size(); ++k) FTextured[k] = Skinned[FArrays.VertexOfTextured[k]];
+    vertices = FTextured.data();
+  }
+  glVertexPointer(3, GL_FLOAT, sizeof(TSkinnedVertex), &vertices->Position);
+  glNormalPointer(GL_FLOAT, sizeof(TSkinnedVertex), &vertices->Normal);
+  glTexCoordPointer(2, GL_FLOAT, sizeof(TCornerTexCoord), FArrays.TexCoords.data());
+  glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+  const TCornerTexCoord* lastCoord = nullptr;
   for (std::size_t g = 0; g < FMesh->Groups.size(); ++g) {
     SelectTexture(int(g));
     int first, last;
     GroupRange(*FMesh, FMesh->Groups[g], first, last);
-    glBegin(GL_TRIANGLES);
-    for (int t = first; t <= last; ++t)
-      for (const TL3DCorner& corner : FMesh->Triangles[std::size_t(t)].Corners) {
-        glTexCoord2f(corner.U, corner.V);
-        glArrayElement(corner.Vertex);
-      }
-    glEnd();
+    if (first > last) continue;
+    glDrawElements(GL_TRIANGLES, 3 * (last - first + 1), GL_UNSIGNED_INT,
+                   &FArrays.TexturedOfCorner[3 * std::size_t(first)]);
+    lastCoord = &FArrays.TexCoords[FArrays.TexturedOfCorner[3 * std::size_t(last) + 2]];
   }
+  glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+  // The current texture coordinate ends as the last corner's, as it did
+  // when the corners were given one by one.
+  if (lastCoord) glTexCoord2f(lastCoord->U, lastCoord->V);
+}
+
+void TTexturedMesh::Draw() {
+  if (!Drawable()) return;
+  PrepareArrays();
+  if (!FArrays.Valid) return;
+  DrawTextured();
   // The shadow: the skinned mesh squashed onto the ground, solid black.
+  SetArrays();
   glPushMatrix();
   glMultMatrixf(ShadowMatrix.data());
   glDisable(GL_TEXTURE_2D);
   glColor3f(0, 0, 0);
-  DrawTriangles(*FMesh);
+  DrawGroups(FArrays.VertexOfCorner);
   glPopMatrix();
 }
 
 void TTexturedMesh::DrawPlain() {
   if (!Drawable()) return;
+  PrepareArrays();
+  if (!FArrays.Valid) return;
   SetArrays();
-  DrawTriangles(*FMesh);
+  DrawGroups(FArrays.VertexOfCorner);
+}
+
+// ------------------------------------------------------------- TMeshArrays
+
+namespace {
+// Texture coordinates are told apart by their bits, so that every corner
+// keeps exactly the coordinate the file gives it.
+bool SameTexCoord(const TCornerTexCoord& a, const TL3DCorner& corner) {
+  return std::bit_cast<uint32_t>(a.U) == std::bit_cast<uint32_t>(corner.U) &&
+         std::bit_cast<uint32_t>(a.V) == std::bit_cast<uint32_t>(corner.V);
+}
+}  // namespace
+
+void TMeshArrays::Build(const TMesh& mesh) {
+  FMesh = &mesh;
+  const std::size_t vertexCount = mesh.Vertices.size();
+  const std::size_t cornerCount = 3 * mesh.Triangles.size();
+  VertexOfCorner.assign(cornerCount, 0);
+  TexturedOfCorner.assign(cornerCount, 0);
+  VertexOfTextured.clear();
+  TexCoords.clear();
+  Valid = true;
+  // The textured vertices made for each mesh vertex, as chains: the newest
+  // in FirstOfVertex, each one's previous in Older.
+  std::vector<int32_t> firstOfVertex(vertexCount, -1);
+  std::vector<int32_t> older;
+  std::size_t c = 0;
+  for (const TL3DTriangle& triangle : mesh.Triangles)
+    for (const TL3DCorner& corner : triangle.Corners) {
+      const std::size_t at = c++;
+      if (corner.Vertex < 0 || std::size_t(corner.Vertex) >= vertexCount) {
+        Valid = false;  // only a mesh made by hand can get here: loading checks the indices
+        continue;
+      }
+      const auto vertex = std::size_t(corner.Vertex);
+      int32_t k = firstOfVertex[vertex];
+      while (k >= 0 && !SameTexCoord(TexCoords[std::size_t(k)], corner)) k = older[std::size_t(k)];
+      if (k < 0) {
+        k = int32_t(VertexOfTextured.size());
+        VertexOfTextured.push_back(uint32_t(vertex));
+        TexCoords.push_back({corner.U, corner.V});
+        older.push_back(firstOfVertex[vertex]);
+        firstOfVertex[vertex] = k;
+      }
+      VertexOfCorner[at] = uint32_t(vertex);
+      TexturedOfCorner[at] = uint32_t(k);
+    }
+  SameAsMesh = VertexOfTextured.size() == vertexCount;
+  for (std::size_t k = 0; SameAsMesh && k < VertexOfTextured.size(); ++k)
+    SameAsMesh = VertexOfTextured[k] == k;
 }
 
 // ----------------------------------------------------------------- TMeshList

@@ -59,8 +59,6 @@ void ApplyTrack(const TMotion& motion, std::string_view boneName, float phase);
 void ComputeBindInverse(TSkeleton& skeleton);
 // m applied to (x, y, z, 1), without division.
 TVector3 TransformPoint(const TVector3& v, const TBoneMatrix& m);
-// Every group's triangles through the arrays the caller has set, no state.
-void DrawTriangles(const TMesh& mesh);
 
 class TAnimatedSkeleton {
  public:
@@ -92,6 +90,36 @@ struct TSkinnedVertex {
 };
 static_assert(sizeof(TSkinnedVertex) == 24);
 
+struct TCornerTexCoord {
+  float U = 0, V = 0;
+};
+
+// The index tables a mesh is drawn through, made once from its triangles.
+// A texture coordinate belongs to a triangle corner, not to a vertex, so
+// the textured pass has vertices of its own: one per distinct (vertex, U, V)
+// among the corners, in order of first use, each a copy of a skinned vertex.
+// The shadow and picking draw the skinned vertices themselves.
+struct TMeshArrays {
+  // Fills the tables from the mesh's triangles; a corner naming no vertex
+  // of the mesh leaves them not Valid.
+  void Build(const TMesh& mesh);
+  bool BuiltFor(const TMesh& mesh) const {
+    return FMesh == &mesh && VertexOfCorner.size() == 3 * mesh.Triangles.size();
+  }
+
+  std::vector<uint32_t> VertexOfCorner;    // 3 a triangle: its mesh vertex
+  std::vector<uint32_t> TexturedOfCorner;  // 3 a triangle: its textured vertex
+  std::vector<uint32_t> VertexOfTextured;  // the mesh vertex each textured one copies
+  std::vector<TCornerTexCoord> TexCoords;  // of each textured vertex
+  // Textured vertex k copies mesh vertex k for every k: the skinned
+  // vertices serve the textured pass as they are.
+  bool SameAsMesh = false;
+  bool Valid = false;
+
+ private:
+  const TMesh* FMesh = nullptr;
+};
+
 class TTexturedMesh {
  public:
   TTexturedMesh();
@@ -121,9 +149,20 @@ class TTexturedMesh {
   // Takes the first reference of mesh without counting one.
   void AdoptMesh(TMesh* mesh);
   bool Drawable() const;
+  // Makes the tables of FMesh when they are not made yet.
+  void PrepareArrays();
+  // The skinned vertices as the vertex and normal arrays.
   void SetArrays();
+  // The triangles of every group through the corner table given, with the
+  // arrays as the caller set them.
+  void DrawGroups(const std::vector<uint32_t>& corners) const;
+  void DrawTextured();
 
   TMesh* FMesh = nullptr;
+  TMeshArrays FArrays;
+  // The textured vertices of the last Draw, copied from Skinned; reused
+  // from frame to frame.
+  std::vector<TSkinnedVertex> FTextured;
 };
 
 // The textured meshes of a character; owns them.

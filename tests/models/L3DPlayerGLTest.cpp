@@ -3,7 +3,10 @@
 // and DrawPlain emit, seen through feedback mode.
 #include <QImage>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <set>
 #include <vector>
 
 #include "GLFixture.h"
@@ -205,3 +208,167 @@ TEST_F(L3DCharacterGL, GroupsWithoutTextureAreRedAndTheShadowIsDrawnOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// The whole back buffer, bottom row first.
+std::vector<TRGBA> ReadAllPixels(int width, int height) {
+  std::vector<TRGBA> pixels(std::size_t(width) * std::size_t(height));
+  glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+  return pixels;
+}
+
+int CountDifferent(const std::vector<TRGBA>& a, const std::vector<TRGBA>& b) {
+  int different = 0;
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) different += a[i] == b[i] ? 0 : 1;
+  return different;
+}
+
+// A mesh drawn corner by corner in immediate mode, the texture coordinate
+// of each corner beside its array element, then its black shadow: the
+// picture the arrays of TTexturedMesh must reproduce.
+void DrawCornerByCorner(TTexturedMesh& textured, bool plain) {
+  const TMesh& mesh = *textured.Mesh();
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_NORMAL_ARRAY);
+  glVertexPointer(3, GL_FLOAT, sizeof(TSkinnedVertex), &textured.Skinned[0].Position);
+  glNormalPointer(GL_FLOAT, sizeof(TSkinnedVertex), &textured.Skinned[0].Normal);
+  auto groups = [&](bool textures) {
+    for (std::size_t g = 0; g < mesh.Groups.size(); ++g) {
+      if (textures) textured.SelectTexture(int(g));
+      glBegin(GL_TRIANGLES);
+      for (int t = std::max(mesh.Groups[g].First, 0);
+           t <= std::min(mesh.Groups[g].Last, int(mesh.Triangles.size()) - 1); ++t)
+        for (const TL3DCorner& corner : mesh.Triangles[std::size_t(t)].Corners) {
+          if (textures) glTexCoord2f(corner.U, corner.V);
+          glArrayElement(corner.Vertex);
+        }
+      glEnd();
+    }
+  };
+  if (plain) {
+    groups(false);
+  } else {
+    groups(true);
+    glPushMatrix();
+    glMultMatrixf(ShadowMatrix.data());
+    glDisable(GL_TEXTURE_2D);
+    glColor3f(0, 0, 0);
+    groups(false);
+    glPopMatrix();
+  }
+  glDisableClientState(GL_VERTEX_ARRAY);
+  glDisableClientState(GL_NORMAL_ARRAY);
+}
+
+// A grid of Side x Side quads, two triangles each, standing on its lower
+// edge and leaning back (z grows with y), so that its shadow shows below
+// it.  Every other quad maps a whole texture of its own, so the vertices it
+// shares with its neighbours carry other coordinates there; the rest map
+// the texture across the grid.
+TMesh* LeaningGrid() {
+  constexpr int Side = 6;
+  constexpr float Step = 8;  // pixels
+  auto* mesh = new TMesh();  // unmanaged: the textured mesh's Release frees it
+  auto index = [](int a, int b) { return b * (Side + 1) + a; };
+  for (int b = 0; b <= Side; ++b)
+    for (int a = 0; a <= Side; ++a)
+      mesh->Vertices.push_back({{4 + Step * float(a), 20 + 3 * float(b), 2.5f * float(b)}, {0, 1, 0}});
+  for (int b = 0; b < Side; ++b)
+    for (int a = 0; a < Side; ++a) {
+      const int corner[4] = {index(a, b), index(a + 1, b), index(a + 1, b + 1), index(a, b + 1)};
+      const bool own = (a + b) % 2 == 0;
+      auto uv = [&](int k, float& u, float& v) {
+        const int da = k == 1 || k == 2, db = k >= 2;
+        u = own ? float(da) : float(a + da) / Side;
+        v = own ? float(db) : float(b + db) / Side;
+      };
+      for (const std::array<int, 3>& tri : {std::array<int, 3>{0, 1, 2}, std::array<int, 3>{0, 2, 3}}) {
+        TL3DTriangle triangle;
+        for (int k = 0; k < 3; ++k) {
+          triangle.Corners[k].Vertex = corner[tri[k]];
+          uv(tri[k], triangle.Corners[k].U, triangle.Corners[k].V);
+        }
+        mesh->Triangles.push_back(triangle);
+      }
+    }
+  // Group 1 draws again over the end of group 0 with the other texture,
+  // group 2 over both in red (no texture of its own), group 3 is empty and
+  // group 4 runs past the last triangle.
+  mesh->Groups = {{0, 49}, {40, 59}, {12, 20}, {9, 8}, {66, 1000}};
+  return mesh;
+}
+
+void SaveCheckerBMP(const std::string& fileName, QRgb a, QRgb b, QRgb c, QRgb d) {
+  QImage image(8, 8, QImage::Format_RGB888);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      const QRgb quarter[4] = {a, b, c, d};
+      image.setPixel(x, y, quarter[(y / 4) * 2 + (x / 4)] ^ uint32_t(x % 4 == y % 4 ? 0x202020 : 0));
+    }
+  ASSERT_TRUE(image.save(QString::fromStdString(fileName), "BMP"));
+}
+
+}  // namespace
+
+// Drawing through index arrays gives the picture that drawing corner by
+// corner gives: the same triangles in the same order, each corner with its
+// own texture coordinate, each group with its texture or in red, the black
+// shadow last; and it stays so when the pose changes from one frame to the
+// next.
+TEST_F(L3DCharacterGL, ArraysDrawThePictureOfCornerByCornerDrawing) {
+  SaveCheckerBMP(Path("First.bmp"), qRgb(250, 0, 0), qRgb(0, 250, 0), qRgb(0, 0, 250), qRgb(250, 250, 0));
+  SaveCheckerBMP(Path("Second.bmp"), qRgb(0, 250, 250), qRgb(250, 0, 250), qRgb(120, 60, 0),
+                 qRgb(250, 250, 250));
+  TAnimatedSkeleton animated;
+  animated.SetSkeleton(RootSkeleton());
+  TTexturedMesh textured;
+  TMesh* mesh = LeaningGrid();
+  for (int v = 0; v < int(mesh->Vertices.size()); ++v) mesh->Weights.push_back({v, 1.0f / 3});
+  mesh->Bindings = {{TShortName::From("Root"), 0, int(mesh->Vertices.size()) - 1}};
+  textured.SetMesh(mesh);
+  textured.Textures->Add(Path("First.bmp"));
+  textured.Textures->Add(Path("Second.bmp"));
+
+  UsePixelProjection();
+  const TBoneMatrix view = {1, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1};  // shows (x, y + z)
+  glMultMatrixf(view.data());
+  const TBoneMatrix poses[] = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -8, 0, 1},
+                               {0.96f, 0.28f, 0, 0, -0.28f, 0.96f, 0, 0, 0, 0, 1, 0, 6, -14, 0, 1}};
+  for (const TBoneMatrix& pose : poses) {
+    animated.Matrices = {pose};
+    textured.SkinVertices(animated);
+    for (bool plain : {false, true}) {
+      SCOPED_TRACE(plain ? "DrawPlain" : "Draw");
+      glColor3f(1, 1, 1);
+      glClear(GL_COLOR_BUFFER_BIT);
+      DrawCornerByCorner(textured, plain);
+      const std::vector<TRGBA> expected = ReadAllPixels(Width, Height);
+      GLfloat expectedCoord[4];
+      glGetFloatv(GL_CURRENT_TEXTURE_COORDS, expectedCoord);
+
+      glColor3f(1, 1, 1);
+      glTexCoord2f(-5, -5);
+      glClear(GL_COLOR_BUFFER_BIT);
+      glEnableClientState(GL_VERTEX_ARRAY);
+      glEnableClientState(GL_NORMAL_ARRAY);
+      plain ? textured.DrawPlain() : textured.Draw();
+      glDisableClientState(GL_VERTEX_ARRAY);
+      glDisableClientState(GL_NORMAL_ARRAY);
+      const std::vector<TRGBA> drawn = ReadAllPixels(Width, Height);
+      EXPECT_EQ(CountDifferent(drawn, expected), 0);
+      EXPECT_FALSE(glIsEnabled(GL_TEXTURE_COORD_ARRAY));
+      if (!plain) {
+        GLfloat coord[4];
+        glGetFloatv(GL_CURRENT_TEXTURE_COORDS, coord);
+        EXPECT_EQ(coord[0], expectedCoord[0]);
+        EXPECT_EQ(coord[1], expectedCoord[1]);
+      }
+
+      // The picture is not a blank one that any drawing would match.
+      std::set<uint32_t> colours;
+      for (const TRGBA& p : drawn) colours.insert(uint32_t(p.R) << 16 | uint32_t(p.G) << 8 | p.B);
+      EXPECT_GE(colours.size(), plain ? 2u : 9u);
+    }
+  }
+}
