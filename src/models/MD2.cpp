@@ -74,6 +74,7 @@ void TQ2Model::LoadModel(const std::string& fileName) {
   for (auto& key : FKeys) key.assign(count, TVector3{});
   FVertices.assign(count, TVector3{});
   FTexCoords.clear();
+  FCornersBuilt = false;
 }
 
 void TQ2Model::LoadSkin(const std::string& fileName) {
@@ -136,6 +137,39 @@ void TQ2Model::BuildTexCoords() {
   }
 }
 
+void TQ2Model::BuildCorners() {
+  const auto triangles = std::size_t(FInstance->TriangleCount());
+  FDrawnOfCorner.assign(3 * triangles, 0);
+  FVertexOfCorner.assign(3 * triangles, 0);
+  FVertexOfDrawn.clear();
+  FSkinCoordOfDrawn.clear();
+  // The drawn vertices made for each vertex, as chains: the newest in
+  // firstOfVertex, each one's previous in older.
+  std::vector<int32_t> firstOfVertex(std::size_t(FInstance->VertexCount()), -1);
+  std::vector<int32_t> older;
+  for (std::size_t i = 0; i < triangles; ++i) {
+    TMD2Triangle triangle = FInstance->Triangle(int32_t(i));
+    for (int corner = 0; corner < 3; ++corner) {
+      // Loading checked every index against the vertices and skin coordinates.
+      const auto vertex = uint32_t(triangle.Vertex[corner]);
+      const auto coord = uint32_t(triangle.SkinCoord[corner]);
+      int32_t k = firstOfVertex[vertex];
+      while (k >= 0 && FSkinCoordOfDrawn[std::size_t(k)] != coord) k = older[std::size_t(k)];
+      if (k < 0) {
+        k = int32_t(FVertexOfDrawn.size());
+        FVertexOfDrawn.push_back(vertex);
+        FSkinCoordOfDrawn.push_back(coord);
+        older.push_back(firstOfVertex[vertex]);
+        firstOfVertex[vertex] = k;
+      }
+      FDrawnOfCorner[3 * i + std::size_t(2 - corner)] = uint32_t(k);
+      FVertexOfCorner[3 * i + std::size_t(corner)] = vertex;
+    }
+  }
+  FDrawnTexCoords.clear();
+  FCornersBuilt = true;
+}
+
 void TQ2Model::Draw(int32_t f) {
   if (!FInstance || f < 0 || f >= FInstance->FrameCount()) return;
   if (FSkin) {
@@ -144,22 +178,33 @@ void TQ2Model::Draw(int32_t f) {
   } else {
     glDisable(GL_TEXTURE_2D);
   }
-  if (FTexCoords.empty()) BuildTexCoords();
+  if (!FCornersBuilt) BuildCorners();
+  if (FTexCoords.empty()) {
+    BuildTexCoords();
+    FDrawnTexCoords.clear();
+  }
+  if (FDrawnTexCoords.size() != FSkinCoordOfDrawn.size()) {
+    FDrawnTexCoords.resize(FSkinCoordOfDrawn.size());
+    for (std::size_t k = 0; k < FDrawnTexCoords.size(); ++k)
+      FDrawnTexCoords[k] = FTexCoords[FSkinCoordOfDrawn[k]];
+  }
+  FDrawnVertices.resize(FVertexOfDrawn.size());
+  for (std::size_t k = 0; k < FDrawnVertices.size(); ++k) FDrawnVertices[k] = FVertices[FVertexOfDrawn[k]];
 
   glColor3f(1, 1, 1);
-  glVertexPointer(3, GL_FLOAT, 0, FVertices.data());
-  glEnableClientState(GL_VERTEX_ARRAY);
-  glBegin(GL_TRIANGLES);
-  for (int32_t i = 0; i < FInstance->TriangleCount(); ++i) {
-    TMD2Triangle triangle = FInstance->Triangle(i);
-    for (int corner = 2; corner >= 0; --corner) {
-      const TTexCoord& coord = FTexCoords[std::size_t(triangle.SkinCoord[corner])];
-      glTexCoord2f(coord.S, coord.T);
-      glArrayElement(triangle.Vertex[corner]);
-    }
+  if (!FDrawnOfCorner.empty()) {
+    glVertexPointer(3, GL_FLOAT, 0, FDrawnVertices.data());
+    glTexCoordPointer(2, GL_FLOAT, 0, FDrawnTexCoords.data());
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glDrawElements(GL_TRIANGLES, GLsizei(FDrawnOfCorner.size()), GL_UNSIGNED_INT, FDrawnOfCorner.data());
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    // The current texture coordinate ends as the last corner's, as it did
+    // when the corners were given one by one.
+    const TTexCoord& last = FDrawnTexCoords[FDrawnOfCorner.back()];
+    glTexCoord2f(last.S, last.T);
   }
-  glEnd();
-  glDisableClientState(GL_VERTEX_ARRAY);
 
   if (FTrailLength > 0) DrawTrail();
 }
@@ -184,15 +229,12 @@ void TQ2Model::DrawTrail() {
 
 void TQ2Model::DrawShadow(int32_t f) {
   if (!FInstance || f < 0 || f >= FInstance->FrameCount()) return;
+  if (!FCornersBuilt) BuildCorners();
   glColor4fv(ShadowColor);
+  if (FVertexOfCorner.empty()) return;
   glVertexPointer(3, GL_FLOAT, 0, FVertices.data());
   glEnableClientState(GL_VERTEX_ARRAY);
-  glBegin(GL_TRIANGLES);
-  for (int32_t i = 0; i < FInstance->TriangleCount(); ++i) {
-    TMD2Triangle triangle = FInstance->Triangle(i);
-    for (int corner = 0; corner < 3; ++corner) glArrayElement(triangle.Vertex[corner]);
-  }
-  glEnd();
+  glDrawElements(GL_TRIANGLES, GLsizei(FVertexOfCorner.size()), GL_UNSIGNED_INT, FVertexOfCorner.data());
   glDisableClientState(GL_VERTEX_ARRAY);
 }
 

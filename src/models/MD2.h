@@ -136,6 +136,7 @@ class TQ2Model {
   static int32_t KeySlot(int32_t slot);
   bool TrailVerticesExist() const;
   void BuildTexCoords();
+  void BuildCorners();
   void DrawTrail();
 
   std::string FModelName;
@@ -145,6 +146,20 @@ class TQ2Model {
   std::array<std::vector<TVector3>, 2> FKeys;
   std::vector<TVector3> FVertices;
   std::vector<TTexCoord> FTexCoords;
+  // The drawing tables of the model data, made on the first Draw after
+  // LoadModel.  A skin coordinate belongs to a triangle corner, so the
+  // textured model is drawn from vertices of its own: one per distinct pair
+  // of vertex and skin coordinate among the corners, each a copy of a
+  // blended vertex with the texture coordinate of its corners.
+  std::vector<uint32_t> FDrawnOfCorner;   // 3 a triangle, corners 2, 1, 0
+  std::vector<uint32_t> FVertexOfCorner;  // 3 a triangle, corners 0, 1, 2 (shadow)
+  std::vector<uint32_t> FVertexOfDrawn;
+  std::vector<uint32_t> FSkinCoordOfDrawn;
+  // Per drawn vertex: its texture coordinate (made with TexCoords) and its
+  // copy of the blended vertex (made at each Draw, reused from frame to frame).
+  std::vector<TTexCoord> FDrawnTexCoords;
+  std::vector<TVector3> FDrawnVertices;
+  bool FCornersBuilt = false;
   int32_t FTrailHead = 0;
   int32_t FTrailLength = 0;
   std::array<TTrailSample, TrailSamples> FTrail{};

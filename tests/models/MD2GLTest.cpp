@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <array>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -180,4 +181,142 @@ TEST_F(MD2GL, WeaponTrailFadesFromItsNewestSample) {
   EXPECT_EQ(newest.R, newest.G);
   EXPECT_EQ(ReadPixel(48, 32).R, 0) << "nothing beyond the newest sample";
   EXPECT_EQ(ReadPixel(26, 60).R, 0) << "nothing above the trail vertices";
+}
+
+namespace {
+
+// The whole back buffer, bottom row first.
+std::vector<TRGBA> ReadAllPixels(int width, int height) {
+  std::vector<TRGBA> pixels(std::size_t(width) * std::size_t(height));
+  glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+  return pixels;
+}
+
+int CountDifferent(const std::vector<TRGBA>& a, const std::vector<TRGBA>& b) {
+  int different = 0;
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) different += a[i] == b[i] ? 0 : 1;
+  return different;
+}
+
+// The model as it is drawn corner by corner in immediate mode: the shadow
+// (corners 0, 1, 2) flattened and translucent, then the textured model with
+// corners 2, 1, 0, each with the texture coordinate of its own skin index.
+void DrawCornerByCorner(TQ2Model& model) {
+  const TModelInstance& data = *model.Instance();
+  const std::vector<TVector3>& v = model.Vertices();
+  glPushMatrix();
+  const GLfloat shadow[16] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  glMultMatrixf(shadow);
+  glDisable(GL_TEXTURE_2D);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glColor4f(0.25f, 0.25f, 0.25f, 0.5f);
+  glBegin(GL_TRIANGLES);
+  for (int32_t i = 0; i < data.TriangleCount(); ++i)
+    for (int c = 0; c < 3; ++c) {
+      const TVector3& p = v[std::size_t(data.Triangle(i).Vertex[c])];
+      glVertex3f(p.X, p.Y, p.Z);
+    }
+  glEnd();
+  glPopMatrix();
+  glDisable(GL_BLEND);
+  glEnable(GL_TEXTURE_2D);
+  model.Skin()->Bind();
+  glColor3f(1, 1, 1);
+  glBegin(GL_TRIANGLES);
+  for (int32_t i = 0; i < data.TriangleCount(); ++i)
+    for (int c = 2; c >= 0; --c) {
+      const TTexCoord& t = model.TexCoords()[std::size_t(data.Triangle(i).SkinCoord[c])];
+      const TVector3& p = v[std::size_t(data.Triangle(i).Vertex[c])];
+      glTexCoord2f(t.S, t.T);
+      glVertex3f(p.X, p.Y, p.Z);
+    }
+  glEnd();
+}
+
+// A grid of Side x Side quads leaning back over its shadow.  Every other
+// quad maps the whole skin, so the vertices it shares with its neighbours
+// carry other skin coordinates there; the rest map the skin across the
+// grid.  One quad in five faces away and is culled.  Frame 1 is frame 0
+// pushed right and up.
+TMD2ModelData LeaningGridModel() {
+  constexpr int Side = 5;
+  constexpr int Skin = 32;  // pixels
+  TMD2ModelData model;
+  model.SkinWidth = model.SkinHeight = Skin;
+  for (int f = 0; f < 2; ++f) {
+    std::vector<TVector3> points;
+    for (int b = 0; b <= Side; ++b)
+      for (int a = 0; a <= Side; ++a)
+        points.push_back({6 + 9.0f * float(a) + 4.0f * float(f), 24 + 3.0f * float(b) + 2.0f * float(f),
+                          -3.0f * float(b)});
+    model.Frames.push_back(WorldFrame(points));
+  }
+  auto coord = [&](int s, int t) {
+    model.SkinCoords.push_back({int16_t(s), int16_t(t)});
+    return int16_t(model.SkinCoords.size() - 1);
+  };
+  for (int b = 0; b < Side; ++b)
+    for (int a = 0; a < Side; ++a) {
+      const auto v = [&](int da, int db) { return int16_t((b + db) * (Side + 1) + a + da); };
+      const bool own = (a + b) % 2 == 0;
+      const auto s = [&](int da, int db) {
+        return own ? coord(da * Skin, db * Skin) : coord((a + da) * Skin / Side, (b + db) * Skin / Side);
+      };
+      const int16_t c00 = s(0, 0), c10 = s(1, 0), c11 = s(1, 1), c01 = s(0, 1);
+      if ((a + 2 * b) % 5 == 4) {  // turned away
+        model.Triangles.push_back({{v(0, 0), v(1, 1), v(1, 0)}, {c00, c11, c10}});
+        model.Triangles.push_back({{v(0, 0), v(0, 1), v(1, 1)}, {c00, c01, c11}});
+      } else {
+        model.Triangles.push_back({{v(0, 0), v(1, 0), v(1, 1)}, {c00, c10, c11}});
+        model.Triangles.push_back({{v(0, 0), v(1, 1), v(0, 1)}, {c00, c11, c01}});
+      }
+    }
+  return model;
+}
+
+}  // namespace
+
+// Drawing through index arrays gives the picture of drawing corner by
+// corner, culled faces included, and it follows the blend from one frame
+// to the next.
+TEST_F(MD2GL, ArraysDrawThePictureOfCornerByCornerDrawing) {
+  WriteQuadrantSkin("data\\knight.pcx", 32, 32);
+  SaveMD2(LeaningGridModel(), "data\\tris.md2");
+  UsePixelProjection();
+  const GLfloat view[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, -1, 0, 0, 0, 0, 0, 1};  // shows (x, y - z)
+  glMultMatrixf(view);
+  glEnable(GL_CULL_FACE);
+  TQ2Player knight;
+  TQ2Model* body = knight.GetBody();
+  body->LoadModel("data\\tris.md2");
+  body->LoadSkin("data\\knight.pcx");
+  body->SetKeyFrame(0, 0);
+  body->SetKeyFrame(1, 1);
+  for (float t : {0.0f, 0.5f, 1.0f}) {
+    SCOPED_TRACE(testing::Message() << "blend " << t);
+    body->Interpolate(0, 1, t);
+    glClear(GL_COLOR_BUFFER_BIT);
+    knight.Draw();
+    const std::vector<TRGBA> drawn = ReadAllPixels(Width, Height);
+    GLfloat coord[4];
+    glGetFloatv(GL_CURRENT_TEXTURE_COORDS, coord);
+
+    glClear(GL_COLOR_BUFFER_BIT);
+    glTexCoord2f(-5, -5);
+    DrawCornerByCorner(*body);
+    const std::vector<TRGBA> expected = ReadAllPixels(Width, Height);
+    GLfloat expectedCoord[4];
+    glGetFloatv(GL_CURRENT_TEXTURE_COORDS, expectedCoord);
+    EXPECT_EQ(CountDifferent(drawn, expected), 0);
+    EXPECT_EQ(coord[0], expectedCoord[0]);
+    EXPECT_EQ(coord[1], expectedCoord[1]);
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_COORD_ARRAY));
+
+    // Not a blank picture that any drawing would match: the four skin
+    // colours, the shadow's grey and the black of culled faces all show.
+    std::set<uint32_t> colours;
+    for (const TRGBA& p : drawn) colours.insert(uint32_t(p.R) << 16 | uint32_t(p.G) << 8 | p.B);
+    EXPECT_GE(colours.size(), 6u);
+  }
 }
