@@ -2,7 +2,9 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 std::array<TPlane, PlaneCount> Planes{};
 
@@ -61,4 +63,56 @@ bool SphereInFrustum(float X, float Y, float Z, float Radius) {
   for (int i = PlaneRight; i <= PlaneBottom; ++i)
     if (!(Distance(Planes[i], X, Y, Z) > -Radius)) return false;
   return true;
+}
+
+namespace {
+
+// The relative rounding of one float operation.
+constexpr double FloatRounding = std::numeric_limits<float>::epsilon() / 2;
+// Rounds the test's four operations may add up to, with room to spare:
+// twice the error of the sum a * X + b * Y + c * Z + d, each of its terms
+// at most its magnitude.
+constexpr double DistanceRoundings = 8;
+// Whole cells kept beyond each computed bound, for the rounding of the
+// bounds themselves.
+constexpr double SpareCells = 1;
+
+// Narrows First..Last to the cells j for which the plane's exact distance
+// at (X, 0, Spacing * j) exceeds Threshold - Slack, where Slack is more
+// than the rounding of SphereInFrustum's float distance; outside them the
+// float distance cannot exceed Threshold.  A plane whose numbers are not
+// finite narrows nothing: the test itself rejects its cells.
+void NarrowColumn(const TPlane& p, double threshold, double X, double spacing, int count, int& first,
+                  int& last) {
+  const double a = p.A, c = p.C, d = p.D;
+  if (!std::isfinite(a) || !std::isfinite(c) || !std::isfinite(d)) return;
+  const double farthestZ = spacing * double(count - 1);
+  const double slack = DistanceRoundings * FloatRounding *
+                       (std::abs(a * X) + std::abs(c) * farthestZ + std::abs(d) + std::abs(threshold));
+  const double need = threshold - slack - a * X - d;  // c * Z must exceed this
+  if (c == 0) {
+    if (!(0 > need)) last = -1;  // no cell of the column passes
+    return;
+  }
+  const double j = need / (c * spacing);
+  if (!std::isfinite(j)) return;
+  if (c > 0) {
+    if (j - SpareCells > double(first)) first = int(std::min(std::floor(j - SpareCells), double(count)));
+  } else {
+    if (j + SpareCells < double(last)) last = int(std::max(std::ceil(j + SpareCells), -1.0));
+  }
+}
+
+}  // namespace
+
+bool ColumnInFrustum(float X, float Spacing, int Count, float Radius, int& First, int& Last) {
+  First = 0;
+  Last = Count - 1;
+  // The same thresholds as SphereInFrustum: the centre alone against near
+  // and far, the whole sphere against the sides.
+  NarrowColumn(Planes[PlaneNear], 0, X, Spacing, Count, First, Last);
+  NarrowColumn(Planes[PlaneFar], 0, X, Spacing, Count, First, Last);
+  for (int i = PlaneRight; i <= PlaneBottom; ++i)
+    NarrowColumn(Planes[i], -double(Radius), X, Spacing, Count, First, Last);
+  return First <= Last;
 }

@@ -27,3 +27,11 @@ void ExtractFrustum(const float (&Projection)[16], const float (&Modelview)[16])
 // near and far planes (the radius is not used there) and the sphere reaches
 // inside the right, left, top and bottom planes.
 bool SphereInFrustum(float X, float Y, float Z, float Radius);
+
+// The cells of one column of a grid on the plane y = 0: the spheres of
+// Radius centred at (X, 0, Spacing * j), j from 0 to Count - 1.  Gives a
+// range First..Last outside which every sphere fails SphereInFrustum
+// against the current Planes, so that only the cells inside it need the
+// test; false when the range is empty.  The bounds allow for the rounding
+// of the test's own arithmetic, so no sphere that passes it falls outside.
+bool ColumnInFrustum(float X, float Spacing, int Count, float Radius, int& First, int& Last);
