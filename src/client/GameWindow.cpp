@@ -86,26 +86,39 @@ void CameraTarget(float& wx, float& wz) {
   }
 }
 
-// One floor cell as a quad facing up; the texture coordinates, when asked
-// for, pick the quarter of the texture that the cell's parities choose.
-void FloorQuad(int i, int j, bool textured) {
+// The texture coordinates of a floor cell's first corner: the quarter of
+// the texture that the cell's parities choose.
+float CellS(int j) { return (j % 2 != 0) ? 0.0f : HalfTexture; }
+float CellT(int i) { return (i % 2 != 0) ? 0.0f : HalfTexture; }
+
+// One floor cell as an untextured quad facing up (picking).
+void FloorQuad(int i, int j) {
   const float x = static_cast<float>(i) * TGameWindow::CellWidth;
   const float z = static_cast<float>(j) * TGameWindow::CellWidth;
-  const float s = (j % 2 != 0) ? 0.0f : HalfTexture;
-  const float t = (i % 2 != 0) ? 0.0f : HalfTexture;
-  if (textured) glTexCoord2f(s, t);
   glVertex3f(x - HalfCell, 0, z + HalfCell);
-  if (textured) glTexCoord2f(s + HalfTexture, t);
   glVertex3f(x + HalfCell, 0, z + HalfCell);
-  if (textured) glTexCoord2f(s + HalfTexture, t + HalfTexture);
   glVertex3f(x + HalfCell, 0, z - HalfCell);
-  if (textured) glTexCoord2f(s, t + HalfTexture);
   glVertex3f(x - HalfCell, 0, z - HalfCell);
 }
 
 bool CellVisible(int i, int j) {
   return SphereInFrustum(static_cast<float>(i) * TGameWindow::CellWidth, 0,
                          static_cast<float>(j) * TGameWindow::CellWidth, CellRadius);
+}
+
+// Calls visit(i, j) for every cell that passes CellVisible, column by
+// column and row by row within a column: only the rows of a column that
+// can lie inside the frustum are tested.
+template <class TVisit>
+void ForEachVisibleCell(TVisit visit) {
+  for (int i = 0; i < TGameWindow::MapSide; ++i) {
+    int first = 0, last = 0;
+    if (!ColumnInFrustum(static_cast<float>(i) * TGameWindow::CellWidth, TGameWindow::CellWidth,
+                         TGameWindow::MapSide, CellRadius, first, last))
+      continue;
+    for (int j = first; j <= last; ++j)
+      if (CellVisible(i, j)) visit(i, j);
+  }
 }
 
 }  // namespace
@@ -263,14 +276,12 @@ void TGameWindow::DrawPickScene() {
   // The frustum of the one-pixel pick region: only the cells under the
   // mouse pass.
   ExtractFrustum();
-  for (int i = 0; i < MapSide; ++i)
-    for (int j = 0; j < MapSide; ++j) {
-      if (!CellVisible(i, j)) continue;
-      glLoadName(PickName(static_cast<uint32_t>(i), static_cast<uint32_t>(j)));
-      glBegin(GL_QUADS);
-      FloorQuad(i, j, false);
-      glEnd();
-    }
+  ForEachVisibleCell([](int i, int j) {
+    glLoadName(PickName(static_cast<uint32_t>(i), static_cast<uint32_t>(j)));
+    glBegin(GL_QUADS);
+    FloorQuad(i, j);
+    glEnd();
+  });
 }
 
 // Records: name count, minimum and maximum depth, then the names.  The
@@ -340,11 +351,31 @@ void TGameWindow::DrawFloor() {
   if (FloorTexture) FloorTexture->Bind();
   glColor3f(1, 1, 1);
   ExtractFrustum();
-  glBegin(GL_QUADS);
-  for (int i = 0; i < MapSide; ++i)
-    for (int j = 0; j < MapSide; ++j)
-      if (CellVisible(i, j)) FloorQuad(i, j, true);
-  glEnd();
+  // Each visible cell's quad, its corners in the order (x - 3, z + 3),
+  // (x + 3, z + 3), (x + 3, z - 3), (x - 3, z - 3), into the array kept from
+  // frame to frame.
+  FFloor.clear();
+  ForEachVisibleCell([this](int i, int j) {
+    const float x = static_cast<float>(i) * CellWidth;
+    const float z = static_cast<float>(j) * CellWidth;
+    const float s = CellS(j), t = CellT(i);
+    FFloor.push_back({s, t, x - HalfCell, 0, z + HalfCell});
+    FFloor.push_back({s + HalfTexture, t, x + HalfCell, 0, z + HalfCell});
+    FFloor.push_back({s + HalfTexture, t + HalfTexture, x + HalfCell, 0, z - HalfCell});
+    FFloor.push_back({s, t + HalfTexture, x - HalfCell, 0, z - HalfCell});
+  });
+  if (!FFloor.empty()) {
+    glTexCoordPointer(2, GL_FLOAT, sizeof(TFloorVertex), &FFloor[0].S);
+    glVertexPointer(3, GL_FLOAT, sizeof(TFloorVertex), &FFloor[0].X);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(FFloor.size()));
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    // The current texture coordinate ends as the last corner's, as it did
+    // when the corners were given one by one.
+    glTexCoord2f(FFloor.back().S, FFloor.back().T);
+  }
   glEnable(GL_DEPTH_TEST);
   glDepthMask(GL_TRUE);
 }

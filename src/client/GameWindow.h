@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "client/GLWindows.h"
 #include "effects/GLGui.h"
@@ -92,7 +93,16 @@ class TGameWindow : public TGLWindow {
   bool NearestHit(GLint hits, GLuint& name) const;
   void ClickedOn(GLuint name);
 
+  // A corner of a floor quad: texture coordinate, then position.
+  struct TFloorVertex {
+    GLfloat S, T;
+    GLfloat X, Y, Z;
+  };
+
   TGLFont& FFont;
+  // The visible floor of the last frame, four corners a cell; its room is
+  // kept from frame to frame.
+  std::vector<TFloorVertex> FFloor;
 };
 
 // The players of the client window's connection and its local player, or

@@ -12,8 +12,10 @@
 #include "Pump.h"
 #include "client/Clients.h"
 #include "client/FrameClock.h"
+#include "client/GLContext.h"
 #include "client/GameWindow.h"
 #include "effects/GLGui.h"
+#include "models/Frustum.h"
 #include "models/MD2.h"
 #include "world/ZULPlayers.h"
 
@@ -257,6 +259,75 @@ TEST_F(GameWindowTest, EachFloorCellShowsTheQuarterOfTheTextureItsParitiesChoose
   for (int x = 0; x < FrameWidth; x += 4) {
     TRGBA pixel = PixelAt(x, row);
     ASSERT_GT(int(pixel.R) + pixel.G + pixel.B, 60) << "at (" << x << ", " << row << ")";
+  }
+}
+
+// The floor drawn from its array of visible cells is the floor drawn cell
+// by cell after testing all 65536 of them, from any camera: looking ahead,
+// turned, straight down, along the floor and from below it.
+TEST_F(GameWindowTest, TheFloorShowsWhatTestingEveryCellWouldShow) {
+  Paint();  // gets the floor texture
+  ASSERT_NE(Game().FloorTexture, nullptr);
+  struct TView {
+    float Yaw, Pitch;
+  } views[] = {{0, 25}, {37, 25}, {200, 90}, {90, 0}, {315, -10}};
+  for (const TView& view : views) {
+    SCOPED_TRACE(testing::Message() << "yaw " << view.Yaw << " pitch " << view.Pitch);
+    CameraYaw = view.Yaw;
+    CameraPitch = view.Pitch;
+    auto scene = [&](auto floor) {
+      glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+      SetPerspective();
+      glLoadIdentity();
+      float wx = 0, wz = 0;
+      Local().GetWorldPos(wx, wz);
+      ApplyCamera(wx, wz);
+      floor();
+      return Frame();
+    };
+    const QImage drawn = scene([&] { Game().DrawFloor(); });
+    GLfloat coord[4];
+    glGetFloatv(GL_CURRENT_TEXTURE_COORDS, coord);
+    const QImage expected = scene([&] {
+      glEnable(GL_FOG);
+      glDisable(GL_BLEND);
+      glDepthMask(GL_FALSE);
+      glEnable(GL_TEXTURE_2D);
+      Game().FloorTexture->Bind();
+      glColor3f(1, 1, 1);
+      ExtractFrustum();
+      glBegin(GL_QUADS);
+      for (int i = 0; i < TGameWindow::MapSide; ++i)
+        for (int j = 0; j < TGameWindow::MapSide; ++j) {
+          const float x = float(i) * Cell, z = float(j) * Cell;
+          if (!SphereInFrustum(x, 0, z, Cell)) continue;
+          const float s = j % 2 ? 0 : 0.5f, t = i % 2 ? 0 : 0.5f;
+          glTexCoord2f(s, t);
+          glVertex3f(x - 3, 0, z + 3);
+          glTexCoord2f(s + 0.5f, t);
+          glVertex3f(x + 3, 0, z + 3);
+          glTexCoord2f(s + 0.5f, t + 0.5f);
+          glVertex3f(x + 3, 0, z - 3);
+          glTexCoord2f(s, t + 0.5f);
+          glVertex3f(x - 3, 0, z - 3);
+        }
+      glEnd();
+      glEnable(GL_DEPTH_TEST);
+      glDepthMask(GL_TRUE);
+    });
+    GLfloat expectedCoord[4];
+    glGetFloatv(GL_CURRENT_TEXTURE_COORDS, expectedCoord);
+    int different = 0;
+    for (int y = 0; y < FrameHeight; ++y)
+      for (int x = 0; x < FrameWidth; ++x) different += drawn.pixel(x, y) == expected.pixel(x, y) ? 0 : 1;
+    EXPECT_EQ(different, 0);
+    EXPECT_EQ(coord[0], expectedCoord[0]);
+    EXPECT_EQ(coord[1], expectedCoord[1]);
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_COORD_ARRAY));
+    EXPECT_FALSE(glIsEnabled(GL_VERTEX_ARRAY));
+    if (view.Pitch > 0) {
+      EXPECT_NE(drawn.pixel(FrameWidth / 2, FrameHeight - 30), qRgba(0, 0, 0, 255)) << "the floor shows";
+    }
   }
 }
 
