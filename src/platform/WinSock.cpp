@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -221,6 +222,15 @@ int listen(TSocketHandle handle, int backlog) {
   return 0;
 }
 
+// The game's messages are a few bytes each (a chat line, a walk's goal):
+// each goes out when it is sent, instead of waiting, as Nagle's rule would
+// have it, for the acknowledgement of the one before, which the peer may
+// delay by tens of milliseconds.  A socket that refuses it still works.
+static void SendWithoutDelay(int fd) {
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+}
+
 TSocketHandle accept(TSocketHandle listening, TSockAddrIn* address) {
   if (!Usable(listening)) return Fail(WSAENOTSOCK, INVALID_SOCKET);
   sockaddr_in peer{};
@@ -230,6 +240,7 @@ TSocketHandle accept(TSocketHandle listening, TSockAddrIn* address) {
   int error = errno;
   socket_events::Received(listening);
   if (fd < 0) return Fail(TranslateErrno(error), INVALID_SOCKET);
+  SendWithoutDelay(fd);
   if (address) FromPosix(peer, *address);
   socket_events::Accepted(listening, static_cast<TSocketHandle>(fd));
   return static_cast<TSocketHandle>(fd);
@@ -238,6 +249,7 @@ TSocketHandle accept(TSocketHandle listening, TSockAddrIn* address) {
 int connect(TSocketHandle handle, const TSockAddrIn& address) {
   if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
   sockaddr_in posix = ToPosix(address);
+  SendWithoutDelay(Fd(handle));
   int result = ::connect(Fd(handle), reinterpret_cast<const sockaddr*>(&posix), sizeof(posix));
   // An interrupted connect goes on in the background, like EINPROGRESS.
   int error = result == 0 ? 0 : (errno == EINTR || errno == EINPROGRESS) ? 0 : TranslateErrno(errno);

@@ -2,6 +2,9 @@
 // events arrive, how often, in which order, and that nothing arrives for a
 // handle once it is closed.  Also the graceful close of the wrappers.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <QThread>
 #include <utility>
@@ -236,4 +239,24 @@ TEST(WinSock, FailuresReadAsWinSockNumbers) {
   ws::closesocket(first);
   EXPECT_EQ(ws::closesocket(first), ws::SOCKET_ERROR);
   EXPECT_EQ(ws::WSAGetLastError(), ws::WSAENOTSOCK);
+}
+
+// Small messages leave at once on both ends of a game connection: the
+// socket that connected and the one the host accepted both have Nagle's
+// rule off, while the listening socket is left as it was made.
+TEST(SocketEvents, ConnectedAndAcceptedSocketsSendWithoutDelay) {
+  auto noDelay = [](TSocketHandle handle) {
+    int value = -1;
+    socklen_t size = sizeof(value);
+    EXPECT_EQ(::getsockopt(int(handle), IPPROTO_TCP, TCP_NODELAY, &value, &size), 0);
+    return value;
+  };
+  TRecorder recorder;
+  TPair pair;
+  Connect(recorder, pair);
+  ASSERT_NE(pair.Accepted, ws::INVALID_SOCKET);
+  ASSERT_NE(pair.Peer, ws::INVALID_SOCKET);
+  EXPECT_NE(noDelay(pair.Accepted), 0);
+  EXPECT_NE(noDelay(pair.Peer), 0);
+  EXPECT_EQ(noDelay(pair.Listening), 0);
 }
