@@ -117,10 +117,11 @@ class TCounters {
  public:
   explicit TCounters(benchmark::State& state) : FState(state), FStartMs(ProcessMs()), FStartNews(News) {}
   ~TCounters() {
-    FState.counters["process_ms"] =
-        benchmark::Counter(ProcessMs() - FStartMs, benchmark::Counter::kAvgIterations);
-    FState.counters["news"] =
-        benchmark::Counter(double(News - FStartNews), benchmark::Counter::kAvgIterations);
+    // Both read before the counters' own entries are made.
+    const double news = double(News - FStartNews);
+    const double ms = ProcessMs() - FStartMs;
+    FState.counters["process_ms"] = benchmark::Counter(ms, benchmark::Counter::kAvgIterations);
+    FState.counters["news"] = benchmark::Counter(news, benchmark::Counter::kAvgIterations);
   }
 
  private:
