@@ -14,6 +14,7 @@
 #include "client/GLContext.h"
 #include "client/GameWindow.h"
 #include "client/IntroWindow.h"
+#include "client/Journal.h"
 #include "effects/GLGui.h"
 #include "models/GLTextures.h"
 #include "platform/Errors.h"
@@ -115,7 +116,8 @@ TShiftState ShiftState(Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons
 
 // --- Creation and destruction ---
 
-TFrmClient::TFrmClient(const QStringList& arguments) {
+// A journal that cannot be opened stops the window before it is FrmClient.
+TFrmClient::TFrmClient(const QStringList& arguments) : FJournal(TClientJournal::FromEnvironment()) {
   FrmClient = this;
   FormCreate(arguments);
 }

@@ -17,6 +17,7 @@
 #include "client/Clients.h"
 #include "client/GLWindows.h"
 
+class TClientJournal;
 class TGLFont;
 class TGLMemo;
 class TMap256;
@@ -59,6 +60,7 @@ class TFrmClient : public QWindow, public TClientOwner {
   TMap& SharedMap() override;
   TGLMemo* ChatPanel() override;
   void CloseWindow() override { Close(); }
+  TClientJournal* Journal() override { return FJournal.get(); }
   // Socket events (SocketMessage); other numbers go to DefaultHandler.
   void Dispatch(TMessage& message) override;
 
@@ -104,6 +106,7 @@ class TFrmClient : public QWindow, public TClientOwner {
   bool FClosing = false;
   bool FPainting = false;
   TGLMemo* FChat = nullptr;  // the in-game screen's chat panel
+  std::unique_ptr<TClientJournal> FJournal;  // only when the environment asks for one
 };
 
 // The client window; empty while none exists.

@@ -1,5 +1,6 @@
 #include "client/Clients.h"
 
+#include "client/Journal.h"
 #include "effects/GLGui.h"
 #include "platform/Errors.h"
 #include "platform/Messages.h"
@@ -26,6 +27,12 @@ enum : int32_t {
 constexpr uint32_t ClientEventMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 constexpr int StandingMotion = 0;
 
+// A walk handing over to a new path at a cell boundary stops only for a
+// moment; only a player left standing has ended its walk.
+void NoteStop(const TZULPlayer& player, TClientJournal* journal) {
+  if (journal && !player.Moving()) journal->Stop(player.Name, player.X, player.Y);
+}
+
 }  // namespace
 
 // --- TZULPlayer2 ---
@@ -37,11 +44,23 @@ void TZULPlayer2::MoveStarted() {
   TZULPlayer::MoveStarted();
   const TPoint& goal = PathFinder->Goal();
   Client->IO->SendMessage(MsgDestination, EncodeIntegers({goal.X, goal.Y}));
+  if (TClientJournal* journal = Client->Journal()) journal->Goal(Name, goal.X, goal.Y);
 }
 
 void TZULPlayer2::MoveStopped() {
   TZULPlayer::MoveStopped();
   Client->IO->SendMessage(MsgPosition, EncodeIntegers({X, Y, Direction}));
+  NoteStop(*this, Client->Journal());
+}
+
+// --- TRemotePlayer ---
+
+TRemotePlayer::TRemotePlayer(TMap* map, TZULPlayerList* list, TZULClient* client)
+    : TZULPlayer(map, list), Client(client) {}
+
+void TRemotePlayer::MoveStopped() {
+  TZULPlayer::MoveStopped();
+  NoteStop(*this, Client->Journal());
 }
 
 // --- TZULClient ---
@@ -139,8 +158,7 @@ void TZULClient::HandleArrival(TZULMessage&) {
   int32_t y = IO->ReadInteger();
   int32_t alreadyPresent = IO->ReadInteger();
   std::string name = IO->ReadString();
-  // A remote player is a plain TZULPlayer: its walks report nothing.
-  auto* player = new TZULPlayer(&FWindow.SharedMap(), &Players);
+  auto* player = new TRemotePlayer(&FWindow.SharedMap(), &Players, this);
   player->Id = id;
   player->Reserved = reserved;
   player->X = x;
@@ -177,11 +195,15 @@ void TZULClient::HandleDeparture(TZULMessage&) {
 void TZULClient::HandlePosition(TZULMessage&) {
   TZULPlayer* player = Players.Find(IO->ReadInteger());
   if (!player) return;
+  const bool walking = player->Moving();
   player->Model->SetAnimation(StandingMotion);  // ends a walk in progress
   player->Reserved = IO->ReadInteger();
   player->X = IO->ReadInteger();
   player->Y = IO->ReadInteger();
   player->Direction = IO->ReadInteger();
+  // The walker's own end of a walk often arrives before this copy of it
+  // has finished walking.
+  if (walking) NoteStop(*player, Journal());
 }
 
 void TZULClient::HandleDestination(TZULMessage&) {
@@ -189,11 +211,17 @@ void TZULClient::HandleDestination(TZULMessage&) {
   if (!player) return;
   int32_t column = IO->ReadInteger();
   int32_t row = IO->ReadInteger();
+  // The local player's walks are noted as they start.
+  TClientJournal* journal = Journal();
+  if (journal && player != LocalPlayer) journal->Goal(player->Name, column, row);
   player->MoveTo(TPoint{column, row});
 }
 
 void TZULClient::AddLine(const std::string& text, uint32_t color) {
-  if (TGLMemo* chat = FWindow.ChatPanel()) chat->Add(text, color);
+  TGLMemo* chat = FWindow.ChatPanel();
+  if (!chat) return;
+  chat->Add(text, color);
+  if (TClientJournal* journal = Journal()) journal->Chat(text);
 }
 
 void TZULClient::DestroyPlayer(TZULPlayer* player) {

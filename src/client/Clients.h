@@ -3,7 +3,9 @@
 // writes the host's news and the chat into the chat panel and sends the local
 // player's chat lines and walks.  It owns its framing, the player list and
 // every player in it; TZULPlayer2 is the local player, which reports the
-// start and the end of its walks.  User-interface thread only.
+// start and the end of its walks, TRemotePlayer every other one.  Walks and
+// panel lines also go to the owner's journal when it keeps one.
+// User-interface thread only.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include "platform/MessageTarget.h"
 #include "world/ZULPlayers.h"
 
+class TClientJournal;
 class TGLMemo;
 class TMap;
 class TZULClient;
@@ -33,6 +36,8 @@ class TClientOwner : public TMessageTarget {
   // Closes the window; the connection is destroyed with it later, never
   // while one of its handlers runs.
   virtual void CloseWindow() = 0;
+  // Where the connection notes what it saw; null when nobody asked.
+  virtual TClientJournal* Journal() { return nullptr; }
 };
 
 // Chat panel colours, 0xRRGGBB.
@@ -50,6 +55,17 @@ class TZULPlayer2 : public TZULPlayer {
   void MoveStopped() override;
 
   TZULClient* Client;  // reported to; not owned
+};
+
+// Another player, as the host announces it: its walks report nothing to
+// the host; their ends go to the journal.
+class TRemotePlayer : public TZULPlayer {
+ public:
+  TRemotePlayer(TMap* map, TZULPlayerList* list, TZULClient* client);
+
+  void MoveStopped() override;
+
+  TZULClient* Client;  // not owned
 };
 
 // Messages, by id.  The client sends 1 (password), 3 (name), 5 (chat),
@@ -82,6 +98,9 @@ class TZULClient : public TSocket, public TZULMessageTarget {
   // fails) is skipped like any handled one, so that the messages after it
   // still arrive; the first such error is raised once the read is done.
   void Receive();
+
+  // The owner's journal; null when nobody asked for one.
+  TClientJournal* Journal() const { return FWindow.Journal(); }
 
   // Unknown ids: "Message #N inconnu", the frame is skipped.
   void DefaultHandler(TZULMessage& message) override;

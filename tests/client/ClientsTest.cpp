@@ -5,6 +5,8 @@
 // faulty message that must not stop the ones after it.
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "Pump.h"
 #include "RawHostSupport.h"
 #include "client/Clients.h"
+#include "client/Journal.h"
 #include "effects/GLGui.h"
 #include "platform/Messages.h"
 #include "platform/Text1252.h"
@@ -33,6 +36,7 @@ class TTestWindow : public TClientOwner {
   TMap& SharedMap() override { return Map; }
   TGLMemo* ChatPanel() override { return &Chat; }
   void CloseWindow() override { ++Closes; }
+  TClientJournal* Journal() override { return Notes.get(); }
   void Dispatch(TMessage& message) override {
     if (WSAGETSELECTERROR(message.LParam) != 0) {
       ConnectError = WSAGETSELECTERROR(message.LParam);
@@ -59,6 +63,7 @@ class TTestWindow : public TClientOwner {
   TMap256 Map;
   TGLFont Font;
   TGLMemo Chat{Font};
+  std::unique_ptr<TClientJournal> Notes;
   TZULClient* Client = nullptr;
   std::string Name = "me";
   std::string Password;
@@ -293,6 +298,55 @@ TEST_F(ClientTest, DestinationsWalkPlayersAndPositionsStopThem) {
   ASSERT_TRUE(Host.NextFrame(frame));
   EXPECT_EQ(frame, (TRawFrame{8, Packed(129) + Packed(127) + Packed(uint32_t(local->Direction))}));
   EXPECT_EQ(local->Direction, 2) << "the last step went towards +X";
+}
+
+// What a watcher outside the client reads: each walk's goal once, each walk's
+// end once, whether the copy got there itself or the walker's 8 ended it,
+// and nothing for a walk that only turns onto a new path at a cell boundary.
+TEST_F(ClientTest, TheJournalNotesGoalsEndsOfWalksAndPanelLines) {
+  QTemporaryDir folder;
+  const std::string path = folder.filePath("journal").toStdString();
+  Window.Notes = std::make_unique<TClientJournal>(path);
+  TTestClock clock;
+  Welcome();
+  Arrive(12, "B\xE9" "a");
+  auto walk = [&](TZULPlayer* player) {
+    for (int step = 0; step < 200 && player->Moving(); ++step) {
+      clock.Advance(40);
+      Client->Players.Update(clock.Now);
+    }
+  };
+  SendAndSettle(Frame(9, Packed(12) + Packed(130) + Packed(128)));
+  TZULPlayer* bea = PlayerNumbered(12);
+  ASSERT_NE(bea, nullptr);
+  walk(bea);
+  // A new goal in mid-walk takes over at the next cell boundary.
+  SendAndSettle(Frame(9, Packed(12) + Packed(135) + Packed(128)));
+  clock.Advance(100);
+  Client->Players.Update(clock.Now);
+  SendAndSettle(Frame(9, Packed(12) + Packed(130) + Packed(120)));
+  clock.Advance(600);
+  Client->Players.Update(clock.Now);
+  ASSERT_TRUE(bea->Moving());
+  SendAndSettle(Frame(8, Packed(12) + Packed(0) + Packed(131) + Packed(126) + Packed(1)));
+  SendAndSettle(Frame(8, Packed(12) + Packed(0) + Packed(131) + Packed(125) + Packed(1)));
+  SendAndSettle(Frame(9, Packed(7) + Packed(127) + Packed(126)));
+  walk(Client->LocalPlayer);
+
+  std::ifstream file(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);)
+    if (line != "chat me>sync") lines.push_back(line);
+  EXPECT_EQ(lines, (std::vector<std::string>{"chat Bonjour me", "chat Béa est déjà en ligne", "goal Béa 130 128",
+                                             "stop Béa 130 128", "goal Béa 135 128", "goal Béa 130 120",
+                                             "stop Béa 131 126", "goal me 127 126", "stop me 127 126"}));
+
+  try {
+    TClientJournal unwritable(folder.filePath("no/such/folder/journal").toStdString());
+    ADD_FAILURE() << "a journal in a missing folder was opened";
+  } catch (const Exception& error) {
+    EXPECT_TRUE(std::string(error.what()).starts_with("Impossible d'écrire le journal "_cp.View())) << error.what();
+  }
 }
 
 TEST_F(ClientTest, ARefusedLoginClosesTheWindowAndNeverSaysGoodbye) {

@@ -1,0 +1,205 @@
+#!/usr/bin/env bash
+# Two players meet on a headless host, every process real and every action a
+# real input event on an X display of the test's own.  Alice joins through
+# the main window and the join dialog, Bob from the command line; both go
+# through the title scene and the creation page (Bob as an elf with hair),
+# Bob clicks a floor cell and says hello.  The host's list and Alice's
+# client must show it: the walk relayed with Bob's goal, Alice's copy of
+# Bob walking there and stopping, "Bob>hello" in her chat panel, and Bob's
+# departure once he presses Escape.  The clients tell what they saw through
+# their journals (VAROZUVOD_JOURNAL).  Escape takes Bob back to the join
+# dialog.  Screenshots of the title scene, the
+# creation page and the game are left in BUILD_DIR/tests/e2e/screenshots.
+#
+#   TwoPlayersTest.sh BUILD_DIR
+set -euo pipefail
+
+build=$(readlink -f -- "${1:?usage: TwoPlayersTest.sh BUILD_DIR}")
+game_dir=$build/game
+exe=$game_dir/varozuvod
+shots=$build/tests/e2e/screenshots
+scratch=$(mktemp -d)
+started=()
+
+cleanup() {
+  local pid
+  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf -- "$scratch"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  [ -n "${DISPLAY:-}" ] && import -window root "$shots/failure.png" 2>/dev/null &&
+    echo "the whole display: $shots/failure.png" >&2
+  local log
+  for log in "$scratch"/*.out "$scratch"/*.journal; do
+    [ -f "$log" ] && { echo "--- $(basename "$log")" >&2; cat "$log" >&2; }
+  done
+  exit 1
+}
+ok() { echo "ok: $*"; }
+
+# Waits up to $1 seconds for the command that follows to succeed.
+wait_for() {
+  local seconds=$1 i
+  shift
+  for ((i = 0; i < seconds * 10; i++)); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+for tool in Xvfb xdpyinfo xdotool import; do
+  command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh"
+done
+[ -x "$exe" ] || fail "no game at $exe"
+mkdir -p "$shots"
+
+# ---------------------------------------------------------------- display
+
+# A display of our own: no other test's window lies under our clicks.  No
+# window manager runs, so the keyboard goes to the window under the pointer.
+exec 3>"$scratch/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$scratch/xvfb.out" 2>&1 &
+started+=($!)
+exec 3>&-
+wait_for 10 test -s "$scratch/display" || fail "Xvfb did not start"
+export DISPLAY=:$(head -n1 "$scratch/display")
+wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
+unset QT_QPA_PLATFORM
+ok "display $DISPLAY"
+
+# Waits for process $1's window named like $2 and prints its id.
+wait_window() {
+  local pid=$1 name=$2 id
+  for ((i = 0; i < 300; i++)); do
+    id=$(xdotool search --all --onlyvisible --pid "$pid" --name "$name" 2>/dev/null | head -n1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+click() {  # window x y: one left click at a point of the window
+  xdotool mousemove --window "$1" "$2" "$3" click 1
+  sleep 0.4
+}
+
+# Saves the window's 640 x 480 picture, the window standing at (x, y); the
+# pointer waits below both windows meanwhile.
+shoot() {  # x y file
+  xdotool mousemove 960 700
+  sleep 0.5
+  import -window root -crop "640x480+$1+$2" +repage "$shots/$3"
+}
+
+# True once the window's picture at (x, y) is no longer black.
+painted() {  # x y
+  local mean
+  mean=$(import -window root -crop "640x480+$1+$2" +repage -colorspace Gray -format '%[fx:mean]' info:)
+  awk -v m="$mean" 'BEGIN { exit !(m > 0.02) }'
+}
+
+in_file() { grep -qsxF -- "$2" "$1"; }
+matches() { grep -qsE -- "$2" "$1"; }
+
+# ------------------------------------------------------------------- host
+
+cd "$game_dir"
+"$exe" --serve --port 0 >"$scratch/host.out" 2>&1 &
+started+=($!)
+wait_for 20 matches "$scratch/host.out" '^jeu : port [0-9]+$' || fail "the host did not start"
+port=$(sed -n 's/^jeu : port \([0-9]*\)$/\1/p' "$scratch/host.out")
+ok "host on port $port"
+
+# Makes a client window 640 x 480 at (x, y) and waits for its first picture.
+place() {  # window x y
+  xdotool windowsize "$1" 640 480 windowmove "$1" "$2" "$3"
+  wait_for 30 painted "$2" "$3" || fail "window $1 shows nothing"
+  sleep 0.5
+}
+
+# ----------------------------------------------- Alice: the join dialog
+
+export VAROZUVOD_JOURNAL=$scratch/alice.journal
+"$exe" debug >"$scratch/alice.out" 2>&1 &
+alice=$!
+started+=($alice)
+main_window=$(wait_window "$alice" '^ZUL Vantor v1\.0$') || fail "no main window"
+# "Je veux rejoindre une partie déjà en cours"
+click "$main_window" 215 308
+login=$(wait_window "$alice" '^ZUL Vantor$') || fail "no join dialog"
+sleep 0.5
+for field in "71 $port" "135 Alice"; do  # the port box, the name box
+  read -r y text <<<"$field"
+  click "$login" 280 "$y"
+  xdotool key ctrl+a type --delay 30 "$text"
+done
+click "$login" 175 182  # "Rejoindre la partie"
+wait_for 30 in_file "$scratch/alice.journal" "chat Bonjour Alice" || fail "Alice was not welcomed"
+alice_window=$(wait_window "$alice" '^ZUL Vantor \[connected\]$') || fail "no window for Alice"
+place "$alice_window" 0 0
+ok "Alice joined through the dialog"
+
+# --------------------------------------------- Bob: the command line
+
+export VAROZUVOD_JOURNAL=$scratch/bob.journal
+"$exe" --join "127.0.0.1:$port" --name Bob debug >"$scratch/bob.out" 2>&1 &
+bob=$!
+started+=($bob)
+wait_for 30 in_file "$scratch/bob.journal" "chat Bonjour Bob" || fail "Bob was not welcomed"
+bob_window=$(wait_window "$bob" '^ZUL Vantor \[connected\]$') || fail "no window for Bob"
+place "$bob_window" 640 0
+shoot 640 0 intro-title.png
+wait_for 10 in_file "$scratch/alice.journal" "chat Bob rejoint la partie" || fail "Alice did not see Bob arrive"
+wait_for 10 in_file "$scratch/bob.journal" "chat Alice est déjà en ligne" || fail "Bob did not see Alice"
+ok "both clients know each other"
+
+# Rows of the title menu and the creation page on a 640 x 480 window: the
+# menu starts at the middle, 20 pixels a row.
+click "$bob_window" 320 250  # "Nouvelle partie"
+click "$bob_window" 320 250  # "Race": an elf
+click "$bob_window" 320 270  # "Cheveux": the first style
+shoot 640 0 intro-creation-elf.png
+click "$bob_window" 320 310  # "Jouer"
+click "$alice_window" 320 250
+click "$alice_window" 320 310
+sleep 1.5
+
+# ----------------------------------------------------- Bob walks, says hello
+
+# A floor cell up and to the right of Bob, away from the edges and the panel.
+click "$bob_window" 450 150
+wait_for 10 matches "$scratch/bob.journal" '^goal Bob [0-9]+ [0-9]+$' || fail "Bob's click did not start a walk"
+goal=$(sed -n 's/^goal Bob \([0-9]* [0-9]*\)$/\1/p' "$scratch/bob.journal" | head -n1)
+ok "Bob walks to $goal"
+wait_for 10 in_file "$scratch/alice.journal" "goal Bob $goal" || fail "Alice did not receive 9 with Bob's goal $goal"
+wait_for 30 in_file "$scratch/alice.journal" "stop Bob $goal" || fail "Alice's copy of Bob did not stop on $goal"
+wait_for 10 in_file "$scratch/bob.journal" "stop Bob $goal" || fail "Bob did not stop on his goal"
+ok "Alice saw Bob walk to $goal and stop"
+
+xdotool mousemove --window "$bob_window" 320 200
+xdotool type --delay 40 hello
+xdotool key Return
+wait_for 10 in_file "$scratch/alice.journal" "chat Bob>hello" || fail "\"Bob>hello\" is not in Alice's panel"
+wait_for 10 in_file "$scratch/bob.journal" "chat Bob> hello" || fail "Bob's own line was not acknowledged"
+wait_for 10 matches "$scratch/host.out" $'^=\t127\\.0\\.0\\.1/[0-9]+\tBob\thello\t' ||
+  fail "the host's list does not show Bob's line"
+matches "$scratch/host.out" $'^=\t127\\.0\\.0\\.1/[0-9]+\tAlice\t' || fail "the host's list does not name Alice"
+ok "the chat went through the host"
+
+# The scene as Alice sees it: Bob where he stopped, the knight before her.
+shoot 0 0 game-two-players.png
+
+# ------------------------------------------------------------ Bob leaves
+
+xdotool mousemove --window "$bob_window" 320 200 key Escape
+wait_for 10 in_file "$scratch/alice.journal" "chat Bob nous quitte" || fail "Alice did not hear Bob leave"
+wait_for 10 matches "$scratch/host.out" $'^-\t127\\.0\\.0\\.1/[0-9]+\tBob\t' || fail "the host kept Bob's row"
+# Without a host window in his process, Bob is back at the join dialog.
+wait_window "$bob" '^ZUL Vantor$' >/dev/null || fail "Bob's join dialog did not come back"
+ok "Bob left and sees the join dialog again; screenshots in $shots"
