@@ -16,8 +16,9 @@ constexpr float ArmBulk = 1.16f;
 constexpr float LegBulk = 1.05f;
 
 // Around-counts of the rings.
-constexpr int TorsoSides = 28;
-constexpr int LimbSides = 14;
+constexpr int TorsoSides = 16;
+constexpr int LimbSides = 8;   // cuffs and boots
+constexpr int TubeSides = 6;   // the arms and legs under them
 
 struct TTorsoRing {
   float Y, HalfWidth, HalfDepth, Forward;
@@ -106,7 +107,7 @@ void AddLimbTube(TMeshBuilder& b, const std::vector<TStation>& stations, TVec3 s
     TVec3 front = Normalize(TVec3{0, 0, 1} - along * along.Z);
     TVec3 side = Cross(along, front);
     loft.Rings.push_back(Ring(stations[i].Centre, front, side, stations[i].RadiusFront * bulk,
-                              stations[i].RadiusSide * bulk, LimbSides, 2.0f, Pi));
+                              stations[i].RadiusSide * bulk, TubeSides, 2.0f, Pi));
   }
   AddLoft(b, loft, material, weights);
 }
@@ -143,11 +144,11 @@ void AddArm(TMeshBuilder& b, bool left) {
   TVec3 base = s + TVec3{side * -0.012f, -0.012f, 0.0f};
   AddLathe(
       b, base - axis * 0.035f, base + axis * 0.085f, {0, 0, 1},
-      {0.0f, 0.084f, 0.108f, 0.115f, 0.113f, 0.105f, 0.090f, 0.068f, 0.038f, 0.0f}, 18, mPauldron,
+      {0.0f, 0.084f, 0.108f, 0.115f, 0.113f, 0.105f, 0.090f, 0.068f, 0.038f, 0.0f}, 8, mPauldron,
       [=](TVec3, float, float) { return Blend(clavicle, upper, 0.6f); }, 1.08f);
 
   // Elbow cop behind the joint, moving with the forearm.
-  AddEllipsoid(b, e + TVec3{side * 0.004f, 0.004f, -0.034f}, {0.030f, 0.034f, 0.024f}, 8, 10, mCop,
+  AddEllipsoid(b, e + TVec3{side * 0.004f, 0.004f, -0.034f}, {0.030f, 0.034f, 0.024f}, 4, 8, mCop,
                Rigid(fore));
 }
 
@@ -174,13 +175,13 @@ void AddHand(TMeshBuilder& b, bool left) {
   loft.Start = w - down * 0.012f;
   for (const auto& s : stations) {
     TVec3 centre = w + down * s[0] + inward * s[3];
-    loft.Rings.push_back(Ring(centre, {0, 0, 1}, inward, s[1], s[2], 12, 2.6f, Pi));
+    loft.Rings.push_back(Ring(centre, {0, 0, 1}, inward, s[1], s[2], 6, 2.6f, Pi));
   }
   loft.End = w + down * 0.172f + inward * 0.040f;
   AddLoft(b, loft, mHand, Rigid(hand));
   // Thumb along the front edge, pointing down and inwards.
   TVec3 thumbBase = w + down * 0.030f + TVec3{0, 0, 0.034f} + inward * 0.010f;
-  AddCapsule(b, thumbBase, thumbBase + down * 0.060f + inward * 0.016f + TVec3{0, 0, 0.008f}, 0.0125f, 8,
+  AddCapsule(b, thumbBase, thumbBase + down * 0.060f + inward * 0.016f + TVec3{0, 0, 0.008f}, 0.0125f, 6,
              mHand, Rigid(hand));
 }
 
@@ -211,7 +212,7 @@ void AddLeg(TMeshBuilder& b, bool left) {
     return Blend(w, One(foot), SmoothStep(0.16f, 0.09f, p.Y));
   });
   // Knee cop, half with each bone.
-  AddEllipsoid(b, k + TVec3{0, 0.005f, 0.048f}, {0.044f, 0.048f, 0.026f}, 8, 12, mCop,
+  AddEllipsoid(b, k + TVec3{0, 0.005f, 0.048f}, {0.044f, 0.048f, 0.026f}, 4, 8, mCop,
                [=](TVec3, float, float) { return Blend(thigh, calf, 0.5f); });
 
   // Boot shaft around the lower leg.
@@ -234,7 +235,7 @@ void AddLeg(TMeshBuilder& b, bool left) {
   for (const auto& s : stations2) {
     float mid = 0.5f * (s[2] + s[3]), half = 0.5f * (s[2] - s[3]);
     std::vector<TVec3> ring =
-        Ring({x + side * 0.004f, mid, s[0]}, {0, 1, 0}, {1, 0, 0}, half, s[1], 12, 3.0f);
+        Ring({x + side * 0.004f, mid, s[0]}, {0, 1, 0}, {1, 0, 0}, half, s[1], 6, 3.0f);
     loft.Rings.push_back(ring);
   }
   loft.End = {x + side * 0.004f, 0.022f, 0.206f};

@@ -107,8 +107,8 @@ struct TCapStyle {
   float Recede = 0;  // the hairline higher on the brow, radians
 };
 
-constexpr int CapColumns = 56;
-constexpr int CapRings = 14;
+constexpr int CapColumns = 28;
+constexpr int CapRings = 7;
 
 void AddCap(TMeshBuilder& b, const TCapStyle& style) {
   TLoft loft;
@@ -174,7 +174,7 @@ struct THangStyle {
 void AddHang(TMeshBuilder& b, const THangStyle& style) {
   const float behindFrom = 1.80f, behindTo = 1.62f;
   AddSheet(
-      b, 40, 16,
+      b, 26, 8,
       [&](float s, float t, TVec3& outer, TVec3& inner) {
         float theta = style.FrontTheta + s * (2 * Pi - 2 * style.FrontTheta);
         // Locks of different lengths, shorter towards the face.
@@ -238,7 +238,7 @@ void AddCrest(TMeshBuilder& b) {
     // Leaning back a little, like combed hair.
     TVec3 up = Normalize(n + TVec3{0, 0, -0.25f});
     loft.Rings.push_back(Ring(path[i] + up * (heights[i] * 0.5f - 0.006f), up, {1, 0, 0}, heights[i] * 0.5f,
-                              0.012f, 10, 2.0f));
+                              0.012f, 8, 2.0f));
   }
   AddLoft(b, loft, hStrand, Rigid(Tete));
 }
@@ -248,7 +248,7 @@ void AddPonytail(TMeshBuilder& b) {
                              {0, 1.780f, -0.160f}, {0, 1.715f, -0.170f}, {0, 1.645f, -0.176f},
                              {0, 1.575f, -0.178f}, {0, 1.505f, -0.172f}, {0, 1.450f, -0.166f}};
   std::vector<float> radii = {0.0f, 0.024f, 0.031f, 0.033f, 0.030f, 0.026f, 0.021f, 0.013f, 0.0f};
-  AddTube(b, path, radii, {1, 0, 0}, 12, hStrand, FallingWeights);
+  AddTube(b, path, radii, {1, 0, 0}, 8, hStrand, FallingWeights);
   // The band that ties it.
   AddLathe(b, {0, 1.888f, -0.100f}, {0, 1.862f, -0.124f}, {1, 0, 0}, {0.0f, 0.029f, 0.030f, 0.029f, 0.0f}, 12,
            hDark, Rigid(Tete));
@@ -272,7 +272,7 @@ void AddBraids(TMeshBuilder& b) {
       float r = 0.019f * plait * Mix(1.0f, 0.7f, t / 7);
       radii.push_back(i == 0 || i == Steps ? 0.0f : r);
     }
-    AddTube(b, path, radii, {side, 0, 0}, 8, hStrand, FallingWeights);
+    AddTube(b, path, radii, {side, 0, 0}, 6, hStrand, FallingWeights);
     TVec3 tie{side * 0.085f, 1.26f, 0.168f};
     AddEllipsoid(b, tie, {0.016f, 0.010f, 0.016f}, 6, 8, hDark, FallingWeights);
   }
@@ -351,7 +351,7 @@ TVec3 FaceAt(float theta, float phi, float offset) {
 // A beard lying on the jaw between its bottom and top edges.
 void AddJawBeard(TMeshBuilder& b, float thickness, float theta0, float chinOnly) {
   AddSheet(
-      b, 34, 12,
+      b, 16, 6,
       [&](float s, float t, TVec3& outer, TVec3& inner) {
         float theta = Mix(-theta0, theta0, s);
         float top = BeardTop(theta), bottom = BeardBottom(theta);
@@ -369,7 +369,7 @@ void AddJawBeard(TMeshBuilder& b, float thickness, float theta0, float chinOnly)
 void AddMoustache(TMeshBuilder& b) {
   std::vector<TVec3> path;
   std::vector<float> radii;
-  constexpr int Steps = 14;
+  constexpr int Steps = 10;
   for (int i = 0; i <= Steps; ++i) {
     float a = Mix(-1.0f, 1.0f, static_cast<float>(i) / Steps);
     float theta = 0.25f * a;
@@ -378,13 +378,13 @@ void AddMoustache(TMeshBuilder& b) {
     path.push_back(FaceAt(theta, phi, 0.007f));
     radii.push_back(i == 0 || i == Steps ? 0.0f : 0.0085f * (1 - 0.55f * a * a));
   }
-  AddTube(b, path, radii, {0, 1, 0}, 8, hStrand, Rigid(Tete));
+  AddTube(b, path, radii, {0, 1, 0}, 6, hStrand, Rigid(Tete));
 }
 
 // The long beard's fall from under the chin to the chest.
 void AddBeardFall(TMeshBuilder& b) {
   AddSheet(
-      b, 16, 12,
+      b, 12, 8,
       [](float s, float t, TVec3& outer, TVec3& inner) {
         float y = Mix(1.800f, 1.500f, t);
         float half = 0.075f * (1 - 0.85f * std::pow(t, 1.4f));

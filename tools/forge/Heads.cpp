@@ -17,8 +17,8 @@ namespace {
 
 // Half width, half height and half depth of the skull's ellipsoid.
 constexpr TVec3 SkullRadii{0.094f, 0.128f, 0.110f};
-constexpr int HeadColumns = 52;
-constexpr int HeadRows = 36;
+constexpr int HeadColumns = 36;
+constexpr int HeadRows = 24;
 
 TVec3 Direction(float theta, float phi) {
   return {std::sin(theta) * std::cos(phi), std::sin(phi), std::cos(theta) * std::cos(phi)};
@@ -115,14 +115,14 @@ TWeights NeckWeights(TVec3 p, float, float) {
 void AddNeck(TMeshBuilder& b, TRace race) {
   const float r = race == TRace::Human ? 0.060f : 0.054f;
   AddLathe(b, {0, 1.585f, -0.014f}, {0, 1.835f, -0.010f}, {0, 0, 1},
-           {0.0f, r * 1.05f, r * 1.02f, r, r * 0.98f, r, r * 1.02f, r * 0.9f, 0.0f}, 20, 1, NeckWeights,
+           {0.0f, r * 1.05f, r * 1.02f, r, r * 0.98f, r, r * 1.02f, r * 0.9f, 0.0f}, 10, 1, NeckWeights,
            0.95f, 0.8f);
 }
 
 void AddHumanEars(TMeshBuilder& b) {
   for (float side : {1.0f, -1.0f}) {
     TVec3 root = SkullPoint(side * Pi / 2 + side * 0.12f, 0.0f);
-    AddEllipsoid(b, root + TVec3{side * 0.004f, -0.004f, -0.006f}, {0.013f, 0.032f, 0.020f}, 8, 10, 2,
+    AddEllipsoid(b, root + TVec3{side * 0.004f, -0.004f, -0.006f}, {0.013f, 0.032f, 0.020f}, 6, 8, 2,
                  Rigid(Tete), 1.5f);
   }
 }
@@ -211,7 +211,7 @@ void AddEar(TMeshBuilder& b, const TEarShape& shape, float side) {
     TVec3 centre = root + along * (shape.Length * t) + curl + out * (0.002f + 0.01f * std::max(t, 0.0f));
     TVec3 across = Normalize(Cross(along, out));
     TVec3 facing = Normalize(Cross(across, along));
-    loft.Rings.push_back(Ring(centre, across, facing, shape.Width * 0.5f * width, 0.0065f, 12, 2.0f));
+    loft.Rings.push_back(Ring(centre, across, facing, shape.Width * 0.5f * width, 0.0065f, 8, 2.0f));
   }
   loft.End = root + along * (shape.Length * 1.0f) + TVec3{0, 0, -0.02f} + out * 0.012f;
   AddLoft(b, loft, 3, Rigid(Tete), 1.6f);

@@ -2,6 +2,11 @@
 // body, the two heads (human and elf, sharing one skull so that every hair
 // style fits both), the eight hair styles, three beards and three elf ears.
 // All are modelled on the rest pose of Skeleton.h and bound to its bones.
+// Their ring and grid counts are set by the client's frame: sixteen players,
+// each drawn twice (textured, then its shadow), must leave room for the
+// floor and the knight within a quarter of a 40 ms frame on a software
+// renderer, so the everyday character (body, human head, hair 5, beard 1)
+// stays near 6,500 triangles; the head keeps the most, for the face.
 #pragma once
 
 #include "Geometry.h"
