@@ -9,6 +9,18 @@ std::ostream& operator<<(std::ostream& out, const TRGBA& pixel) {
              << int(pixel.A) << ")";
 }
 
+std::vector<TRGBA> ReadAllPixels(int width, int height) {
+  std::vector<TRGBA> pixels(std::size_t(width) * std::size_t(height));
+  glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+  return pixels;
+}
+
+int CountDifferent(const std::vector<TRGBA>& a, const std::vector<TRGBA>& b) {
+  int different = 0;
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) different += a[i] == b[i] ? 0 : 1;
+  return different;
+}
+
 namespace {
 
 constexpr int ColorBits = 8;   // per channel

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <ostream>
+#include <vector>
 
 class QOpenGLContext;
 class QWindow;
@@ -22,6 +23,11 @@ struct TRGBA {
   friend bool operator==(const TRGBA&, const TRGBA&) = default;
 };
 std::ostream& operator<<(std::ostream& out, const TRGBA& pixel);
+
+// The whole colour buffer being drawn, bottom row first.
+std::vector<TRGBA> ReadAllPixels(int width, int height);
+// How many pixels of two pictures of one size differ.
+int CountDifferent(const std::vector<TRGBA>& a, const std::vector<TRGBA>& b);
 
 // A hidden window of Width x Height pixels and its context (RGBA 8 bits each,
 // depth buffer, double-buffered, compatibility profile).  Never shown, so

@@ -16,33 +16,7 @@ chmod 755 "$scratch"
 root=$scratch/root
 run_dir=$root/usr/lib/varozuvod
 launcher=$root/usr/bin/varozuvod
-started=()
-
-cleanup() {
-  local pid
-  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf -- "$scratch"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-ok() { echo "ok: $*"; }
-note() { echo "note: $*"; }
-
-# Waits up to $1 seconds for the command that follows to succeed.
-wait_for() {
-  local seconds=$1 i
-  shift
-  for ((i = 0; i < seconds * 10; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
+source "$(dirname "$0")/ScriptSupport.sh"
 
 for tool in cpack dpkg-deb dpkg-shlibdeps groff Xvfb xwininfo; do
   command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh"

@@ -8,8 +8,8 @@
 # Bob walking there and stopping, "Bob>hello" in her chat panel, and Bob's
 # departure once he presses Escape.  The clients tell what they saw through
 # their journals (VAROZUVOD_JOURNAL).  Escape takes Bob back to the join
-# dialog.  Screenshots of the title scene, the
-# creation page and the game are left in BUILD_DIR/tests/e2e/screenshots.
+# dialog.  Screenshots of the title scene, the creation page and the game
+# are left in BUILD_DIR/tests/e2e/screenshots.
 #
 #   TwoPlayersTest.sh BUILD_DIR
 set -euo pipefail
@@ -19,37 +19,16 @@ game_dir=$build/game
 exe=$game_dir/varozuvod
 shots=$build/tests/e2e/screenshots
 scratch=$(mktemp -d)
-started=()
+source "$(dirname "$0")/ScriptSupport.sh"
 
-cleanup() {
-  local pid
-  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf -- "$scratch"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
+# The logs, the journals and the whole display, for whoever reads a failure.
+on_failure() {
   [ -n "${DISPLAY:-}" ] && import -window root "$shots/failure.png" 2>/dev/null &&
     echo "the whole display: $shots/failure.png" >&2
   local log
   for log in "$scratch"/*.out "$scratch"/*.journal; do
     [ -f "$log" ] && { echo "--- $(basename "$log")" >&2; cat "$log" >&2; }
   done
-  exit 1
-}
-ok() { echo "ok: $*"; }
-
-# Waits up to $1 seconds for the command that follows to succeed.
-wait_for() {
-  local seconds=$1 i
-  shift
-  for ((i = 0; i < seconds * 10; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
 }
 
 for tool in Xvfb xdpyinfo xdotool import; do

@@ -211,19 +211,6 @@ TEST_F(L3DCharacterGL, GroupsWithoutTextureAreRedAndTheShadowIsDrawnOnce) {
 
 namespace {
 
-// The whole back buffer, bottom row first.
-std::vector<TRGBA> ReadAllPixels(int width, int height) {
-  std::vector<TRGBA> pixels(std::size_t(width) * std::size_t(height));
-  glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-  return pixels;
-}
-
-int CountDifferent(const std::vector<TRGBA>& a, const std::vector<TRGBA>& b) {
-  int different = 0;
-  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) different += a[i] == b[i] ? 0 : 1;
-  return different;
-}
-
 // A mesh drawn corner by corner in immediate mode, the texture coordinate
 // of each corner beside its array element, then its black shadow: the
 // picture the arrays of TTexturedMesh must reproduce.
