@@ -17,8 +17,8 @@ constexpr float LegBulk = 1.05f;
 
 // Around-counts of the rings.
 constexpr int TorsoSides = 16;
-constexpr int LimbSides = 8;   // cuffs and boots
-constexpr int TubeSides = 6;   // the arms and legs under them
+constexpr int LimbSides = 8;   // the boots
+constexpr int TubeSides = 6;   // arms, legs and the gauntlets' cuffs
 
 struct TTorsoRing {
   float Y, HalfWidth, HalfDepth, Forward;
@@ -27,11 +27,11 @@ struct TTorsoRing {
 // From the crotch up to the collar, model units.
 constexpr TTorsoRing TorsoRings[] = {
     {0.900f, 0.095f, 0.072f, 0.000f},  {0.945f, 0.150f, 0.102f, 0.000f},  {1.000f, 0.170f, 0.114f, -0.004f},
-    {1.040f, 0.171f, 0.114f, -0.004f}, {1.075f, 0.166f, 0.112f, -0.002f}, {1.120f, 0.150f, 0.106f, 0.002f},
-    {1.200f, 0.154f, 0.113f, 0.006f},  {1.280f, 0.170f, 0.124f, 0.012f},  {1.360f, 0.188f, 0.134f, 0.018f},
-    {1.440f, 0.197f, 0.137f, 0.018f},  {1.505f, 0.202f, 0.130f, 0.012f},  {1.555f, 0.198f, 0.118f, 0.005f},
-    {1.595f, 0.172f, 0.102f, 0.000f},  {1.630f, 0.124f, 0.090f, -0.004f}, {1.660f, 0.094f, 0.084f, -0.006f},
-    {1.692f, 0.086f, 0.080f, -0.008f}, {1.702f, 0.080f, 0.075f, -0.008f},
+    {1.075f, 0.166f, 0.112f, -0.002f}, {1.120f, 0.150f, 0.106f, 0.002f},  {1.200f, 0.154f, 0.113f, 0.006f},
+    {1.280f, 0.170f, 0.124f, 0.012f},  {1.360f, 0.188f, 0.134f, 0.018f},  {1.440f, 0.197f, 0.137f, 0.018f},
+    {1.505f, 0.202f, 0.130f, 0.012f},  {1.555f, 0.198f, 0.118f, 0.005f},  {1.595f, 0.172f, 0.102f, 0.000f},
+    {1.630f, 0.124f, 0.090f, -0.004f}, {1.660f, 0.094f, 0.084f, -0.006f}, {1.692f, 0.086f, 0.080f, -0.008f},
+    {1.702f, 0.080f, 0.075f, -0.008f},
 };
 
 // Left or right bone of a pair, by the side of x.
@@ -148,7 +148,7 @@ void AddArm(TMeshBuilder& b, bool left) {
       [=](TVec3, float, float) { return Blend(clavicle, upper, 0.6f); }, 1.08f);
 
   // Elbow cop behind the joint, moving with the forearm.
-  AddEllipsoid(b, e + TVec3{side * 0.004f, 0.004f, -0.034f}, {0.030f, 0.034f, 0.024f}, 4, 8, mCop,
+  AddEllipsoid(b, e + TVec3{side * 0.004f, 0.004f, -0.034f}, {0.030f, 0.034f, 0.024f}, 3, 6, mCop,
                Rigid(fore));
 }
 
@@ -160,7 +160,7 @@ void AddHand(TMeshBuilder& b, bool left) {
   // Flared cuff of the gauntlet over the wrist.
   AddLathe(
       b, w - down * 0.075f, w + down * 0.030f, {0, 0, 1},
-      {0.0f, 0.047f, 0.052f, 0.056f, 0.058f, 0.050f, 0.0f}, LimbSides, mCuff,
+      {0.0f, 0.047f, 0.052f, 0.056f, 0.058f, 0.050f, 0.0f}, TubeSides, mCuff,
       [=](TVec3 p, float, float) { return Blend(fore, hand, SmoothStep(-0.05f, 0.01f, Dot(p - w, down))); });
 
   // Palm and fingers: a flat body curling towards the thigh at the tips.
@@ -212,7 +212,7 @@ void AddLeg(TMeshBuilder& b, bool left) {
     return Blend(w, One(foot), SmoothStep(0.16f, 0.09f, p.Y));
   });
   // Knee cop, half with each bone.
-  AddEllipsoid(b, k + TVec3{0, 0.005f, 0.048f}, {0.044f, 0.048f, 0.026f}, 4, 8, mCop,
+  AddEllipsoid(b, k + TVec3{0, 0.005f, 0.048f}, {0.044f, 0.048f, 0.026f}, 3, 6, mCop,
                [=](TVec3, float, float) { return Blend(thigh, calf, 0.5f); });
 
   // Boot shaft around the lower leg.

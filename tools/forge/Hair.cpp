@@ -174,7 +174,7 @@ struct THangStyle {
 void AddHang(TMeshBuilder& b, const THangStyle& style) {
   const float behindFrom = 1.80f, behindTo = 1.62f;
   AddSheet(
-      b, 26, 8,
+      b, 22, 8,
       [&](float s, float t, TVec3& outer, TVec3& inner) {
         float theta = style.FrontTheta + s * (2 * Pi - 2 * style.FrontTheta);
         // Locks of different lengths, shorter towards the face.
@@ -351,7 +351,7 @@ TVec3 FaceAt(float theta, float phi, float offset) {
 // A beard lying on the jaw between its bottom and top edges.
 void AddJawBeard(TMeshBuilder& b, float thickness, float theta0, float chinOnly) {
   AddSheet(
-      b, 16, 6,
+      b, 14, 5,
       [&](float s, float t, TVec3& outer, TVec3& inner) {
         float theta = Mix(-theta0, theta0, s);
         float top = BeardTop(theta), bottom = BeardBottom(theta);

@@ -17,7 +17,7 @@ namespace {
 
 // Half width, half height and half depth of the skull's ellipsoid.
 constexpr TVec3 SkullRadii{0.094f, 0.128f, 0.110f};
-constexpr int HeadColumns = 36;
+constexpr int HeadColumns = 30;
 constexpr int HeadRows = 24;
 
 TVec3 Direction(float theta, float phi) {
@@ -105,7 +105,7 @@ TVec3 SkullNormal(float theta, float phi) {
 }
 
 // Longitude of column j: columns gather towards the face.
-float ColumnTheta(float s) { return Pi + 2 * Pi * s + 0.42f * std::sin(2 * Pi * s); }
+float ColumnTheta(float s) { return Pi + 2 * Pi * s + 0.60f * std::sin(2 * Pi * s); }
 
 TWeights NeckWeights(TVec3 p, float, float) {
   TWeights w = Blend(Poitrine, Cou, SmoothStep(1.60f, 1.68f, p.Y));
@@ -115,7 +115,7 @@ TWeights NeckWeights(TVec3 p, float, float) {
 void AddNeck(TMeshBuilder& b, TRace race) {
   const float r = race == TRace::Human ? 0.060f : 0.054f;
   AddLathe(b, {0, 1.585f, -0.014f}, {0, 1.835f, -0.010f}, {0, 0, 1},
-           {0.0f, r * 1.05f, r * 1.02f, r, r * 0.98f, r, r * 1.02f, r * 0.9f, 0.0f}, 10, 1, NeckWeights,
+           {0.0f, r * 1.05f, r * 1.02f, r, r * 0.98f, r, r * 1.02f, r * 0.9f, 0.0f}, 8, 1, NeckWeights,
            0.95f, 0.8f);
 }
 

@@ -6,7 +6,7 @@
 // each drawn twice (textured, then its shadow), must leave room for the
 // floor and the knight within a quarter of a 40 ms frame on a software
 // renderer, so the everyday character (body, human head, hair 5, beard 1)
-// stays near 6,500 triangles; the head keeps the most, for the face.
+// stays near 5,700 triangles; the face keeps the head's densest columns.
 #pragma once
 
 #include "Geometry.h"
