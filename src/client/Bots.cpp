@@ -18,19 +18,6 @@
 
 namespace {
 
-// Game message ids.
-enum : int32_t {
-  MsgPassword = 1,
-  MsgError = 2,
-  MsgJoin = 3,
-  MsgPlayer = 4,
-  MsgChat = 5,
-  MsgChatAck = 6,
-  MsgLeave = 7,
-  MsgPosition = 8,
-  MsgWalk = 9,
-};
-
 // Walking pace of the players: one world unit per 90 ms, a straight step
 // of 6 units, a diagonal step of sqrt(72).
 constexpr double MsPerWorldUnit = 90.0;

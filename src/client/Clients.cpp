@@ -9,19 +9,6 @@
 #include "platform/WinSock.h"
 
 namespace {
-// Message ids.
-enum : int32_t {
-  MsgPassword = 1,
-  MsgRefused = 2,
-  MsgName = 3,
-  MsgWelcome = 3,
-  MsgArrival = 4,
-  MsgChat = 5,
-  MsgAcknowledge = 6,
-  MsgLeave = 7,
-  MsgPosition = 8,
-  MsgDestination = 9,
-};
 
 // The events a client connection asks for: read, write, connect, close.
 constexpr uint32_t ClientEventMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
@@ -43,7 +30,7 @@ TZULPlayer2::TZULPlayer2(TMap* map, TZULPlayerList* list, TZULClient* client)
 void TZULPlayer2::MoveStarted() {
   TZULPlayer::MoveStarted();
   const TPoint& goal = PathFinder->Goal();
-  Client->IO->SendMessage(MsgDestination, EncodeIntegers({goal.X, goal.Y}));
+  Client->IO->SendMessage(MsgWalk, EncodeIntegers({goal.X, goal.Y}));
   if (TClientJournal* journal = Client->Journal()) journal->Goal(Name, goal.X, goal.Y);
 }
 
@@ -69,14 +56,14 @@ TZULClient::TZULClient(TClientOwner& window, uint32_t notification, uint32_t add
     : TSocket(&window), FWindow(window) {
   LocalPlayer = new TZULPlayer2(&window.SharedMap(), &Players, this);
   IO = std::make_unique<TZULSocketIO>(this, Handle());
-  Bind(MsgRefused, &TZULClient::HandleRefused);
-  Bind(MsgWelcome, &TZULClient::HandleWelcome);
-  Bind(MsgArrival, &TZULClient::HandleArrival);
+  Bind(MsgError, &TZULClient::HandleRefused);
+  Bind(MsgJoin, &TZULClient::HandleWelcome);
+  Bind(MsgPlayer, &TZULClient::HandleArrival);
   Bind(MsgChat, &TZULClient::HandleChat);
-  Bind(MsgAcknowledge, &TZULClient::HandleAcknowledge);
+  Bind(MsgChatAck, &TZULClient::HandleAcknowledge);
   Bind(MsgLeave, &TZULClient::HandleDeparture);
   Bind(MsgPosition, &TZULClient::HandlePosition);
-  Bind(MsgDestination, &TZULClient::HandleDestination);
+  Bind(MsgWalk, &TZULClient::HandleDestination);
   SelectEvents(Handle(), &window, notification, ClientEventMask);
   ws::TSockAddrIn target;
   target.sin_port = ws::htons(port);
@@ -97,7 +84,7 @@ void TZULClient::SetPassword(const std::string& text) {
 
 void TZULClient::SetName(const std::string& text) {
   LocalPlayer->Name = text;
-  IO->SendMessage(MsgName, text);
+  IO->SendMessage(MsgJoin, text);
 }
 
 const std::string& TZULClient::LocalName() const { return LocalPlayer->Name; }

@@ -13,18 +13,6 @@
 #include "host/SessionRows.h"
 #include "net/ZULSockets.h"
 
-// Game message ids.
-enum : int32_t {
-  MsgPassword = 1,  // client: password          host: -
-  MsgError = 2,     // client: -                  host: error text
-  MsgJoin = 3,      // client: player name        host: the player's own id
-  MsgPlayer = 4,    // client: -                  host: id, Reserved, X, Y, flag, name
-  MsgChat = 5,      // client: line               host: sender's id, line
-  MsgChatAck = 6,   // client: -                  host: empty
-  MsgLeave = 7,     // client: empty              host: id, without-warning flag
-  MsgPosition = 8,  // client: X, Y, Direction    host: id, Reserved, X, Y, Direction
-  MsgWalk = 9,      // client: goal X, goal Y     host: id, goal X, goal Y
-};
 
 class TZULSession : public TZULSessionItem, public TZULMessageTarget {
  public:

@@ -14,6 +14,19 @@
 
 #include "net/Sockets.h"
 
+// The game's messages, by id: what a client sends, what the host sends.
+enum : int32_t {
+  MsgPassword = 1,  // client: password          host: -
+  MsgError = 2,     // client: -                  host: error text
+  MsgJoin = 3,      // client: player name        host: the player's own id
+  MsgPlayer = 4,    // client: -                  host: id, Reserved, X, Y, flag, name
+  MsgChat = 5,      // client: line               host: sender's id, line
+  MsgChatAck = 6,   // client: -                  host: empty
+  MsgLeave = 7,     // client: empty              host: id, without-warning flag
+  MsgPosition = 8,  // client: X, Y, Direction    host: id, Reserved, X, Y, Direction
+  MsgWalk = 9,      // client: goal X, goal Y     host: id, goal X, goal Y
+};
+
 // Packed integer: a 32-bit value as 1 to 5 bytes, 7 bits each, most
 // significant group first; every byte but the last has bit 7 set.  Groups
 // are emitted while the remaining value, taken as signed, is above 127, so
