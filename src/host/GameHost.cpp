@@ -12,6 +12,8 @@ TGameHost::TGameHost(const THostSettings& settings, TSessionListView& list)
     : FSettings(settings), FList(list) {}
 
 TGameHost::~TGameHost() {
+  // Finders stop seeing the game before its connections go.
+  FResponder.reset();
   FGameServer.reset();
   FWebServer.reset();
   ForgetTarget(this);
@@ -26,6 +28,25 @@ void TGameHost::Start() {
   HostName = LocalHostName();
   HostAddress = ResolveHost(HostName);
   Caption += " - " + HostName + " (" + ws::inet_ntoa(HostAddress) + ")";
+  if (FSettings.Discovery)
+    FResponder =
+        std::make_unique<TDiscoveryResponder>(FSettings.DiscoveryPort, [this] { return Announce(); });
+}
+
+TGameAnnounce TGameHost::Announce() const {
+  TGameAnnounce announce;
+  if (!FGameServer) return announce;
+  announce.GamePort = FGameServer->Port();
+  const TSessionList& connections = FGameServer->Connections();
+  for (int i = 0; i < connections.Count(); ++i) {
+    auto* session = static_cast<const TZULSession*>(connections[i]);
+    if (session->LoggedIn() && !session->Left() && !session->Closing) ++announce.Players;
+  }
+  announce.Password = !FSettings.Password.empty();
+  // The machine's name comes in the local 8-bit encoding; answers carry it
+  // in the game's.
+  announce.HostName = FromQString(QString::fromLocal8Bit(HostName.c_str()));
+  return announce;
 }
 
 void TGameHost::Dispatch(TMessage& message) {

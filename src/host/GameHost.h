@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "host/DiscoveryResponder.h"
 #include "host/HostSettings.h"
 #include "host/SessionRows.h"
 #include "net/ZULSockets.h"
@@ -34,10 +35,16 @@ class TGameHost : public TMessageTarget {
   TGameHost& operator=(const TGameHost&) = delete;
 
   // In this order: the message texts, the game server, the web server when
-  // the settings ask for it, the host name and address, the caption.  An
+  // the settings ask for it, the host name and address, the caption, and
+  // the answers to discovery queries unless the settings turn them off.  An
   // error stops the start where it happened and is raised; what was started
-  // before it keeps running.
+  // before it keeps running (a game whose discovery port is taken runs
+  // unseen by the finders).
   void Start();
+
+  // What a discovery answer tells now: game port, players logged in and
+  // not gone, whether a password is asked, the host name.
+  TGameAnnounce Announce() const;
 
   // Routes CM_GAMESOCKET and CM_WEBSOCKET; other numbers go to
   // DefaultHandler.  Errors ("Session non trouvée", "Message Winsock
@@ -46,6 +53,7 @@ class TGameHost : public TMessageTarget {
 
   TZULServer* GameServer() const { return FGameServer.get(); }
   TServer* WebServer() const { return FWebServer.get(); }
+  TDiscoveryResponder* Responder() const { return FResponder.get(); }
   TSessionListView& List() const { return FList; }
   const THostSettings& Settings() const { return FSettings; }
 
@@ -67,6 +75,7 @@ class TGameHost : public TMessageTarget {
   TSessionListView& FList;
   std::unique_ptr<TZULServer> FGameServer;
   std::unique_ptr<TServer> FWebServer;
+  std::unique_ptr<TDiscoveryResponder> FResponder;
 };
 
 // The time of day as the connection list shows it: hh:mm:ss.

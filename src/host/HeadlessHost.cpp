@@ -78,6 +78,8 @@ bool THeadlessHost::Start() {
   Print(FHost->Caption);
   Print("jeu : port " + std::to_string(FHost->GameServer()->Port()));
   if (FHost->WebServer()) Print("web : port " + std::to_string(FHost->WebServer()->Port()));
+  if (FHost->Responder())
+    Print(std::string("découverte : port UDP "_cp) + std::to_string(FHost->Responder()->Port()));
   return true;
 }
 

@@ -22,7 +22,8 @@ class THeadlessHost : public TSessionListView {
   explicit THeadlessHost(const THostSettings& settings, std::FILE* out = stdout);
   ~THeadlessHost() override;
 
-  // Starts the servers and prints the caption and the ports.  An error is
+  // Starts the servers and prints the caption and the ports (game, web,
+  // discovery: the last line once the host answers finders).  An error is
   // shown (on standard error) and the start goes on no further; returns
   // whether the game server runs.
   bool Start();

@@ -1,5 +1,6 @@
 // What the host-a-game dialog hands to a running host: the game port, the
-// connection password and whether the web server runs.  The dialog fills
+// connection password, whether the web server runs and whether the game
+// answers the discovery queries of the local network.  The dialog fills
 // it and keeps it alive as long as the host runs; the host and its player
 // sessions read it when they need it (the password at every check).
 #pragma once
@@ -7,13 +8,20 @@
 #include <cstdint>
 #include <string>
 
+#include "net/Discovery.h"
+
 struct THostSettings {
   static constexpr uint16_t DefaultPort = 2048;
   static constexpr uint16_t DefaultWebPort = 80;
+  static constexpr uint16_t DefaultDiscoveryPort = DiscoveryUdpPort;
 
   uint16_t Port = DefaultPort;
   // Windows-1252 bytes; empty admits the players who give none.
   std::string Password;
   bool Web = false;
   uint16_t WebPort = DefaultWebPort;
+  // Whether the host answers discovery queries, and on which UDP port (the
+  // same on every host of a network; tests use a port of their own).
+  bool Discovery = true;
+  uint16_t DiscoveryPort = DefaultDiscoveryPort;
 };

@@ -69,6 +69,7 @@ void TZULSession::HandlePassword(TZULMessage&) { FAuthenticated = IO->ReadString
 // order, named or not.
 void TZULSession::HandleJoin(TZULMessage&) {
   if (CheckRefused()) return;
+  FLoggedIn = true;
   FName = IO->ReadString();
   FRow->SetSubItem(TSessionRow::PlayerColumn, FName);
   IO->SendMessage(MsgJoin, FId);

@@ -13,7 +13,6 @@
 #include "host/SessionRows.h"
 #include "net/ZULSockets.h"
 
-
 class TZULSession : public TZULSessionItem, public TZULMessageTarget {
  public:
   // Every player starts in this column, in row StartRowBase plus the number
@@ -56,6 +55,8 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   int32_t X() const { return FX; }
   int32_t Y() const { return FY; }
   bool Authenticated() const { return FAuthenticated; }
+  // Whether the player's name was accepted (message 3 past the password).
+  bool LoggedIn() const { return FLoggedIn; }
   const std::string& Name() const { return FName; }
   bool Left() const { return FLeft; }
 
@@ -78,4 +79,5 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   std::string FName;
   std::unique_ptr<TSessionRow> FRow;
   bool FLeft = false;
+  bool FLoggedIn = false;
 };

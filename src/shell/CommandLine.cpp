@@ -2,15 +2,18 @@
 
 #include <QString>
 
+#include "net/Sockets.h"
 #include "platform/Convert.h"
 #include "platform/Text1252.h"
 
 const char* const UsageText =
     "Usage: varozuvod [debug] [WIDTH HEIGHT [DEPTH]]\n"
     "       varozuvod --serve [--port N] [--password P] [--web] [--web-port N]\n"
+    "                 [--no-discovery] [--discovery-port N]\n"
     "       varozuvod --join HOST[:PORT] [--name NAME] [--password P] [debug]\n"
     "       varozuvod --bots HOST[:PORT] [--count N] [--name PREFIX] [--password P]\n"
     "                 [--walk] [--chat PER_MINUTE] [--seconds S]\n"
+    "       varozuvod --find [--broadcast ADDRESS] [--seconds S] [--discovery-port N]\n"
     "       varozuvod --help | --version\n"
     "\n"
     "Without options the main window opens: host a game or join one.\n"
@@ -21,9 +24,17 @@ const char* const UsageText =
     "  --port N              game port (default 2048; 0 picks a free one)\n"
     "  --password P          connection password (default none)\n"
     "  --web, --web-port N   also run the download server (default port 80)\n"
+    "  --no-discovery        do not answer the games search of the local network\n"
+    "                        (the host answers it on UDP port 2048 otherwise)\n"
+    "  --discovery-port N    UDP port of the games search (default 2048; for tests)\n"
     "  --join HOST[:PORT]    open the game client connected to that host\n"
     "  --name NAME           player name (default guest)\n"
     "  --bots HOST[:PORT]    headless bot players for tests and load runs\n"
+    "  --find                list the games of the local network, one line each:\n"
+    "                        ADDRESS:PORT, players, password or open, host name\n"
+    "  --broadcast ADDRESS   ask that address only (default: the broadcast\n"
+    "                        address of every interface that is up)\n"
+    "  --seconds S           how long --find listens (default 2)\n"
     "  --help                show this help and exit\n"
     "  --version             show the version and exit\n";
 
@@ -70,8 +81,38 @@ TCommandLine ParseServe(const std::vector<std::string>& words) {
       if (!ParsePort(words[++i], port)) return Refuse("invalid port: " + words[i]);
     } else if (option == "--password" && hasValue) {
       line.Serve.Password = Text(words[++i]);
+    } else if (option == "--no-discovery") {
+      line.Serve.Discovery = false;
+    } else if (option == "--discovery-port" && hasValue) {
+      if (!ParsePort(words[++i], line.Serve.DiscoveryPort)) return Refuse("invalid port: " + words[i]);
     } else {
       return Refuse("unknown or incomplete option for --serve: " + option);
+    }
+  }
+  return line;
+}
+
+// Reads the options of --find; the first word is the option itself.
+TCommandLine ParseFind(const std::vector<std::string>& words) {
+  constexpr int32_t MaxFindSeconds = 3600;
+  TCommandLine line;
+  line.Kind = TCommandKind::Find;
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    const std::string& option = words[i];
+    bool hasValue = i + 1 < words.size();
+    if (option == "--broadcast" && hasValue) {
+      uint32_t address = ResolveHost(words[++i]);
+      if (address == ws::AddressNone) return Refuse("invalid address: " + words[i]);
+      line.Find.Targets.push_back((ws::ntohl)(address));
+    } else if (option == "--seconds" && hasValue) {
+      auto seconds = TryStrToInt(words[++i]);
+      if (!seconds || *seconds < 0 || *seconds > MaxFindSeconds)
+        return Refuse("invalid seconds: " + words[i]);
+      line.Find.Seconds = *seconds;
+    } else if (option == "--discovery-port" && hasValue) {
+      if (!ParsePort(words[++i], line.Find.DiscoveryPort)) return Refuse("invalid port: " + words[i]);
+    } else {
+      return Refuse("unknown or incomplete option for --find: " + option);
     }
   }
   return line;
@@ -81,7 +122,8 @@ TCommandLine ParseJoin(const std::vector<std::string>& words) {
   TCommandLine line;
   line.Kind = TCommandKind::Join;
   if (words.size() < 2 || IsOption(words[1])) return Refuse("--join needs HOST[:PORT]");
-  if (!ParseHostAndPort(words[1], line.Join.Host, line.Join.Port)) return Refuse("invalid port in " + words[1]);
+  if (!ParseHostAndPort(words[1], line.Join.Host, line.Join.Port))
+    return Refuse("invalid port in " + words[1]);
   for (std::size_t i = 2; i < words.size(); ++i) {
     const std::string& option = words[i];
     bool hasValue = i + 1 < words.size();
@@ -116,6 +158,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& words) {
   if (first == "--version") return Only(TCommandKind::Version);
   if (first == "--serve") return ParseServe(words);
   if (first == "--join") return ParseJoin(words);
+  if (first == "--find") return ParseFind(words);
   if (first == "--bots") return Only(TCommandKind::Bots);
   TCommandLine line;
   for (const std::string& word : words) {

@@ -1,6 +1,7 @@
 // The command line of the one executable: the game itself (with the
 // display-mode numbers and "debug"), the headless host, a direct join, the
-// bot players, --help and --version.  Parsing only; main acts on it.
+// bot players, the search for games on the local network, --help and
+// --version.  Parsing only; main acts on it.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,7 @@
 
 #include "host/HostSettings.h"
 
-enum class TCommandKind { Game, Join, Serve, Bots, Help, Version, Error };
+enum class TCommandKind { Game, Join, Serve, Bots, Find, Help, Version, Error };
 
 struct TJoinRequest {
   std::string Host = "127.0.0.1";
@@ -18,12 +19,21 @@ struct TJoinRequest {
   std::string Password;
 };
 
+struct TFindRequest {
+  // Where the queries go, host byte order; empty: the broadcast address of
+  // every interface that is up.
+  std::vector<uint32_t> Targets;
+  int Seconds = 2;
+  uint16_t DiscoveryPort = THostSettings::DefaultDiscoveryPort;
+};
+
 struct TCommandLine {
   TCommandKind Kind = TCommandKind::Game;
   // The arguments the game reads itself: display mode numbers, "debug".
   std::vector<std::string> GameArguments;
   THostSettings Serve;
   TJoinRequest Join;
+  TFindRequest Find;
   // Why the line was refused (Kind Error).
   std::string Error;
 };

@@ -17,6 +17,7 @@
 #include "platform/Text1252.h"
 #include "shell/CommandLine.h"
 #include "shell/DialogStyle.h"
+#include "shell/FindGames.h"
 #include "shell/LoginForm.h"
 #include "shell/SetupForm.h"
 
@@ -131,5 +132,6 @@ int RunGame(int argc, char** argv) {
   TSocketLibrary sockets;
   if (line.Kind == TCommandKind::Serve) return Serve(argc, argv, line.Serve);
   if (line.Kind == TCommandKind::Bots) return RunBots(argc, argv);
+  if (line.Kind == TCommandKind::Find) return RunFind(argc, argv, line.Find);
   return RunWindows(argc, argv, line);
 }

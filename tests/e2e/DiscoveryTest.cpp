@@ -1,0 +1,310 @@
+// Discovery of the games on the local network between real processes:
+// headless hosts answer queries sent to the loopback broadcast address
+// 127.255.255.255 (never any other broadcast), `varozuvod --find` lists
+// them, and a probe of the test's own checks the answers byte for byte, the
+// silence towards malformed datagrams and the answer limit.  Each test
+// program uses a discovery port of its own, so that tests running side by
+// side never count against each other's limit; answers are also told apart
+// by the game port of the host that sent them.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <string>
+#include <vector>
+
+#include "Pump.h"
+#include "RawClientSupport.h"
+
+namespace {
+
+constexpr uint32_t LoopbackBroadcast = 0x7FFFFFFF;  // 127.255.255.255
+constexpr uint32_t MsgPassword = 1, MsgJoin = 3, MsgLeave = 7;
+
+// A UDP port nobody used a moment ago, for this program's hosts to share.
+uint16_t FreeUdpPort() {
+  int handle = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  ::bind(handle, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t size = sizeof address;
+  ::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(handle);
+  return ntohs(address.sin_port);
+}
+
+const uint16_t TestDiscoveryPort = FreeUdpPort();
+
+std::string MachineName() {
+  char name[256] = {};
+  ::gethostname(name, sizeof name - 1);
+  return std::string(name).substr(0, 63);
+}
+
+class THost {
+ public:
+  explicit THost(QStringList options) {
+    Process.setWorkingDirectory(VAROZUVOD_GAME_DIR);
+    options << "--discovery-port" << QString::number(TestDiscoveryPort);
+    Process.start(VAROZUVOD_EXE, QStringList{"--serve", "--port", "0"} + options);
+    Port = WaitLine("^jeu : port (\\d+)$").toUShort();
+  }
+  ~THost() {
+    Process.kill();
+    Process.waitForFinished(5000);
+  }
+  const QString& Output() { return FOutput += QString::fromUtf8(Process.readAllStandardOutput()); }
+  QString WaitLine(const QString& pattern) {
+    QRegularExpression line(pattern, QRegularExpression::MultilineOption);
+    QRegularExpressionMatch match;
+    PumpUntil([&] { return Process.waitForReadyRead(10), (match = line.match(Output())).hasMatch(); }, 5000);
+    return match.captured(1);
+  }
+  // Waits until the host answers finders.
+  bool Discoverable() { return WaitLine("^(découverte : port UDP \\d+)$") != ""; }
+  void Stop() {
+    ::kill(static_cast<pid_t>(Process.processId()), SIGTERM);
+    Process.waitForFinished(10000);
+  }
+
+  QProcess Process;
+  uint16_t Port = 0;
+
+ private:
+  QString FOutput;
+};
+
+// The answer a host with that game port, player count and password flag
+// must send, built with the tests' own packing.
+std::string ExpectedAnswer(uint16_t port, uint32_t players, bool password) {
+  return "VZD!" + Packed(1) + Packed(port) + Packed(players) + Packed(password ? 1 : 0) + MachineName();
+}
+
+// A query as the finder sends it: magic, version 1, zeros up to 16 bytes.
+std::string Query(std::size_t size = 16) {
+  std::string query = "VZD?" + Packed(1);
+  query.resize(size, '\0');
+  return query;
+}
+
+// A UDP socket of the test that sends to the loopback broadcast address on
+// the test's discovery port and reads what comes back.
+class TProbe {
+ public:
+  TProbe() {
+    FHandle = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    int on = 1;
+    ::setsockopt(FHandle, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  }
+  ~TProbe() { ::close(FHandle); }
+  TProbe(const TProbe&) = delete;
+  TProbe& operator=(const TProbe&) = delete;
+
+  void Send(const std::string& bytes) {
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(TestDiscoveryPort);
+    target.sin_addr.s_addr = htonl(LoopbackBroadcast);
+    ::sendto(FHandle, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&target), sizeof target);
+  }
+  // Waits for the next answer from the host with that game port; answers
+  // of other hosts are dropped.
+  bool NextFrom(uint16_t gamePort, std::string& answer, int timeoutMs = 3000) {
+    return PumpUntil([&] { return Take(gamePort, answer); }, timeoutMs);
+  }
+  // The answers of that host arriving within ms (to show that no more come).
+  int CountFrom(uint16_t gamePort, int ms) {
+    PumpFor(ms);
+    int count = 0;
+    for (std::string answer; Take(gamePort, answer);) ++count;
+    return count;
+  }
+
+ private:
+  bool Take(uint16_t gamePort, std::string& answer) {
+    char buffer[2048];
+    for (;;) {
+      ssize_t got = ::recv(FHandle, buffer, sizeof buffer, 0);
+      if (got < 0) return false;
+      std::string bytes(buffer, static_cast<std::size_t>(got));
+      // Magic, version 1, then the packed game port.
+      std::string head = "VZD!" + Packed(1) + Packed(gamePort);
+      if (bytes.starts_with(head)) {
+        answer = bytes;
+        return true;
+      }
+    }
+  }
+
+  int FHandle = -1;
+};
+
+// Runs varozuvod --find on the loopback broadcast address; its lines.
+QStringList Find(QStringList extra = {}) {
+  QProcess find;
+  find.setWorkingDirectory(VAROZUVOD_GAME_DIR);
+  find.start(VAROZUVOD_EXE, QStringList{"--find", "--broadcast", "127.255.255.255", "--discovery-port",
+                                        QString::number(TestDiscoveryPort), "--seconds", "1"} +
+                                extra);
+  EXPECT_TRUE(find.waitForFinished(10000));
+  EXPECT_EQ(find.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(find.exitCode(), 0) << find.readAllStandardError().toStdString();
+  QString out = QString::fromUtf8(find.readAllStandardOutput());
+  return out.split('\n', Qt::SkipEmptyParts);
+}
+
+// The --find line of the game on that port, empty when it was not listed.
+QString LineOf(const QStringList& lines, uint16_t port) {
+  QString prefix = QString("127.0.0.1:%1\t").arg(port);
+  QString found;
+  for (const QString& line : lines)
+    if (line.startsWith(prefix)) {
+      EXPECT_TRUE(found.isEmpty()) << "listed twice: " << line.toStdString();
+      found = line;
+    }
+  return found;
+}
+
+TEST(Discovery, TwoHostsOnOneMachineAreBothFoundAndAStoppedOneIsNoLongerListed) {
+  THost open({}), guarded({"--password", "sésame"});
+  ASSERT_TRUE(open.Port && guarded.Port);
+  ASSERT_TRUE(open.Discoverable() && guarded.Discoverable()) << guarded.Output().toStdString();
+
+  QStringList lines = Find();
+  QString name = QString::fromLocal8Bit(MachineName().c_str());
+  EXPECT_EQ(LineOf(lines, open.Port), QString("127.0.0.1:%1\t0\topen\t%2").arg(open.Port).arg(name))
+      << lines.join('\n').toStdString();
+  EXPECT_EQ(LineOf(lines, guarded.Port),
+            QString("127.0.0.1:%1\t0\tpassword\t%2").arg(guarded.Port).arg(name));
+  for (const QString& line : lines)
+    EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d+\\.\\d+\\.\\d+:\\d+\t\\d+\t(password|open)\t.*$")
+                    .match(line)
+                    .hasMatch())
+        << line.toStdString();
+
+  guarded.Stop();
+  lines = Find();
+  EXPECT_FALSE(LineOf(lines, open.Port).isEmpty()) << lines.join('\n').toStdString();
+  EXPECT_TRUE(LineOf(lines, guarded.Port).isEmpty()) << lines.join('\n').toStdString();
+}
+
+TEST(Discovery, AnswersCountThePlayersLoggedInRightAfterEachLoginAndDeparture) {
+  THost host({"--password", "pass"});
+  ASSERT_TRUE(host.Discoverable());
+  TProbe probe;
+  auto players = [&](uint32_t expected) {
+    std::string answer;
+    probe.Send(Query());
+    if (!probe.NextFrom(host.Port, answer)) return std::string("no answer");
+    return answer == ExpectedAnswer(host.Port, expected, true) ? std::string("ok") : "answer " + answer;
+  };
+  EXPECT_EQ(players(0), "ok");
+
+  TRawFrame frame;
+  // The next frame of that id (and whose payload starts so), skipping others.
+  auto next = [&](TRawClient& client, uint32_t id, const std::string& start = "") {
+    while (client.NextFrame(frame))
+      if (frame.Id == id && frame.Payload.starts_with(start)) return true;
+    return false;
+  };
+  TRawClient alice(host.Port), bob(host.Port), carol(host.Port), dave(host.Port);
+  alice.Send(Frame(MsgPassword, "pass") + Frame(MsgJoin, "Alice"));
+  ASSERT_TRUE(next(alice, MsgJoin));
+  const std::string aliceId = frame.Payload;
+  EXPECT_EQ(players(1), "ok");
+  // Connected without a name, and a wrong password: neither is a player.
+  bob.Send(Frame(MsgPassword, "pass"));
+  carol.Send(Frame(MsgPassword, "wrong") + Frame(MsgJoin, "Carol"));
+  ASSERT_TRUE(carol.WaitClosed());
+  EXPECT_EQ(players(1), "ok");
+  dave.Send(Frame(MsgPassword, "pass") + Frame(MsgJoin, ""));
+  ASSERT_TRUE(next(dave, MsgJoin));
+  const std::string daveId = frame.Payload;
+  EXPECT_EQ(players(2), "ok");
+
+  // Alice says goodbye (flag 0): she is gone for the others at once.
+  alice.Send(Frame(MsgLeave, ""));
+  ASSERT_TRUE(next(dave, MsgLeave, aliceId + '\0'));
+  EXPECT_EQ(players(1), "ok");
+  // Dave's connection drops without a word (flag 1).
+  dave.Close();
+  ASSERT_TRUE(next(bob, MsgLeave, daveId + '\1'));
+  EXPECT_EQ(players(0), "ok");
+}
+
+TEST(Discovery, MalformedAndOversizedDatagramsGoUnanswered) {
+  THost host({});
+  ASSERT_TRUE(host.Discoverable());
+  TProbe junk, marker;
+  const std::vector<std::string> malformed = {
+      "",
+      "VZD",
+      "VZD?",
+      "VZD?" + std::string(1, '\0'),                              // version 0
+      "VZD?" + std::string(1, '\x81'),                            // version cut short
+      "VZD?" + std::string(5, '\x80') + '\x01',                   // a six-byte number
+      "VZD!" + Packed(1) + Packed(2048) + Packed(0) + Packed(0),  // an answer
+      "vzd?" + Packed(1) + std::string(11, '\0'),
+      Query(513),  // longer than any query
+      Query(60000),
+  };
+  for (const std::string& datagram : malformed) junk.Send(datagram);
+  junk.Send(Query());
+  // The host takes datagrams in order and answers the marker last: once the
+  // marker's answer is in, every answer to the junk socket has arrived too.
+  marker.Send(Query());
+  std::string answer;
+  ASSERT_TRUE(marker.NextFrom(host.Port, answer));
+  EXPECT_EQ(answer, ExpectedAnswer(host.Port, 0, false));
+  EXPECT_EQ(junk.CountFrom(host.Port, 0), 1);
+
+  // The smallest query is answered too, the name cut so that the answer
+  // stays within 64 bytes of it.
+  std::string smallest = "VZD?" + Packed(1);
+  junk.Send(smallest);
+  ASSERT_TRUE(junk.NextFrom(host.Port, answer));
+  EXPECT_LE(answer.size(), smallest.size() + 64);
+  EXPECT_EQ(answer, ExpectedAnswer(host.Port, 0, false).substr(0, smallest.size() + 64));
+}
+
+TEST(Discovery, TenAnswersASecondPerSenderAddressAndASenderUnderThatIsAlwaysAnswered) {
+  THost host({});
+  ASSERT_TRUE(host.Discoverable());
+  TProbe hasty, patient;
+  for (int i = 0; i < 25; ++i) hasty.Send(Query());
+  std::string answer;
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(hasty.NextFrom(host.Port, answer)) << i;
+  // Another socket of the same address shares its count.
+  patient.Send(Query());
+  EXPECT_EQ(hasty.CountFrom(host.Port, 500) + patient.CountFrom(host.Port, 0), 0);
+
+  // Once the second is over, a sender asking no more than ten times a
+  // second is answered every time.
+  PumpFor(1100);
+  for (int i = 0; i < 12; ++i) {
+    patient.Send(Query());
+    ASSERT_TRUE(patient.NextFrom(host.Port, answer)) << i;
+    PumpFor(110);
+  }
+}
+
+TEST(Discovery, NoDiscoveryHostStaysUnlisted) {
+  THost silent({"--no-discovery"}), seen({});
+  ASSERT_TRUE(seen.Discoverable());
+  ASSERT_TRUE(silent.Port);
+  EXPECT_FALSE(silent.Output().contains("découverte"));
+  QStringList lines = Find();
+  EXPECT_FALSE(LineOf(lines, seen.Port).isEmpty()) << lines.join('\n').toStdString();
+  EXPECT_TRUE(LineOf(lines, silent.Port).isEmpty()) << lines.join('\n').toStdString();
+}
+
+TEST(Discovery, FindWithNothingToFindPrintsNothingAndEndsWithZero) {
+  // No host of this program runs now; hosts of other programs use other ports.
+  EXPECT_TRUE(Find().isEmpty());
+}
+
+}  // namespace
