@@ -9,6 +9,7 @@
 #include "client/ClientForm.h"
 #include "net/Sockets.h"
 #include "platform/Convert.h"
+#include "platform/Datagrams.h"
 #include "platform/Messages.h"
 #include "platform/Text1252.h"
 #include "shell/DialogStyle.h"
@@ -43,6 +44,13 @@ TFrmLogin::TFrmLogin(QWidget* owner) : QDialog(nullptr), FOwner(owner) {
   Place(*Button1, 95, 168, 160, 28);
   Button1->setDefault(true);
   OnClick(*Button1, [this] { Button1Click(); });
+  // The one control added beside the dialog's own, in the room right of
+  // Button1; the dialog keeps its size, boxes and texts.
+  btFind = new QPushButton(ToQString("Chercher..."_cp), this);
+  btFind->setToolTip(ToQString("Les parties du réseau local"_cp));
+  Place(*btFind, 262, 168, 80, 28);
+  btFind->setAutoDefault(false);
+  OnClick(*btFind, [this] { btFindClick(); });
   ClientArguments = QCoreApplication::arguments();
   FrmLogin = this;
 }
@@ -70,6 +78,16 @@ void TFrmLogin::Button1Click() {
   auto* client = new TFrmClient(ClientArguments);
   client->Connect(ServerAddress, static_cast<uint16_t>(ServerPort), FromQString(guest->text()),
                   FromQString(edPass->text()));
+}
+
+void TFrmLogin::btFindClick() {
+  if (!LocalGames) {
+    std::vector<uint32_t> targets = SearchTargets.empty() ? InterfaceBroadcasts() : SearchTargets;
+    LocalGames = new TFrmLocalGames(this, *edHost, *edPort, std::move(targets), SearchPort);
+  }
+  LocalGames->show();
+  LocalGames->raise();
+  LocalGames->activateWindow();
 }
 
 void TFrmLogin::reject() { close(); }

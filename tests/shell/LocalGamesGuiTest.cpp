@@ -1,0 +1,140 @@
+// The join dialog's list of local games as a player uses it: two hosts of
+// this process answer on a discovery port of the test's own, the list
+// searches the loopback broadcast address 127.255.255.255 only, shows both
+// games, follows a login, drops a host that stops, and a choice fills the
+// dialog's address and port boxes.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <memory>
+
+#include "Pump.h"
+#include "ShellSupport.h"
+#include "host/GameHost.h"
+#include "platform/Messages.h"
+#include "shell/LocalGamesForm.h"
+#include "shell/LoginForm.h"
+#include "shell/main.h"
+
+namespace {
+
+constexpr uint32_t LoopbackBroadcast = 0x7FFFFFFF;  // 127.255.255.255
+
+uint16_t FreeUdpPort() {
+  int handle = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  ::bind(handle, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t size = sizeof address;
+  ::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(handle);
+  return ntohs(address.sin_port);
+}
+
+// A running game host of this process, answering on the given port.
+struct TLocalHost {
+  TLocalHost(uint16_t discoveryPort, const std::string& password) {
+    Settings.Port = FreePort();
+    Settings.Password = password;
+    Settings.DiscoveryPort = discoveryPort;
+    Host = std::make_unique<TGameHost>(Settings, List);
+    Host->Start();
+  }
+  THostSettings Settings;
+  TSessionListView List;
+  std::unique_ptr<TGameHost> Host;
+};
+
+// The row of the game on that port, or null.
+QTreeWidgetItem* RowOf(TFrmLocalGames& games, uint16_t port) {
+  for (int i = 0; i < games.List->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = games.List->topLevelItem(i);
+    if (item->text(TFrmLocalGames::PortColumn) == QString::number(port)) return item;
+  }
+  return nullptr;
+}
+
+TEST(LocalGames, TheListShowsTheHostsFollowsThemAndAChoiceFillsAddressAndPort) {
+  TMessageCapture messages;
+  const uint16_t discoveryPort = FreeUdpPort();
+  TLocalHost open(discoveryPort, ""), guarded(discoveryPort, "s\xE9same");
+  ASSERT_NE(open.Host->Responder(), nullptr);
+  ASSERT_NE(guarded.Host->Responder(), nullptr);
+
+  TFrmMain main;
+  main.Button2Click();
+  TFrmLogin& login = *FrmLogin;
+  // The dialog keeps its size, boxes and texts, with one button more.
+  EXPECT_EQ(login.size(), QSize(350, 209));
+  EXPECT_EQ(login.edHost->text(), "127.0.0.1");
+  EXPECT_EQ(login.edPort->text(), "2048");
+  EXPECT_TRUE(login.rect().contains(login.btFind->geometry()));
+  EXPECT_FALSE(login.btFind->geometry().intersects(login.Button1->geometry()));
+  EXPECT_GE(login.btFind->width(), login.btFind->sizeHint().width());
+  login.show();
+  login.SearchTargets = {LoopbackBroadcast};
+  login.SearchPort = discoveryPort;
+  login.btFind->click();
+  ASSERT_FALSE(login.LocalGames.isNull()) << (messages.Texts.empty() ? "" : messages.Texts[0]);
+  TFrmLocalGames& games = *login.LocalGames;
+  EXPECT_TRUE(games.isVisible());
+
+  ASSERT_TRUE(
+      PumpUntil([&] { return RowOf(games, open.Settings.Port) && RowOf(games, guarded.Settings.Port); }));
+  QTreeWidgetItem* row = RowOf(games, guarded.Settings.Port);
+  EXPECT_EQ(row->text(TFrmLocalGames::HostColumn).toStdString(), guarded.Host->HostName.substr(0, 63));
+  EXPECT_EQ(row->text(TFrmLocalGames::AddressColumn), "127.0.0.1");
+  EXPECT_EQ(row->text(TFrmLocalGames::PlayersColumn), "0");
+  EXPECT_EQ(row->text(TFrmLocalGames::PasswordColumn), "oui");
+  EXPECT_EQ(RowOf(games, open.Settings.Port)->text(TFrmLocalGames::PasswordColumn), "non");
+  QApplication::processEvents();
+  SaveScreenshot(games, "local-games");
+
+  // A player logs in on the open game: the next refresh shows it.
+  TRawClient alice(open.Settings.Port);
+  alice.SendFrame(3, "Alice");
+  TRawFrame frame;
+  ASSERT_TRUE(alice.NextFrame(frame));
+  EXPECT_TRUE(PumpUntil(
+      [&] { return RowOf(games, open.Settings.Port)->text(TFrmLocalGames::PlayersColumn) == "1"; }, 5000));
+
+  // The guarded host stops: its row goes, the other stays.
+  guarded.Host.reset();
+  EXPECT_TRUE(PumpUntil([&] { return RowOf(games, guarded.Settings.Port) == nullptr; }, 8000));
+  ASSERT_NE(RowOf(games, open.Settings.Port), nullptr);
+
+  // Choosing with nothing selected does nothing; a double click on a row
+  // fills the boxes and closes the list.
+  games.Button1->click();
+  EXPECT_EQ(login.edPort->text(), "2048");
+  EXPECT_FALSE(login.LocalGames.isNull());
+  QTreeWidgetItem* chosen = RowOf(games, open.Settings.Port);
+  QRect place = games.List->visualItemRect(chosen);
+  QTest::mouseClick(games.List->viewport(), Qt::LeftButton, {}, place.center());
+  QTest::mouseDClick(games.List->viewport(), Qt::LeftButton, {}, place.center());
+  EXPECT_TRUE(PumpUntil([&] { return login.LocalGames.isNull(); }));
+  EXPECT_EQ(login.edHost->text(), "127.0.0.1");
+  EXPECT_EQ(login.edPort->text(), QString::number(open.Settings.Port));
+  EXPECT_TRUE(messages.Texts.empty()) << messages.Texts[0];
+
+  // Opened again, the list is new and the Choisir button fills the boxes.
+  login.edPort->setText("2048");
+  login.btFind->click();
+  ASSERT_FALSE(login.LocalGames.isNull());
+  ASSERT_TRUE(PumpUntil([&] { return RowOf(*login.LocalGames, open.Settings.Port) != nullptr; }));
+  login.LocalGames->List->setCurrentItem(RowOf(*login.LocalGames, open.Settings.Port));
+  login.LocalGames->Button1->click();
+  EXPECT_TRUE(PumpUntil([&] { return login.LocalGames.isNull(); }));
+  EXPECT_EQ(login.edPort->text(), QString::number(open.Settings.Port));
+  delete FrmLogin;
+}
+
+}  // namespace
