@@ -1,5 +1,6 @@
 // The join dialog's list of local games as a player uses it: two hosts of
-// this process answer on a discovery port of the test's own, the list
+// this process (a host window and a host core alone) answer on a discovery
+// port of the test's own, the list
 // searches the loopback broadcast address 127.255.255.255 only, shows both
 // games, follows a login, drops a host that stops, and a choice fills the
 // dialog's address and port boxes.
@@ -8,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,9 +21,12 @@
 #include "Pump.h"
 #include "ShellSupport.h"
 #include "host/GameHost.h"
+#include "host/ServerForm.h"
 #include "platform/Messages.h"
+#include "platform/Text1252.h"
 #include "shell/LocalGamesForm.h"
 #include "shell/LoginForm.h"
+#include "shell/SetupForm.h"
 #include "shell/main.h"
 
 namespace {
@@ -65,11 +70,19 @@ QTreeWidgetItem* RowOf(TFrmLocalGames& games, uint16_t port) {
 TEST(LocalGames, TheListShowsTheHostsFollowsThemAndAChoiceFillsAddressAndPort) {
   TMessageCapture messages;
   const uint16_t discoveryPort = FreeUdpPort();
-  TLocalHost open(discoveryPort, ""), guarded(discoveryPort, "s\xE9same");
+  TLocalHost open(discoveryPort, "");
   ASSERT_NE(open.Host->Responder(), nullptr);
-  ASSERT_NE(guarded.Host->Responder(), nullptr);
-
   TFrmMain main;
+  // The host window, started from its dialog with a password.
+  main.Button1Click();
+  FrmSetup->Settings.DiscoveryPort = discoveryPort;
+  FrmSetup->edPort->setText(QString::number(FreePort()));
+  FrmSetup->edPass->setText(ToQString("sésame"_cp));
+  FrmSetup->Button1->click();
+  ASSERT_NE(FrmServer, nullptr);
+  ASSERT_NE(FrmServer->Host().Responder(), nullptr) << (messages.Texts.empty() ? "" : messages.Texts[0]);
+  const uint16_t guardedPort = FrmSetup->Settings.Port;
+
   main.Button2Click();
   TFrmLogin& login = *FrmLogin;
   // The dialog keeps its size, boxes and texts, with one button more.
@@ -87,10 +100,9 @@ TEST(LocalGames, TheListShowsTheHostsFollowsThemAndAChoiceFillsAddressAndPort) {
   TFrmLocalGames& games = *login.LocalGames;
   EXPECT_TRUE(games.isVisible());
 
-  ASSERT_TRUE(
-      PumpUntil([&] { return RowOf(games, open.Settings.Port) && RowOf(games, guarded.Settings.Port); }));
-  QTreeWidgetItem* row = RowOf(games, guarded.Settings.Port);
-  EXPECT_EQ(row->text(TFrmLocalGames::HostColumn).toStdString(), guarded.Host->HostName.substr(0, 63));
+  ASSERT_TRUE(PumpUntil([&] { return RowOf(games, open.Settings.Port) && RowOf(games, guardedPort); }));
+  QTreeWidgetItem* row = RowOf(games, guardedPort);
+  EXPECT_EQ(row->text(TFrmLocalGames::HostColumn).toStdString(), open.Host->HostName.substr(0, 63));
   EXPECT_EQ(row->text(TFrmLocalGames::AddressColumn), "127.0.0.1");
   EXPECT_EQ(row->text(TFrmLocalGames::PlayersColumn), "0");
   EXPECT_EQ(row->text(TFrmLocalGames::PasswordColumn), "oui");
@@ -106,9 +118,11 @@ TEST(LocalGames, TheListShowsTheHostsFollowsThemAndAChoiceFillsAddressAndPort) {
   EXPECT_TRUE(PumpUntil(
       [&] { return RowOf(games, open.Settings.Port)->text(TFrmLocalGames::PlayersColumn) == "1"; }, 5000));
 
-  // The guarded host stops: its row goes, the other stays.
-  guarded.Host.reset();
-  EXPECT_TRUE(PumpUntil([&] { return RowOf(games, guarded.Settings.Port) == nullptr; }, 8000));
+  // The host window quits: its row goes, the other stays.
+  FrmServer->acQuit->trigger();
+  QApplication::processEvents();
+  ASSERT_EQ(FrmServer, nullptr);
+  EXPECT_TRUE(PumpUntil([&] { return RowOf(games, guardedPort) == nullptr; }, 8000));
   ASSERT_NE(RowOf(games, open.Settings.Port), nullptr);
 
   // Choosing with nothing selected does nothing; a double click on a row
@@ -135,6 +149,7 @@ TEST(LocalGames, TheListShowsTheHostsFollowsThemAndAChoiceFillsAddressAndPort) {
   EXPECT_TRUE(PumpUntil([&] { return login.LocalGames.isNull(); }));
   EXPECT_EQ(login.edPort->text(), QString::number(open.Settings.Port));
   delete FrmLogin;
+  delete FrmSetup;
 }
 
 }  // namespace
