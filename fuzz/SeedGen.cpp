@@ -14,6 +14,7 @@
 #include "models/L3DWriter.h"
 #include "models/MD2Writer.h"
 #include "models/PCX.h"
+#include "net/Discovery.h"
 #include "net/ZULSockets.h"
 #include "platform/Bitmaps.h"
 
@@ -256,6 +257,18 @@ void WebSeeds() {
 
 }  // namespace
 
+// Discovery datagrams: queries and answers as finders and hosts send them.
+void DiscoverySeeds() {
+  Seed("discovery", "query", EncodeQuery());
+  Seed("discovery", "smallest-query", EncodeQuery(0));
+  TGameAnnounce announce;
+  announce.GamePort = 2048;
+  announce.Players = 3;
+  announce.Password = true;
+  announce.HostName = "salon";
+  Seed("discovery", "answer", EncodeAnswer(announce, FinderQueryBytes));
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::cerr << "usage: fuzz_seeds <folder>\n";
@@ -268,5 +281,6 @@ int main(int argc, char** argv) {
   MD2Seeds();
   FrameSeeds();
   WebSeeds();
+  DiscoverySeeds();
   return 0;
 }

@@ -47,9 +47,9 @@ std::string MachineName() {
 
 class THost {
  public:
-  explicit THost(QStringList options) {
+  explicit THost(QStringList options, uint16_t discoveryPort = TestDiscoveryPort) {
     Process.setWorkingDirectory(VAROZUVOD_GAME_DIR);
-    options << "--discovery-port" << QString::number(TestDiscoveryPort);
+    options << "--discovery-port" << QString::number(discoveryPort);
     Process.start(VAROZUVOD_EXE, QStringList{"--serve", "--port", "0"} + options);
     Port = WaitLine("^jeu : port (\\d+)$").toUShort();
   }
@@ -300,6 +300,35 @@ TEST(Discovery, NoDiscoveryHostStaysUnlisted) {
   QStringList lines = Find();
   EXPECT_FALSE(LineOf(lines, seen.Port).isEmpty()) << lines.join('\n').toStdString();
   EXPECT_TRUE(LineOf(lines, silent.Port).isEmpty()) << lines.join('\n').toStdString();
+}
+
+TEST(Discovery, ATakenDiscoveryPortIsReportedAndTheGameRunsAllTheSame) {
+  // A socket that does not share its port keeps every host out of it.
+  int owner = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  ASSERT_EQ(::bind(owner, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  socklen_t size = sizeof address;
+  ::getsockname(owner, reinterpret_cast<sockaddr*>(&address), &size);
+  const uint16_t taken = ntohs(address.sin_port);
+
+  THost host({}, taken);
+  ASSERT_TRUE(host.Port);
+  const QString expected =
+      QString("Annonce de la partie impossible sur le port UDP %1 (WINSOCK error #10048)").arg(taken);
+  QString errors;
+  EXPECT_TRUE(PumpUntil([&] {
+    host.Process.waitForReadyRead(10);
+    errors += QString::fromUtf8(host.Process.readAllStandardError());
+    return errors.contains(expected);
+  })) << errors.toStdString();
+  EXPECT_FALSE(host.Output().contains("découverte"));
+  TRawClient alice(host.Port);
+  alice.SendFrame(MsgJoin, "Alice");
+  TRawFrame frame;
+  EXPECT_TRUE(alice.NextFrame(frame));
+  EXPECT_EQ(frame.Id, MsgJoin);
+  ::close(owner);
 }
 
 TEST(Discovery, FindWithNothingToFindPrintsNothingAndEndsWithZero) {
