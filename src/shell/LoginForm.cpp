@@ -73,6 +73,8 @@ void TFrmLogin::Button1Click() {
     edPort->setFocus();
     return;
   }
+  // The list of local games has served its purpose: it stops querying.
+  if (LocalGames) LocalGames->close();
   hide();
   // The client window belongs to the application and makes itself FrmClient.
   auto* client = new TFrmClient(ClientArguments);
