@@ -7,7 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "client/Bots.h"
+#include "bots/Bots.h"
 #include "client/ClientForm.h"
 #include "host/HeadlessHost.h"
 #include "host/ServerForm.h"

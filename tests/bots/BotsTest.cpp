@@ -9,15 +9,21 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "CharacterFiles.h"
 #include "Pump.h"
-#include "client/Bots.h"
+#include "bots/Bots.h"
 #include "host/GameHost.h"
 #include "net/Sockets.h"
 #include "platform/SocketEvents.h"
 #include "platform/Tick.h"
+#include "world/ZULPlayers.h"
+
+// Cells print as (X, Y) in failures.
+void PrintTo(const TPoint& cell, std::ostream* out) { *out << "(" << cell.X << ", " << cell.Y << ")"; }
 
 namespace {
 
@@ -331,6 +337,71 @@ TEST_F(TBotsTest, ChatWindowBoundsWhatIsUnacknowledged) {
   EXPECT_GT(paced.Report().Totals.ChatHeldBack, 0u);
   EXPECT_EQ(paced.Report().Totals.ChatAcked, paced.Report().Totals.ChatSent);
   EXPECT_TRUE(paced.Report().Sound());
+}
+
+// A client's player that notes, by tick, the cell and facing it reports
+// at the end of each walk (what TZULPlayer2 sends as 8).
+class TReportingPlayer : public TZULPlayer {
+ public:
+  using TZULPlayer::TZULPlayer;
+  void MoveStopped() override {
+    TZULPlayer::MoveStopped();
+    Reports.push_back({X, Y, Direction});
+  }
+  std::vector<std::vector<int32_t>> Reports;
+};
+
+// A bot walks by the rule a client's player walks by: given the same goals
+// on the same clock, the two stand on the same cell with the same facing
+// after every tick, end each walk at the same tick, and report the same
+// cells with 8, which the host relays as the bot sent them.  Ticks of 7 ms
+// fall at every phase of straight and diagonal steps.
+TEST_F(TBotsTest, BotWalksCellForCellAsAClientPlayerOnTheSameClock) {
+  TCharacterFiles files;
+  ASSERT_TRUE(files.Valid());
+  StartHost();
+  TObserver observer(Host->GameServer()->Port());
+  ASSERT_TRUE(PumpUntil([&] { return observer.OwnId >= 0; }));
+  TBotOptions options = Options(1);
+  options.Seconds = 3600;
+  TBotSwarm swarm(options, ws::inet_addr("127.0.0.1"));
+  swarm.Start();
+  ASSERT_TRUE(RunUntil(
+      swarm, [&] { return swarm.Playing(); }, 400));
+  TBotPlayer& bot = swarm.Bot(0);
+
+  TMap256 map;
+  TZULPlayerList list;
+  TReportingPlayer player(&map, &list);
+  player.X = bot.Cell().X;
+  player.Y = bot.Cell().Y;
+  constexpr uint32_t TickMs = 7;
+  constexpr int MostTicks = 3000;
+  for (TPoint goal : {TPoint{131, 125}, TPoint{131, 131}, TPoint{119, 134}, TPoint{127, 127}}) {
+    SCOPED_TRACE(std::to_string(goal.X) + "," + std::to_string(goal.Y));
+    const uint64_t botReports = bot.Counts().Sent[8];
+    const size_t playerReports = player.Reports.size();
+    ASSERT_TRUE(bot.WalkTo(goal));
+    ASSERT_TRUE(player.MoveTo(goal));
+    int tick = 0;
+    for (; tick < MostTicks && (bot.Walking() || player.Moving()); ++tick) {
+      Clock.Advance(TickMs);
+      swarm.Tick(GetTickCount());
+      list.Update(GetTickCount());
+      ASSERT_EQ(bot.Cell(), (TPoint{player.X, player.Y})) << "tick " << tick;
+      ASSERT_EQ(bot.Direction(), player.Direction) << "tick " << tick;
+      ASSERT_EQ(bot.Walking(), player.Moving()) << "tick " << tick;
+      ASSERT_EQ(bot.Counts().Sent[8] - botReports, player.Reports.size() - playerReports) << "tick " << tick;
+    }
+    EXPECT_LT(tick, MostTicks);
+    EXPECT_EQ(bot.Cell(), goal);
+  }
+  ASSERT_EQ(player.Reports.size(), 4u);
+  ASSERT_TRUE(PumpUntil([&] { return observer.CountOf(bot.Id(), 8) == 4; }));
+  std::vector<std::vector<int32_t>> relayed;
+  for (const TSeen& seen : observer.About[bot.Id()])
+    if (seen.Id == 8) relayed.push_back({seen.Values.at(2), seen.Values.at(3), seen.Values.at(4)});
+  EXPECT_EQ(relayed, player.Reports);
 }
 
 TEST(BotOptions, CommandLineIsReadAndMistakesAreRefused) {

@@ -21,7 +21,7 @@
 
 #include "net/ZULSockets.h"
 #include "platform/MessageTarget.h"
-#include "world/ZULPathFinder.h"
+#include "world/ZULWalker.h"
 
 class QTimer;
 
@@ -158,8 +158,9 @@ class TBotSocketIO;
 
 // One bot: a client connection without a window.  It logs in on connect
 // (1 when it has a password, then 3), follows the host's news about the
-// other players, walks with the real path finder and reports each walk
-// with 9 when it starts and 8 when it ends, says numbered, time-stamped
+// other players, walks as a client's player walks (the world's TZULWalker)
+// and reports each walk with 9 when it starts and 8 when it ends, says
+// numbered, time-stamped
 // chat lines, and leaves with 7 or by dropping the connection.
 //
 // Chat line it says: "#" seq " t=" microseconds of the monotonic clock at
@@ -179,6 +180,9 @@ class TBotPlayer : public TZULMessageTarget {
   void Tick(uint32_t now, bool playing);
   // Leaves: 7 first unless dropping, then the connection closes.
   void Leave(bool drop);
+  // Walks from the current cell to goal, reporting the start with 9 and the
+  // end with 8; False when no path leads there.  The walk advances in Tick.
+  bool WalkTo(const TPoint& goal);
 
   void DefaultHandler(TZULMessage& message) override;
 
@@ -191,7 +195,6 @@ class TBotPlayer : public TZULMessageTarget {
     uint64_t Lines = 0;
   };
   const TKnown* Known(int32_t id) const;
-
   TState State() const { return FState; }
   bool Connected() const { return FSocket != nullptr; }
   bool Active() const { return FState == TState::Joined && Connected(); }
@@ -199,8 +202,9 @@ class TBotPlayer : public TZULMessageTarget {
   int Index() const { return FIndex; }
   int32_t Id() const { return FId; }
   const std::string& Name() const { return FName; }
-  TPoint Cell() const { return {FX, FY}; }
-  bool Walking() const { return FWalking; }
+  TPoint Cell() const { return {FWalker.X, FWalker.Y}; }
+  int32_t Direction() const { return FWalker.Direction; }
+  bool Walking() const { return FWalker.Moving(); }
   int Unacknowledged() const { return FUnacknowledged; }
   const TBotCounts& Counts() const { return FCounts; }
   const std::string& LastError() const { return FLastError; }
@@ -223,7 +227,20 @@ class TBotPlayer : public TZULMessageTarget {
 
   void TryChat(uint32_t now);
   void StartWalk(uint32_t now);
-  void AdvanceWalk(uint32_t now);
+
+  // The bot's walk: the world's walker, reporting to the host as a
+  // client's own player does.
+  class TWalker : public TZULWalker {
+   public:
+    TWalker(TBotPlayer& bot, TMap* map) : TZULWalker(map), FBot(bot) {}
+    void MoveStarted() override;
+    void MoveStopped() override;
+    // The host placed the bot: any walk in progress ends there.
+    void Place(int32_t x, int32_t y, int32_t direction);
+
+   private:
+    TBotPlayer& FBot;
+  };
 
   TBotSwarm& FSwarm;
   int FIndex;
@@ -238,12 +255,9 @@ class TBotPlayer : public TZULMessageTarget {
   TBotCounts FCounts;
   std::mt19937 FRandom;
 
-  // Walking, on the tick clock as the players walk.
-  TZULPathFinder FPathFinder;
-  int32_t FX = 0, FY = 0, FDirection = 0;
-  TPoint FPathCell;
-  bool FWalking = false;
-  uint32_t FMoveStart = 0;
+  // Walking, on the tick clock as the players walk; the next walk starts
+  // after a pause.
+  TWalker FWalker;
   uint32_t FNextWalk = 0;
 
   // Chat
@@ -302,6 +316,7 @@ class TBotSwarm : public TMessageTarget {
   TMap& Map() { return FMap; }
   int Count() const { return static_cast<int>(FBots.size()); }
   const TBotPlayer& Bot(int index) const { return *FBots.at(static_cast<size_t>(index)); }
+  TBotPlayer& Bot(int index) { return *FBots.at(static_cast<size_t>(index)); }
   // Whether the bot at index leaves by dropping its connection.
   bool Drops(int index) const;
   // The report, complete once Done.

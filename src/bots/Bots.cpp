@@ -1,4 +1,4 @@
-#include "client/Bots.h"
+#include "bots/Bots.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -18,11 +18,6 @@
 
 namespace {
 
-// Walking pace of the players: one world unit per 90 ms, a straight step
-// of 6 units, a diagonal step of sqrt(72).
-constexpr double MsPerWorldUnit = 90.0;
-constexpr float StraightStep = 6.0f;
-const float DiagonalStep = std::sqrt(72.0f);
 // Goals lie at most this many cells away in each axis.
 constexpr int WalkRadius = 5;
 // Pause between two walks, in milliseconds.
@@ -299,8 +294,8 @@ TBotPlayer::TBotPlayer(TBotSwarm& swarm, int index, uint32_t address, uint16_t p
     : FSwarm(swarm),
       FIndex(index),
       FName(swarm.Options().NamePrefix + std::to_string(index + 1)),
-      FRandom(static_cast<std::mt19937::result_type>(index + 1)) {
-  FPathFinder.Map = &swarm.Map();
+      FRandom(static_cast<std::mt19937::result_type>(index + 1)),
+      FWalker(*this, &swarm.Map()) {
   SetHandler(MsgError, &TBotPlayer::HandleError);
   SetHandler(MsgJoin, &TBotPlayer::HandleJoin);
   SetHandler(MsgPlayer, &TBotPlayer::HandlePlayer);
@@ -492,10 +487,7 @@ void TBotPlayer::HandlePosition(TZULMessage&) {
     if (FPlaying) ++FCounts.RelayedWhilePlaying;
     return;
   }
-  FX = x;
-  FY = y;
-  FDirection = direction;
-  FWalking = false;
+  FWalker.Place(x, y, direction);
 }
 
 void TBotPlayer::HandleWalk(TZULMessage&) {
@@ -510,8 +502,8 @@ void TBotPlayer::Tick(uint32_t now, bool playing) {
   }
   FPlaying = playing;
   if (!Active()) return;
-  AdvanceWalk(now);
-  if (playing && FSwarm.Options().Walk && !FWalking && IsDue(now, FNextWalk)) StartWalk(now);
+  FWalker.Update(now);
+  if (playing && FSwarm.Options().Walk && !Walking() && IsDue(now, FNextWalk)) StartWalk(now);
   TryChat(now);
   if (FCloseWanted) Close(FState);
 }
@@ -541,44 +533,34 @@ void TBotPlayer::TryChat(uint32_t now) {
   }
 }
 
-// A walk as the local player makes one: the path from the current cell,
-// its first step taken at once, and 9 with the goal once it has begun.
 void TBotPlayer::StartWalk(uint32_t now) {
   std::uniform_int_distribution<int> offset(-WalkRadius, WalkRadius);
   std::uniform_int_distribution<int> pause(WalkPauseMinMs, WalkPauseMaxMs);
   FNextWalk = now + static_cast<uint32_t>(pause(FRandom));
-  TPoint here{FX, FY};
-  TPoint goal{std::clamp(FX + offset(FRandom), 0, TMap256::Side - 1),
-              std::clamp(FY + offset(FRandom), 0, TMap256::Side - 1)};
-  if (!FPathFinder.FindPath(here, goal)) return;
-  FPathCell = here;
-  if (!FPathFinder.NextStep(FPathCell, FDirection)) return;
-  FMoveStart = now;
-  FWalking = true;
-  ++FCounts.Walks;
-  Send(MsgWalk, EncodeIntegers({FPathFinder.Goal().X, FPathFinder.Goal().Y}));
+  WalkTo({std::clamp(FWalker.X + offset(FRandom), 0, TMap256::Side - 1),
+          std::clamp(FWalker.Y + offset(FRandom), 0, TMap256::Side - 1)});
 }
 
-// Steps complete on the clock; the remainder of a step carries into the
-// next; the end of the path is reported with 8.
-void TBotPlayer::AdvanceWalk(uint32_t now) {
-  if (!FWalking) return;
-  float walked = static_cast<float>(double(now - FMoveStart) / MsPerWorldUnit);
-  float length = (FDirection & 1) ? DiagonalStep : StraightStep;
-  while (walked >= length) {
-    FX = FPathCell.X;
-    FY = FPathCell.Y;
-    if (!FPathFinder.NextStep(FPathCell, FDirection)) {
-      FWalking = false;
-      std::uniform_int_distribution<int> pause(WalkPauseMinMs, WalkPauseMaxMs);
-      FNextWalk = now + static_cast<uint32_t>(pause(FRandom));
-      Send(MsgPosition, EncodeIntegers({FX, FY, FDirection}));
-      return;
-    }
-    walked -= length;
-    FMoveStart = now - static_cast<uint32_t>(std::nearbyint(MsPerWorldUnit * walked));
-    length = (FDirection & 1) ? DiagonalStep : StraightStep;
-  }
+bool TBotPlayer::WalkTo(const TPoint& goal) { return FWalker.MoveTo(goal); }
+
+void TBotPlayer::TWalker::MoveStarted() {
+  ++FBot.FCounts.Walks;
+  FBot.Send(MsgWalk, EncodeIntegers({PathFinder->Goal().X, PathFinder->Goal().Y}));
+}
+
+void TBotPlayer::TWalker::MoveStopped() {
+  TZULWalker::MoveStopped();
+  FBot.Send(MsgPosition, EncodeIntegers({X, Y, Direction}));
+  if (Moving()) return;  // a new path takes over here
+  std::uniform_int_distribution<int> pause(WalkPauseMinMs, WalkPauseMaxMs);
+  FBot.FNextWalk = GetTickCount() + static_cast<uint32_t>(pause(FBot.FRandom));
+}
+
+void TBotPlayer::TWalker::Place(int32_t x, int32_t y, int32_t direction) {
+  SetRunning(false);
+  X = x;
+  Y = y;
+  Direction = direction;
 }
 
 // ---------------------------------------------------------------------------
