@@ -10,6 +10,7 @@
 #include <csignal>
 #include <functional>
 
+#include "platform/Descriptors.h"
 #include "platform/Errors.h"
 #include "platform/Messages.h"
 #include "platform/SocketEvents.h"
@@ -58,6 +59,15 @@ constexpr int ShutdownWaitMs = ws::LingerMs;
 constexpr int ShutdownStepMs = 10;
 }  // namespace
 
+uint64_t ReserveDescriptors(int players) {
+  TDescriptorLimit limit = RaiseDescriptorLimit();
+  const uint64_t needed = DescriptorsForPlayers(players);
+  if (players > 0 && limit.Soft < needed)
+    ShowMessage("Limite de descripteurs trop basse pour " + std::to_string(players) +
+                " joueurs : " + std::to_string(limit.Soft) + " (il en faut " + std::to_string(needed) + ")");
+  return limit.Soft;
+}
+
 THeadlessHost::THeadlessHost(const THostSettings& settings, std::FILE* out) : FSettings(settings), FOut(out) {
   FSignals = std::make_unique<TSignalWatcher>([this] { Stop(); });
   FHost = std::make_unique<TGameHost>(FSettings, *this);
@@ -69,6 +79,7 @@ THeadlessHost::~THeadlessHost() {
 }
 
 bool THeadlessHost::Start() {
+  ReserveDescriptors(0);
   try {
     FHost->Start();
   } catch (const std::exception& error) {

@@ -16,14 +16,30 @@
 
 class TSignalWatcher;
 
+// Descriptors the headless host keeps open besides its players'
+// connections: the standard streams, the listening sockets, the signal
+// descriptor, the event loop's own, and web downloads (a socket and a file
+// each) while they run.
+inline constexpr uint64_t HostDescriptorReserve = 64;
+
+// Descriptors a host for that many players needs.
+inline uint64_t DescriptorsForPlayers(int players) { return uint64_t(players) + HostDescriptorReserve; }
+
+// Raises the soft descriptor limit to the hard one.  When it stays below
+// what `players` connections need, shows a line that says so (on standard
+// error for a headless process); players 0 asks for no count.  Returns the
+// soft limit in force.
+uint64_t ReserveDescriptors(int players);
+
 class THeadlessHost : public TSessionListView {
  public:
   // Lines go to out, in UTF-8.
   explicit THeadlessHost(const THostSettings& settings, std::FILE* out = stdout);
   ~THeadlessHost() override;
 
-  // Starts the servers and prints the caption and the ports (game, web,
-  // discovery: the last line once the host answers finders).  An error is
+  // Raises the descriptor limit (see ReserveDescriptors), starts the
+  // servers and prints the caption and the ports (game, web, discovery: the
+  // last line once the host answers finders).  An error is
   // shown (on standard error) and the start goes on no further; returns
   // whether the game server runs.
   bool Start();

@@ -7,7 +7,9 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <cstring>
 #include <fstream>
+#include <sstream>
 
 #include "Pump.h"
 #include "RawClientSupport.h"
@@ -23,9 +25,13 @@ std::string ReadWholeFile(const std::string& path) {
 
 class THostProcess {
  public:
-  explicit THostProcess(const QStringList& options) {
+  // launcher: a program and its arguments that run the host in their
+  // place (prlimit), keeping the process id.
+  explicit THostProcess(const QStringList& options, const QStringList& launcher = {}) {
     Process.setWorkingDirectory(VAROZUVOD_GAME_DIR);
-    Process.start(VAROZUVOD_EXE, QStringList{"--serve"} + options);
+    QStringList host = QStringList{VAROZUVOD_EXE, "--serve"} + options;
+    if (!launcher.isEmpty()) host = launcher + host;
+    Process.start(host.first(), host.mid(1));
   }
   ~THostProcess() {
     Process.kill();
@@ -51,6 +57,20 @@ class THostProcess {
  private:
   QString FOutput;
 };
+
+// The soft and hard limits on open files of a running process.
+std::pair<uint64_t, uint64_t> DescriptorLimits(qint64 pid) {
+  std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+  std::string line;
+  while (std::getline(limits, line))
+    if (line.starts_with("Max open files")) {
+      std::istringstream values(line.substr(std::strlen("Max open files")));
+      uint64_t soft = 0, hard = 0;
+      values >> soft >> hard;
+      return {soft, hard};
+    }
+  return {0, 0};
+}
 
 // The next frame of that id, skipping the others.
 bool NextOf(TRawClient& client, uint32_t id, TRawFrame& frame) {
@@ -125,6 +145,18 @@ TEST(HeadlessHost, GamePortInUseIsReportedAndSigintEndsTheFirstHost) {
   EXPECT_FALSE(second.Output().contains("web : port"));
   first.Signal(SIGINT);
   EXPECT_TRUE(first.EndedWithZero());
+}
+
+// A host started with a low soft descriptor limit (as a service or a login
+// session often is) raises it to the hard limit before it serves, so that
+// hundreds of players fit; it has nothing to say about it when it can.
+TEST(HeadlessHost, RaisesItsSoftDescriptorLimitToTheHardOne) {
+  THostProcess host({"--port", "0"}, {"prlimit", "--nofile=256:2048", "--"});
+  ASSERT_NE(host.Port("jeu"), 0) << host.Output().toStdString();
+  EXPECT_EQ(DescriptorLimits(host.Process.processId()), (std::pair<uint64_t, uint64_t>{2048, 2048}));
+  host.Signal(SIGTERM);
+  EXPECT_TRUE(host.EndedWithZero());
+  EXPECT_EQ(QString::fromUtf8(host.Process.readAllStandardError()).toStdString(), "");
 }
 
 }  // namespace
