@@ -16,11 +16,6 @@
 
 namespace {
 
-// Datagrams taken in one notification at most, so that a flood cannot keep
-// the user-interface thread from its other work; the notifier comes again
-// while more wait.
-constexpr int MaxReadsPerEvent = 64;
-
 sockaddr_in ToPosix(uint32_t address, uint16_t port) {
   sockaddr_in out{};
   out.sin_family = AF_INET;
