@@ -67,8 +67,12 @@ void TGameHost::Dispatch(TMessage& message) {
 void TGameHost::GameSocketEvent(const TMessage& message) {
   auto handle = static_cast<TSocketHandle>(message.WParam);
   if (message.LParam == FD_ACCEPT) {
-    // The server's Connections own the new session.
-    if (FGameServer) new TZULSession(*FGameServer, handle, FList, FSettings);
+    // The server's Connections own the new session.  A connection that
+    // could not be accepted leaves nothing: no session, no row.
+    try {
+      if (FGameServer) new TZULSession(*FGameServer, handle, FList, FSettings);
+    } catch (const TAcceptError&) {
+    }
     return;
   }
   TSessionItem* item = FGameServer ? FGameServer->Connections().FindBySocket(handle) : nullptr;
@@ -103,8 +107,12 @@ void TGameHost::GameSocketEvent(const TMessage& message) {
 void TGameHost::WebSocketEvent(const TMessage& message) {
   auto handle = static_cast<TSocketHandle>(message.WParam);
   if (message.LParam == FD_ACCEPT) {
-    // The server's Connections own the new connection.
-    if (FWebServer) new TWebSession(*FWebServer, handle, FList);
+    // The server's Connections own the new connection; as on the game
+    // port, one that could not be accepted leaves nothing.
+    try {
+      if (FWebServer) new TWebSession(*FWebServer, handle, FList);
+    } catch (const TAcceptError&) {
+    }
     return;
   }
   TSessionItem* item = FWebServer ? FWebServer->Connections().FindBySocket(handle) : nullptr;

@@ -52,12 +52,14 @@ TSocket::~TSocket() { ws::closesocket(FHandle); }
 // ---------------------------------------------------------------------------
 // TSessionItem
 
-TSessionItem::TSessionItem(TServer& server, TSocketHandle listening)
-    : FSessionList(&server.Connections()), FServer(&server) {
-  FSessionList->Add(this);
+TSessionItem::TSessionItem(TServer& server, TSocketHandle listening) : FServer(&server) {
   ws::TSockAddrIn peer;
   FHandle = ws::accept(listening, &peer);
-  if (FHandle != ws::INVALID_SOCKET) FAddress = ws::inet_ntoa(peer.sin_addr);
+  if (FHandle == ws::INVALID_SOCKET)
+    throw TAcceptError("Impossible d'accepter la connexion (WINSOCK error #" +
+                       std::to_string(ws::WSAGetLastError()) + ")");
+  FAddress = ws::inet_ntoa(peer.sin_addr);
+  server.Connections().Add(this);
 }
 
 TSessionItem::~TSessionItem() {

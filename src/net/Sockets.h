@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Errors.h"
 #include "platform/MessageTarget.h"
 #include "platform/WinSock.h"
 
@@ -39,6 +40,15 @@ class TSocketLibrary {
   TSocketLibrary& operator=(const TSocketLibrary&) = delete;
 };
 
+// Raised by the TSessionItem constructor when the pending connection could
+// not be accepted (no descriptor left, or the peer gone before its turn):
+// no item exists then.  The text is "Impossible d'accepter la connexion"
+// with the WinSock number.
+class TAcceptError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // Base of every object that owns a TCP socket; the destructor closes it.
 class TSocket {
  public:
@@ -60,10 +70,11 @@ class TServer;
 class TSessionList;
 
 // One accepted connection of a TServer.  A subclass constructor runs this
-// one, which appends the item to the server's Connections (the list owns it
-// from then on) and accepts the pending connection.  A failed accept leaves
-// Handle at INVALID_SOCKET and Address empty.  Items end through Release,
-// or all together when their server is destroyed.
+// one, which accepts the pending connection and appends the item to the
+// server's Connections (the list owns it from then on).  A failed accept
+// raises TAcceptError before the item joins the list, so there is never an
+// item without a connection.  Items end through Release, or all together
+// when their server is destroyed.
 class TSessionItem {
  public:
   TSessionItem(TServer& server, TSocketHandle listening);

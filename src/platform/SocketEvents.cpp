@@ -40,6 +40,9 @@ struct TRegistration {
   TState State = TState::Idle;
   bool WriteWanted = false;
   bool CloseSent = false;
+  // A listening socket resting after an accept failed for want of
+  // descriptors.
+  bool AcceptPaused = false;
   std::unique_ptr<QSocketNotifier> Reader;
   std::unique_ptr<QSocketNotifier> Writer;
   // Parent of the deferred deliveries, so that they die with the entry.
@@ -67,6 +70,8 @@ class TEventSource {
   void Writable(TSocketHandle handle, uint64_t serial);
   void Post(TRegistration& entry, uint16_t event, int error);
   void DeferConnectFailure(TRegistration& entry, int error);
+  void AcceptFailed(TRegistration& entry, int error);
+  void KeepSpare();
 
   void Linger(int fd);
   void DrainLingerer(int fd);
@@ -90,6 +95,7 @@ class TEventSource {
   std::vector<std::unique_ptr<QObject>> FRetired;
   uint64_t FNextSerial = 1;
   bool FClosingAll = false;
+  int FSpare = -1;
 };
 
 // The system's socket registry.  Made once and never destroyed: its
@@ -152,7 +158,7 @@ void TEventSource::Update(TRegistration& entry) {
   bool read = false, write = false;
   switch (entry.State) {
     case TState::Listening:
-      read = true;
+      read = !entry.AcceptPaused;
       break;
     case TState::Connecting:
       write = true;
@@ -215,6 +221,15 @@ void TEventSource::Readable(TSocketHandle handle, uint64_t serial) {
     entry->Reader->setEnabled(false);
     return;
   }
+  // A connection already found reset (by a send) can only end: every recv
+  // on it fails with that number.
+  auto broken = Broken.find(handle);
+  if (broken != Broken.end()) {
+    entry->Reader->setEnabled(false);
+    entry->CloseSent = true;
+    Post(*entry, FD_CLOSE, broken->second);
+    return;
+  }
   // A one-byte peek tells data from an orderly close or a reset.
   char byte = 0;
   ssize_t got;
@@ -267,6 +282,47 @@ void TEventSource::DeferConnectFailure(TRegistration& entry, int error) {
   uint64_t serial = entry.Serial;
   QTimer::singleShot(0, entry.Context.get(), [this, handle, serial, error] {
     if (TRegistration* current = Find(handle, serial)) Post(*current, FD_CONNECT, error);
+  });
+}
+
+// With the descriptor table full, a waiting connection can be neither
+// accepted nor left in the backlog without the listening socket staying
+// ready, and the loop would then spin.  So the source keeps one spare
+// descriptor: when an accept fails for want of descriptors, the spare is
+// let go, the waiting connections are accepted and closed at once (their
+// peers learn at once instead of hanging), the spare is taken again, and
+// the listening socket rests for AcceptPauseMs before it is watched again.
+void TEventSource::KeepSpare() {
+  if (FSpare < 0) FSpare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+void TEventSource::AcceptFailed(TRegistration& entry, int error) {
+  if (error != ws::WSAEMFILE && error != ws::WSAENOBUFS) return;
+  // How long a listening socket rests, in milliseconds, and how many
+  // waiting connections are turned away at most per failed accept.
+  constexpr int AcceptPauseMs = 100;
+  constexpr int MaxTurnedAway = 64;
+  int fd = static_cast<int>(entry.Handle);
+  if (error == ws::WSAEMFILE && FSpare >= 0) {
+    ::close(FSpare);
+    FSpare = -1;
+    for (int turned = 0; turned < MaxTurnedAway; ++turned) {
+      int waiting = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (waiting < 0 && errno == EINTR) continue;
+      if (waiting < 0) break;
+      ::close(waiting);
+    }
+    KeepSpare();
+  }
+  entry.AcceptPaused = true;
+  TSocketHandle handle = entry.Handle;
+  uint64_t serial = entry.Serial;
+  QTimer::singleShot(AcceptPauseMs, entry.Context.get(), [this, handle, serial] {
+    TRegistration* current = Find(handle, serial);
+    if (!current) return;
+    KeepSpare();
+    current->AcceptPaused = false;
+    Update(*current);
   });
 }
 
@@ -342,6 +398,8 @@ void TEventSource::CloseAll() {
   for (auto& [fd, lingerer] : FLingering) fds.push_back(fd);
   for (int fd : fds) EndLingerer(fd);
   PendingConnects.clear();
+  if (FSpare >= 0) ::close(FSpare);
+  FSpare = -1;
   DeleteRetired();
   FClosingAll = false;
 }
@@ -365,6 +423,7 @@ int SelectEvents(ws::TSocketHandle handle, TMessageTarget* target, uint32_t mess
     entry = &source.Register(handle);
     if (IsListening(fd)) {
       entry->State = TState::Listening;
+      source.KeepSpare();
     } else if (IsConnected(fd)) {
       entry->State = TState::Connected;
       entry->WriteWanted = true;
@@ -403,6 +462,7 @@ void Accepted(ws::TSocketHandle listening, ws::TSocketHandle accepted) {
   TEventSource& source = TEventSource::Instance();
   TRegistration* parent = source.Find(listening);
   if (!parent) return;
+  source.Update(*parent);
   TMessageTarget* target = parent->Target;
   uint32_t message = parent->Message, mask = parent->Mask;
   int fd = static_cast<int>(accepted);
@@ -414,6 +474,14 @@ void Accepted(ws::TSocketHandle listening, ws::TSocketHandle accepted) {
   entry.State = TState::Connected;
   entry.WriteWanted = true;
   source.Update(entry);
+}
+
+void AcceptFailed(ws::TSocketHandle listening, int error) {
+  TEventSource& source = TEventSource::Instance();
+  TRegistration* entry = source.Find(listening);
+  if (!entry) return;
+  source.AcceptFailed(*entry, error);
+  source.Update(*entry);
 }
 
 bool ConnectStarted(ws::TSocketHandle handle, int error) {

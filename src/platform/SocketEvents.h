@@ -48,6 +48,9 @@ namespace socket_events {
 void Received(ws::TSocketHandle handle);
 void SendBlocked(ws::TSocketHandle handle);
 void Accepted(ws::TSocketHandle listening, ws::TSocketHandle accepted);
+// error: the WinSock number of the failed accept.  Out of descriptors
+// (WSAEMFILE) or memory (WSAENOBUFS), the listening socket rests a while.
+void AcceptFailed(ws::TSocketHandle listening, int error);
 // error: 0 when the connect is under way or done, otherwise its WinSock
 // number.  Returns true when the outcome will arrive as FD_CONNECT.
 bool ConnectStarted(ws::TSocketHandle handle, int error);

@@ -237,9 +237,11 @@ TSocketHandle accept(TSocketHandle listening, TSockAddrIn* address) {
   socklen_t size = sizeof(peer);
   int flags = SOCK_CLOEXEC | (IsNonBlocking(Fd(listening)) ? SOCK_NONBLOCK : 0);
   int fd = Retry([&] { return ::accept4(Fd(listening), reinterpret_cast<sockaddr*>(&peer), &size, flags); });
-  int error = errno;
-  socket_events::Received(listening);
-  if (fd < 0) return Fail(TranslateErrno(error), INVALID_SOCKET);
+  if (fd < 0) {
+    int error = TranslateErrno(errno);
+    socket_events::AcceptFailed(listening, error);
+    return Fail(error, INVALID_SOCKET);
+  }
   SendWithoutDelay(fd);
   if (address) FromPosix(peer, *address);
   socket_events::Accepted(listening, static_cast<TSocketHandle>(fd));
@@ -261,12 +263,13 @@ int connect(TSocketHandle handle, const TSockAddrIn& address) {
 int recv(TSocketHandle handle, char* buffer, int length, int flags) {
   if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
   if (length < 0) return Fail(WSAEINVAL, SOCKET_ERROR);
+  // Every recv counts for the event source, one that fails at once too:
+  // the read side must wake again, if only to post the close.
+  socket_events::Received(handle);
   if (int broken = socket_events::BrokenError(handle)) return Fail(broken, SOCKET_ERROR);
   ssize_t got = Retry([&] { return ::recv(Fd(handle), buffer, static_cast<size_t>(length), flags); });
-  int error = errno;
-  socket_events::Received(handle);
   if (got < 0) {
-    error = TranslateErrno(error);
+    int error = TranslateErrno(errno);
     if (IsBreak(error)) socket_events::SetBroken(handle, error);
     return Fail(error, SOCKET_ERROR);
   }

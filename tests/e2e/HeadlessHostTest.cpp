@@ -4,10 +4,13 @@
 // exit status 0 and every connection closed.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QProcess>
 #include <QRegularExpression>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -157,6 +160,99 @@ TEST(HeadlessHost, RaisesItsSoftDescriptorLimitToTheHardOne) {
   host.Signal(SIGTERM);
   EXPECT_TRUE(host.EndedWithZero());
   EXPECT_EQ(QString::fromUtf8(host.Process.readAllStandardError()).toStdString(), "");
+}
+
+// The descriptors of a process: how many it has open below a limit, and the
+// limit that leaves it exactly `free` more.
+int OpenBelow(pid_t pid, int limit) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+    count += std::stoi(entry.path().filename().string()) < limit;
+  return count;
+}
+int LimitLeaving(pid_t pid, int free) {
+  int limit = free;
+  while (limit - OpenBelow(pid, limit) < free) ++limit;
+  return limit;
+}
+
+// User plus system CPU time of a process, in clock ticks.
+long CpuTicks(pid_t pid) {
+  std::string stat = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  long user = 0, system = 0;
+  // After the name: state is field 3, utime 14, stime 15.
+  for (int index = 3; index <= 15 && fields >> field; ++index) {
+    if (index == 14) user = std::stol(field);
+    if (index == 15) system = std::stol(field);
+  }
+  return user + system;
+}
+
+// Sends 3 and waits for the answer 3; false when the host closes instead
+// or the time runs out.
+bool LogsIn(TRawClient& client, const std::string& name, int timeoutMs = 5000) {
+  client.SendFrame(MsgJoin, name);
+  constexpr int StepMs = 50;
+  TRawFrame frame;
+  for (int waited = 0; waited < timeoutMs && !client.PeerClosed; waited += StepMs)
+    while (client.NextFrame(frame, StepMs))
+      if (frame.Id == MsgJoin) return true;
+  return false;
+}
+
+// With its descriptor limit reached, the host turns newcomers away without
+// a trace (no session, no row), without polling its port in a loop, keeps
+// serving the players it has, admits again once descriptors are free, and
+// still ends on SIGTERM.
+TEST(HeadlessHost, OutOfDescriptorsItStaysIdleServesItsPlayersAndAdmitsOnceFreed) {
+  THostProcess host({"--port", "0"});
+  uint16_t port = host.Port("jeu");
+  ASSERT_NE(port, 0) << host.Output().toStdString();
+  auto pid = static_cast<pid_t>(host.Process.processId());
+  TRawClient alice(port);
+  ASSERT_TRUE(LogsIn(alice, "Alice"));
+
+  // Room for exactly three more connections, then six newcomers: three fit,
+  // the others meet a full table (and fit the listening backlog, so that
+  // none of them waits on its connect).
+  constexpr int FreeDescriptors = 3, Newcomers = 6;
+  rlimit limit{};
+  ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, nullptr, &limit), 0);
+  limit.rlim_cur = static_cast<rlim_t>(LimitLeaving(pid, FreeDescriptors));
+  ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, &limit, nullptr), 0);
+  std::vector<std::unique_ptr<TRawClient>> newcomers;
+  for (int i = 0; i < Newcomers; ++i) newcomers.push_back(std::make_unique<TRawClient>(port));
+  int admitted = 0;
+  for (int i = 0; i < Newcomers; ++i) admitted += LogsIn(*newcomers[i], "n" + std::to_string(i), 1500);
+  EXPECT_EQ(admitted, FreeDescriptors);
+
+  // A second of the host's life now: it must be nowhere near busy.
+  long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+  long before = CpuTicks(pid);
+  PumpFor(1000);
+  long spent = CpuTicks(pid) - before;
+  EXPECT_LT(spent, ticksPerSecond / 4) << "the host kept a core busy while out of descriptors";
+  EXPECT_FALSE(host.Output().contains("4294967295")) << host.Output().left(2000).toStdString();
+  EXPECT_EQ(host.Output().count(QRegularExpression("^\\+\t", QRegularExpression::MultilineOption)),
+            1 + FreeDescriptors);
+
+  // The players present are still served.
+  TRawFrame frame;
+  alice.SendFrame(MsgChat, "toujours là");
+  EXPECT_TRUE(NextOf(alice, MsgChatAck, frame));
+
+  // Descriptors come back as newcomers leave; the next one gets in.
+  newcomers.clear();
+  QRegularExpression removed("^-\t", QRegularExpression::MultilineOption);
+  EXPECT_TRUE(PumpUntil([&] { return host.Output().count(removed) == FreeDescriptors; }, 5000))
+      << host.Output().right(2000).toStdString();
+  TRawClient late(port);
+  EXPECT_TRUE(LogsIn(late, "Late"));
+
+  host.Signal(SIGTERM);
+  EXPECT_TRUE(host.EndedWithZero());
 }
 
 }  // namespace

@@ -94,4 +94,28 @@ TEST_F(GameHostTest, EventsAreRoutedByHandleAndErrorCodesRelease) {
   EXPECT_EQ(List.Count(), 1);
 }
 
+// An accept event whose accept then fails (here nothing waits any more;
+// with the descriptors exhausted it is the same) leaves nothing behind on
+// either port: no session, no row, no error, and the ports still admit.
+TEST_F(GameHostTest, AnAcceptThatFailsMakesNoSessionAndNoRow) {
+  Settings.Web = true;
+  StartHost();
+  auto player = Connect();
+  EXPECT_EQ(Raised(CM_GAMESOCKET, Host->GameServer()->Handle(), FD_ACCEPT), "");
+  EXPECT_EQ(Raised(CM_WEBSOCKET, Host->WebServer()->Handle(), FD_ACCEPT), "");
+  EXPECT_EQ(Sessions().Count(), 1);
+  EXPECT_EQ(Host->WebServer()->Connections().Count(), 0);
+  EXPECT_EQ(List.Count(), 1);
+  int added = 0;
+  for (const auto& change : List.Changes) {
+    added += change.Kind == '+';
+    EXPECT_EQ(change.Caption.find("4294967295"), std::string::npos) << change.Caption;
+  }
+  EXPECT_EQ(added, 1);
+
+  auto second = Connect();
+  TRawClient browser(Host->WebServer()->Port());
+  EXPECT_TRUE(PumpUntil([&] { return List.Count() == 3; }));
+}
+
 }  // namespace

@@ -49,6 +49,12 @@ void TRawClient::Close() {
   FHandle = -1;
 }
 
+void TRawClient::Reset() {
+  linger hard{1, 0};
+  if (FHandle >= 0) ::setsockopt(FHandle, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  Close();
+}
+
 void TRawClient::Send(const std::string& bytes) {
   for (std::size_t sent = 0; FHandle >= 0 && sent < bytes.size();) {
     ssize_t n = ::send(FHandle, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);

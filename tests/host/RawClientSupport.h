@@ -28,6 +28,8 @@ class TRawClient {
   void Send(const std::string& bytes);
   void SendFrame(uint32_t id, const std::string& payload) { Send(Frame(id, payload)); }
   void Close();
+  // Closes with a reset instead of an orderly end (SO_LINGER 0).
+  void Reset();
 
   // Each waits until its condition holds; false on time-out.
   bool NextFrame(TRawFrame& frame, int timeoutMs = 3000);

@@ -10,6 +10,7 @@
 
 #include "HostFixture.h"
 #include "host/WebSessions.h"
+#include "platform/Messages.h"
 #include "platform/Text1252.h"
 
 namespace {
@@ -158,6 +159,33 @@ TEST_F(WebSessionsTest, SlowDownloadSurvivesLateHeadersWhileCurlFetchesAnother) 
 
   ASSERT_TRUE(slow.WaitClosed(20000));
   EXPECT_TRUE(slow.Received == FileHeader(model.size(), "TRIS.MD2") + model) << slow.Received.size();
+}
+
+// A browser that resets its connection in the middle of a download, just
+// after sending a few more bytes: the host's next send meets the reset while
+// those bytes still wait to be read.  The connection must still end, its
+// row, socket and file with it, however the two sides' events fall.
+TEST_F(WebSessionsTest, DownloadEndsWhenItsBrowserResetsWithBytesStillUnread) {
+  WriteFile("data/tris.md2", Pattern(2 * 1024 * 1024));
+  constexpr int SmallBufferBytes = 4096;
+  TMessageCapture errors;
+  for (int round = 0; round < 3; ++round) {
+    TRawClient browser(WebPort(), SmallBufferBytes);
+    ASSERT_TRUE(PumpUntil([&] { return Host->WebServer()->Connections().Count() == 1; }));
+    auto* download = static_cast<TWebSession*>(Host->WebServer()->Connections()[0]);
+    ws::SetSendBufferSize(download->Handle(), SmallBufferBytes);
+    browser.Send("GET /data1 HTTP/1.0\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return !download->IO().OutBuffer().empty(); }));
+    ASSERT_TRUE(browser.WaitBytes(1000));
+    browser.Send("Host: here\r\n");
+    PumpFor(50);
+    browser.Send("User-Agent: gone\r\n\r\n");
+    browser.Reset();
+    EXPECT_TRUE(PumpUntil([&] { return Host->WebServer()->Connections().Count() == 0; }))
+        << "round " << round << ": the download outlived its browser";
+    EXPECT_EQ(List.Count(), 0);
+    if (HasFailure()) break;
+  }
 }
 
 }  // namespace

@@ -186,6 +186,34 @@ TEST(SocketEvents, NothingIsPostedAfterClosesocketEvenFromInsideAHandler) {
   EXPECT_EQ(recorder.Events.size(), 1u);
 }
 
+TEST(SocketEvents, CloseComesOnceAfterAResetEvenWhenASendFoundItBeforeTheRead) {
+  // The peer sends and resets; a send finds the reset before the read side
+  // is looked at.  Every recv then fails with the reset, yet the close must
+  // still come, once, with 10054: a connection whose close is lost stays
+  // forever.
+  TRecorder recorder;
+  TPair pair;
+  Connect(recorder, pair);
+  recorder.Events.clear();
+  ASSERT_EQ(ws::send(pair.Peer, "late", 4), 4);
+  ResetPeer(std::exchange(pair.Peer, ws::INVALID_SOCKET));
+  QThread::msleep(20);
+  EXPECT_EQ(ws::send(pair.Accepted, "x", 1), ws::SOCKET_ERROR);
+  EXPECT_EQ(ws::WSAGetLastError(), ws::WSAECONNRESET);
+  int failedReads = 0;
+  recorder.OnEvent = [&](const TEvent& e) {
+    char chunk[64];
+    if (e.Kind == FD_READ && ws::recv(e.Handle, chunk, sizeof(chunk)) == ws::SOCKET_ERROR) ++failedReads;
+  };
+  ASSERT_TRUE(PumpUntil([&] { return recorder.Count(pair.Accepted, FD_CLOSE) == 1; }))
+      << failedReads << " reads failed, no close";
+  PumpFor(100);
+  EXPECT_EQ(recorder.Count(pair.Accepted, FD_CLOSE), 1);
+  EXPECT_EQ(recorder.Events.back().Kind, FD_CLOSE);
+  EXPECT_EQ(recorder.Events.back().Error, ws::WSAECONNRESET);
+  EXPECT_LE(failedReads, 1);
+}
+
 TEST(SocketEvents, GracefulCloseDeliversTheLastBytesDespiteUnreadInput) {
   // The closing side still holds unread input from its peer; a plain close
   // would reset the connection and drop what is still queued for the peer.
