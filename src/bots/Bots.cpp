@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/Descriptors.h"
 #include "platform/Errors.h"
 #include "platform/SocketEvents.h"
 #include "platform/Text1252.h"
@@ -26,6 +27,9 @@ constexpr int WalkPauseMaxMs = 1500;
 // Bytes one bot reads per call, and calls per read event at most.
 constexpr int ReadChunkBytes = 64 * 1024;
 constexpr int ReadChunksPerEvent = 16;
+// Descriptors the bots' process keeps besides one socket per bot: the
+// standard streams and the event loop's own.
+constexpr uint64_t BotDescriptorReserve = 16;
 // Error texts a report keeps.
 constexpr size_t ReportedErrors = 5;
 constexpr int MsPerSecond = 1000;
@@ -69,7 +73,9 @@ class TBotSocketIO : public TZULSocketIO {
       : TZULSocketIO(owner, handle), FBytesRead(bytesRead) {}
 
   void Receive() override {
-    std::unique_ptr<char[]> chunk(new char[ReadChunkBytes]);
+    // One buffer for every bot of the thread: a read event costs no
+    // allocation, and the bytes go to the frame buffer at once.
+    static thread_local std::unique_ptr<char[]> chunk(new char[ReadChunkBytes]);
     for (int call = 0; call < ReadChunksPerEvent; ++call) {
       int got = ws::recv(Handle(), chunk.get(), ReadChunkBytes);
       if (got == ws::SOCKET_ERROR) {
@@ -433,6 +439,7 @@ void TBotPlayer::HandlePlayer(TZULMessage&) {
   FIO->ReadInteger();  // X
   FIO->ReadInteger();  // Y
   FIO->ReadInteger();  // already-present flag
+  ++FArrivalsHeard;
   // A new connection may reuse the number of one that left.
   TKnown& known = FKnown[id];
   known = TKnown();
@@ -471,6 +478,7 @@ void TBotPlayer::HandleLeave(TZULMessage&) {
   int32_t id = FIO->ReadInteger();
   int32_t flag = FIO->ReadInteger();
   TKnown& known = FKnown[id];
+  if (!known.Departed) ++FDeparturesHeard;
   known.Departed = true;
   known.DepartureFlag = flag;
 }
@@ -682,6 +690,11 @@ void TBotSwarm::Join(uint32_t now) {
 }
 
 bool TBotSwarm::EveryoneKnowsEveryone() const {
+  // Counting first: the full check costs a look-up per pair of bots.
+  uint64_t active = 0;
+  for (const auto& bot : FBots) active += bot->Active();
+  for (const auto& bot : FBots)
+    if (bot->Active() && bot->ArrivalsHeard() + 1 < active) return false;
   for (const auto& listener : FBots) {
     if (!listener->Active()) continue;
     for (const auto& other : FBots)
@@ -702,7 +715,8 @@ void TBotSwarm::Play(uint32_t now) {
 
 void TBotSwarm::Drain(uint32_t now) {
   for (auto& bot : FBots) bot->Tick(now, false);
-  if (!Quiet() && !IsDue(now, FStageStart + DrainTimeoutMs)) return;
+  if (!Quiet() && !IsDue(now, FStageStart + DrainTimeoutMs + DrainTimeoutPerBotMs * uint32_t(FOptions.Count)))
+    return;
   for (const auto& bot : FBots)
     if (bot->Active()) FReport.ChatLost += MissingLines(*bot);
   EnterStage(TStage::Leaving, now);
@@ -731,6 +745,7 @@ uint64_t TBotSwarm::MissingLines(const TBotPlayer& receiver) const {
 }
 
 bool TBotSwarm::HeardEveryDeparture(const TBotPlayer& listener, size_t) const {
+  if (listener.DeparturesHeard() < FDeparted.size()) return false;  // the full check only once it can pass
   for (size_t index : FDeparted) {
     const TBotPlayer::TKnown* known = listener.Known(FBots[index]->Id());
     if (!known || !known->Departed) return false;
@@ -751,7 +766,7 @@ void TBotSwarm::CheckDepartures(const TBotPlayer& listener, size_t) {
 // One bot after the other; each waits until it has heard of every earlier
 // departure, or until its wait or the whole stage runs out.
 void TBotSwarm::LeaveOne(uint32_t now) {
-  bool stageOver = IsDue(now, FStageStart + LeaveTimeoutMs);
+  bool stageOver = IsDue(now, FStageStart + LeaveTimeoutMs + LeaveTimeoutPerBotMs * uint32_t(FOptions.Count));
   while (FNextLeaver < FBots.size()) {
     TBotPlayer& bot = *FBots[FNextLeaver];
     if (!bot.Active()) {
@@ -796,6 +811,13 @@ int RunBots(int argc, char** argv) {
     std::fprintf(stderr, "varozuvod: %s\nUsage:\n%s", error.c_str(), BotUsage);
     return ExitUsage;
   }
+  // One socket per bot: a swarm of hundreds needs more descriptors than a
+  // session usually starts with.
+  const TDescriptorLimit limit = RaiseDescriptorLimit();
+  if (limit.Soft < uint64_t(options.Count) + BotDescriptorReserve)
+    std::fprintf(stderr, "varozuvod: %llu descriptors at most (hard limit %llu): too few for %d bots\n",
+                 static_cast<unsigned long long>(limit.Soft), static_cast<unsigned long long>(limit.Hard),
+                 options.Count);
   std::unique_ptr<QCoreApplication> app;
   if (!QCoreApplication::instance()) app = std::make_unique<QCoreApplication>(argc, argv);
   TSocketLibrary sockets;

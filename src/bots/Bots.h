@@ -195,6 +195,12 @@ class TBotPlayer : public TZULMessageTarget {
     uint64_t Lines = 0;
   };
   const TKnown* Known(int32_t id) const;
+  // Arrivals (4) and departures (7) heard so far, of anyone: a swarm of
+  // hundreds asks these first, and walks its bots' lists only when they
+  // are high enough.
+  uint64_t ArrivalsHeard() const { return FArrivalsHeard; }
+  uint64_t DeparturesHeard() const { return FDeparturesHeard; }
+
   TState State() const { return FState; }
   bool Connected() const { return FSocket != nullptr; }
   bool Active() const { return FState == TState::Joined && Connected(); }
@@ -252,6 +258,8 @@ class TBotPlayer : public TZULMessageTarget {
   std::string FLastError;
   int32_t FId = -1;
   std::unordered_map<int32_t, TKnown> FKnown;
+  uint64_t FArrivalsHeard = 0;
+  uint64_t FDeparturesHeard = 0;
   TBotCounts FCounts;
   std::mt19937 FRandom;
 
@@ -290,12 +298,15 @@ class TBotSwarm : public TMessageTarget {
   static constexpr int TickMs = 40;
   // Connections under way at one time.
   static constexpr int JoinConcurrency = 2;
-  // Limits of the bounded stages, in milliseconds.
+  // Limits of the bounded stages, in milliseconds; those that wait for the
+  // host to reach every bot grow with the swarm.
   static constexpr uint32_t JoinTimeoutMs = 10000;
   static constexpr uint32_t JoinTimeoutPerBotMs = 100;
   static constexpr uint32_t DrainTimeoutMs = 10000;
+  static constexpr uint32_t DrainTimeoutPerBotMs = 20;
   static constexpr uint32_t LeaveWaitMs = 3000;
   static constexpr uint32_t LeaveTimeoutMs = 20000;
+  static constexpr uint32_t LeaveTimeoutPerBotMs = 50;
 
   // address: network order, from ResolveHost.
   TBotSwarm(const TBotOptions& options, uint32_t address);

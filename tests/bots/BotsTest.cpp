@@ -194,6 +194,11 @@ TEST_F(TBotsTest, BotsLogInWalkChatAndLeaveAsTheHostSeesIt) {
   EXPECT_EQ(report.DeparturesSeen, 3u);
   EXPECT_EQ(report.ChatLost, 0u);
   EXPECT_GT(report.Latency.Count(), 0u);
+  // Nobody waited out a deadline: the swarm moved on as soon as every bot
+  // knew every other one, and each leaver as soon as it had heard of the
+  // departures before its own.
+  EXPECT_LT(report.JoinSeconds, TBotSwarm::JoinTimeoutMs / 1000.0);
+  EXPECT_LT(report.LeaveSeconds, TBotSwarm::LeaveWaitMs / 1000.0);
 
   uint64_t saidBySwarm = 0;
   for (int i = 0; i < swarm.Count(); ++i) saidBySwarm += swarm.Bot(i).Counts().ChatSent;
