@@ -1,6 +1,9 @@
 // PCX decoding: any bytes either fail with the codec's error or give an
 // 8-bit picture, and a decoded picture encodes and decodes to the same
-// pixels and palette.
+// pixels and palette.  A side of 65536 (Xmin 0, Xmax 65535) reads, but the
+// header the encoder writes holds each side itself in a 16-bit word
+// (BytesPerLine, HDpi, VDpi): such a picture must be refused with the
+// codec's error, never written with a wrapped header.
 #include <cstring>
 
 #include "FuzzSupport.h"
@@ -8,6 +11,9 @@
 #include "platform/Errors.h"
 
 namespace {
+// The longest side a PCX header can state as itself in a word.
+constexpr int MaxEncodedSide = 0xFFFF;
+
 bool SamePixels(const TBitmap& a, const TBitmap& b) {
   if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat()) return false;
   for (int y = 0; y < a.Height(); ++y)
@@ -25,6 +31,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     return 0;
   }
   Require(image.PixelFormat() == pf8bit && !image.Empty(), "a decoded picture is 8-bit and not empty");
+  if (image.Width() > MaxEncodedSide || image.Height() > MaxEncodedSide) {
+    bool refused = false;
+    try {
+      image.Encode();
+    } catch (const Exception&) {
+      refused = true;
+    }
+    Require(refused, "a side above 65535 is refused by the encoder");
+    return 0;
+  }
   std::string encoded = image.Encode();
   TPCXImage again;
   again.Decode(reinterpret_cast<const uint8_t*>(encoded.data()), encoded.size());

@@ -25,7 +25,10 @@ class TPCXImage : public TBitmap {
   // WriteData of TBitmap, adds the 32-bit length in front).
   void SaveToStream(std::ostream& stream) const override;
   // The encoded picture.  A bitmap that is not 8-bit is encoded from an
-  // 8-bit copy (nearest entries of its palette).
+  // 8-bit copy (nearest entries of its palette).  "Image PCX incorrecte"
+  // for an empty bitmap and for a side above 65535, which the header's
+  // 16-bit BytesPerLine and resolution fields cannot hold (a picture of
+  // 65536 rows or columns can be read, not written).
   std::string Encode() const;
 };
 
