@@ -1,8 +1,10 @@
 // The socket event source (the system's WSAAsyncSelect): a registered socket
 // is non-blocking and its events reach a TMessageTarget as numbered messages
 // (handle in WParam, WSAMAKESELECTREPLY(event, error) in LParam), delivered
-// from QSocketNotifier callbacks on the user-interface thread.  The source
-// owns its notifiers; targets and sockets stay their owners'.
+// on the user-interface thread.  Every registered or lingering socket sits
+// in one epoll set, which Qt watches through one QSocketNotifier: the cost
+// of a turn of the loop follows the events, not the connections.  The
+// source owns the set; targets and sockets stay their owners'.
 //
 // Rules the callers rely on:
 //  - FD_READ while data waits, one per recv: after an FD_READ the read side
@@ -43,7 +45,8 @@ void ForgetTarget(TMessageTarget* target);
 int LingeringSockets();
 
 // Called by the WinSock wrappers only: they tell the event source what
-// happened to a handle so that it can re-arm or drop its notifications.
+// happened to a handle (facts, never what to watch); the source decides
+// from its own state what it watches next.
 namespace socket_events {
 void Received(ws::TSocketHandle handle);
 void SendBlocked(ws::TSocketHandle handle);

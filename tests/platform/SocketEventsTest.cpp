@@ -288,3 +288,160 @@ TEST(SocketEvents, ConnectedAndAcceptedSocketsSendWithoutDelay) {
   EXPECT_NE(noDelay(pair.Peer), 0);
   EXPECT_EQ(noDelay(pair.Listening), 0);
 }
+
+// Sockets made ready together reach one wake-up of the event source; what
+// a handler does there holds for the events still waiting in that wake-up.
+namespace {
+
+// `count` accepted sockets on one listening socket, registered to the
+// recorder, each with its plain peer.
+struct TCrowd {
+  TSocketHandle Listening = ws::INVALID_SOCKET;
+  std::vector<TSocketHandle> Accepted, Peers;
+  TCrowd(TRecorder& recorder, int count) {
+    uint16_t port = 0;
+    Listening = Listen(recorder, port);
+    recorder.OnEvent = [&](const TEvent& e) {
+      if (e.Kind == FD_ACCEPT) Accepted.push_back(ws::accept(e.Handle, nullptr));
+    };
+    for (int i = 0; i < count; ++i) {
+      Peers.push_back(ConnectPeer(port));
+      EXPECT_TRUE(PumpUntil([&] { return Accepted.size() == Peers.size(); }));
+    }
+    EXPECT_TRUE(PumpUntil([&] {
+      for (TSocketHandle h : Accepted)
+        if (recorder.Count(h, FD_WRITE) != 1) return false;
+      return true;
+    }));
+    recorder.OnEvent = nullptr;
+    recorder.Events.clear();
+  }
+  ~TCrowd() {
+    for (TSocketHandle h : Accepted) ws::closesocket(h);
+    for (TSocketHandle h : Peers) ws::closesocket(h);
+    ws::closesocket(Listening);
+  }
+  // Sends one byte from every peer; with `close`, each peer then ends its
+  // side too.
+  void AllSend(bool close = false) {
+    for (TSocketHandle& peer : Peers) {
+      EXPECT_EQ(ws::send(peer, "p", 1), 1);
+      if (close) ::shutdown(static_cast<int>(peer), SHUT_WR);
+    }
+    // Let every byte land before the loop runs, so that one wake-up finds
+    // them all.
+    QThread::msleep(20);
+  }
+};
+
+}  // namespace
+
+TEST(SocketEventsBatch, ManySocketsReadyAtOnceEachGetOneReadThenTheirClose) {
+  // More sockets than one wake-up takes: none is lost or doubled.
+  constexpr int Sockets = 300;
+  TRecorder recorder;
+  TCrowd crowd(recorder, Sockets);
+  ASSERT_EQ(crowd.Accepted.size(), size_t(Sockets));
+  int received = 0;
+  recorder.OnEvent = [&](const TEvent& e) {
+    char byte;
+    if (e.Kind == FD_READ && ws::recv(e.Handle, &byte, 1) == 1) ++received;
+  };
+  crowd.AllSend(true);
+  EXPECT_TRUE(PumpUntil([&] { return recorder.Events.size() >= 2u * Sockets; }, 10000));
+  PumpFor(100);
+  EXPECT_EQ(received, Sockets);
+  for (TSocketHandle h : crowd.Accepted)
+    EXPECT_EQ(recorder.Kinds(h), (std::vector<uint16_t>{FD_READ, FD_CLOSE})) << "socket " << h;
+}
+
+TEST(SocketEventsBatch, AHandlerClosingSocketsLaterInTheSameWakeUpSilencesThem) {
+  // Whichever socket comes first closes every other one: their events,
+  // already taken from the system, are never delivered.
+  constexpr int Sockets = 8;
+  TRecorder recorder;
+  TCrowd crowd(recorder, Sockets);
+  recorder.OnEvent = [&](const TEvent& e) {
+    for (TSocketHandle& h : crowd.Accepted)
+      if (h != e.Handle) ws::closesocket(std::exchange(h, ws::INVALID_SOCKET));
+  };
+  crowd.AllSend();
+  ASSERT_TRUE(PumpUntil([&] { return !recorder.Events.empty(); }));
+  PumpFor(150);
+  ASSERT_EQ(recorder.Events.size(), 1u);
+  EXPECT_EQ(recorder.Events[0].Kind, FD_READ);
+}
+
+TEST(SocketEventsBatch, AFdNumberTakenAgainInTheSameWakeUpGetsNoneOfTheOldEvents) {
+  // The first handler closes another socket whose peer has gone (its
+  // descriptor is closed at once) and opens a new one that gets the same
+  // number: the old socket's read and close, still in the wake-up, must
+  // not reach the new one, which sees only its own connect and write.
+  constexpr int Sockets = 4;
+  TRecorder recorder;
+  TCrowd crowd(recorder, Sockets);
+  uint16_t port = 0;
+  TRecorder other;
+  TSocketHandle otherListening = Listen(other, port);
+  std::vector<TSocketHandle> otherAccepted;
+  other.OnEvent = [&](const TEvent& e) {
+    if (e.Kind == FD_ACCEPT) otherAccepted.push_back(ws::accept(e.Handle, nullptr));
+  };
+  TSocketHandle reused = ws::INVALID_SOCKET, closed = ws::INVALID_SOCKET;
+  TRecorder fresh;
+  recorder.OnEvent = [&](const TEvent& e) {
+    if (reused != ws::INVALID_SOCKET) return;
+    for (TSocketHandle& h : crowd.Accepted)
+      if (h != e.Handle) {
+        closed = std::exchange(h, ws::INVALID_SOCKET);
+        break;
+      }
+    ws::closesocket(closed);
+    // The lowest free number comes first: fill the holes below it.
+    std::vector<TSocketHandle> fillers;
+    for (int i = 0; i < 64 && reused != closed; ++i) {
+      TSocketHandle h = ws::socket(ws::AddressFamilyInet, ws::StreamSocket, ws::ProtocolTcp);
+      if (h == closed)
+        reused = h;
+      else
+        fillers.push_back(h);
+    }
+    for (TSocketHandle h : fillers) ws::closesocket(h);
+    ASSERT_EQ(reused, closed);
+    SelectEvents(reused, &fresh, ClientMessage, ClientMask);
+    ws::connect(reused, LoopbackAddress(port));
+  };
+  crowd.AllSend(true);
+  ASSERT_TRUE(PumpUntil([&] { return fresh.Count(reused, FD_WRITE) == 1; }));
+  PumpFor(150);
+  EXPECT_EQ(recorder.Count(closed, FD_READ) + recorder.Count(closed, FD_CLOSE), 0);
+  EXPECT_EQ(fresh.Kinds(reused), (std::vector<uint16_t>{FD_CONNECT, FD_WRITE}));
+  ws::closesocket(reused);
+  for (TSocketHandle h : otherAccepted) ws::closesocket(h);
+  ws::closesocket(otherListening);
+}
+
+TEST(SocketEventsBatch, AHandlerRunningANestedLoopLeavesNoStaleReadBehind) {
+  // A modal box runs the event loop inside a handler: the other sockets'
+  // reads are delivered and answered there; back in the outer wake-up,
+  // nothing is posted twice and no read finds an empty socket.
+  constexpr int Sockets = 6;
+  TRecorder recorder;
+  TCrowd crowd(recorder, Sockets);
+  int failedReads = 0;
+  bool nested = false;
+  recorder.OnEvent = [&](const TEvent& e) {
+    if (e.Kind != FD_READ) return;
+    if (!nested) {
+      nested = true;
+      PumpFor(50);
+    }
+    char byte;
+    if (ws::recv(e.Handle, &byte, 1) != 1) ++failedReads;
+  };
+  crowd.AllSend();
+  ASSERT_TRUE(PumpUntil([&] { return recorder.Events.size() == size_t(Sockets); }));
+  PumpFor(150);
+  EXPECT_EQ(failedReads, 0);
+  for (TSocketHandle h : crowd.Accepted) EXPECT_EQ(recorder.Kinds(h), (std::vector<uint16_t>{FD_READ}));
+}
