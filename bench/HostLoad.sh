@@ -21,7 +21,7 @@
 # was lost.
 #
 # Usage: bench/HostLoad.sh [BUILD_DIR]      (default: build)
-# Environment: COUNTS ("8 64 256"), SECONDS_EACH (12), WINDOW (4),
+# Environment: COUNTS ("8 64 256"; "" for the large rows alone), SECONDS_EACH (12), WINDOW (4),
 #              PACED_CHAT (120), DROP (25 percent leave by dropping),
 #              LARGE_COUNTS ("1000"; "" for none), LARGE_CHAT (12),
 #              LARGE_SECONDS (30)
@@ -30,7 +30,7 @@ set -euo pipefail
 build=${1:-build}
 game=$build/game/varozuvod
 relay=$build/bench/bench_EpollRelay
-counts=${COUNTS:-8 64 256}
+counts=${COUNTS-8 64 256}
 seconds=${SECONDS_EACH:-12}
 window=${WINDOW:-4}
 paced=${PACED_CHAT:-120}
@@ -64,8 +64,9 @@ status_kb() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; }
 start_server() {
   local kind=$1 out=$tmp/$1.out
   if [[ $kind == host ]]; then
-    # The host raises its own descriptor limit (and says so when it cannot).
-    "$game" --serve --port 0 >"$out" 2>&1 &
+    # The host raises its own descriptor limit (and says so when it cannot);
+    # it leaves the discovery port to the games of this machine.
+    "$game" --serve --port 0 --no-discovery >"$out" 2>&1 &
   else
     # The relay is plain code: give it the hard limit from here.
     (ulimit -n "$(ulimit -Hn)" && exec "$relay" --port 0 --seconds 3600) >"$out" 2>&1 &
