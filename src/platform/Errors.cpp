@@ -1,5 +1,6 @@
 #include "platform/Errors.h"
 
+#include "platform/MessageTarget.h"
 #include "platform/Messages.h"
 
 std::string ErrorText(const std::exception& error) {
@@ -13,4 +14,9 @@ void Guarded(const std::function<void()>& entry) {
   } catch (const std::exception& error) {
     ShowMessage(ErrorText(error));
   }
+}
+
+void Guarded(THandlerOwner& owner, const std::function<void()>& entry) {
+  THandlerScope scope(owner);
+  Guarded(entry);
 }

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <cstdio>
 
+#include "platform/MessageTarget.h"
 #include "platform/Text1252.h"
 
 namespace {
@@ -20,6 +21,13 @@ bool HasScreen() {
 }  // namespace
 
 void ShowMessage(const std::string& text) {
+  TBoxScope box;
+  if (!box.Allowed()) {
+    // Not a box over a box of the same window: the text goes where a
+    // headless process writes it.
+    std::fprintf(stderr, "%s\n", ToQString(text).toLocal8Bit().constData());
+    return;
+  }
   if (Hook()) {
     Hook()(text);
     return;

@@ -1,6 +1,8 @@
 // Message boxes.  ShowMessage shows a plain box while a QApplication with a
 // screen exists; a headless process writes the text on standard error.
-// Tests install a hook that receives every text instead.
+// Tests install a hook that receives every text instead.  A window has at
+// most one box open at a time (TBoxScope): a text raised for it while its
+// box is open goes to standard error.
 #pragma once
 
 #include <functional>

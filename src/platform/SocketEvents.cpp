@@ -374,7 +374,8 @@ void TEventSource::Deliver(uint64_t key, uint32_t events) {
 
 // Delivers one event, then sets the socket's interest from what the
 // handler left.  The handler may close any socket, this one included: the
-// entry must be found again afterwards.
+// entry must be found again afterwards.  The target lives until its handler
+// returns.
 void TEventSource::Post(TRegistration& entry, uint16_t event, int error) {
   TSocketHandle handle = entry.Handle;
   uint32_t serial = entry.Serial;
@@ -383,7 +384,7 @@ void TEventSource::Post(TRegistration& entry, uint16_t event, int error) {
     TMessage message{entry.Message, handle, WSAMAKESELECTREPLY(event, static_cast<uint16_t>(error))};
     uint64_t outer = FDelivering;
     FDelivering = Key(static_cast<int>(handle), serial);
-    Guarded([&] { target->Dispatch(message); });
+    Guarded(*target, [&] { target->Dispatch(message); });
     FDelivering = outer;
   }
   if (TRegistration* current = Find(handle, serial)) Arm(*current);
