@@ -82,6 +82,8 @@ void TGameHost::GameSocketEvent(const TMessage& message) {
     throw Exception("Session non trouvée"_cp);
   }
   auto* session = static_cast<TZULSession*>(item);
+  // A release asked for while the event is handled happens as it ends.
+  THandlerScope handling(*session);
   uint16_t error = WSAGETSELECTERROR(message.LParam);
   if (error != 0) {
     session->Release();
@@ -118,6 +120,9 @@ void TGameHost::WebSocketEvent(const TMessage& message) {
   TSessionItem* item = FWebServer ? FWebServer->Connections().FindBySocket(handle) : nullptr;
   if (!item) return;
   auto* session = static_cast<TWebSession*>(item);
+  // The session releases itself from its own handlers: that happens as the
+  // event ends.
+  THandlerScope handling(*session);
   uint16_t error = WSAGETSELECTERROR(message.LParam);
   if (error != 0) {
     session->Release();

@@ -43,6 +43,7 @@ void TZULSession::HandleRead() {
 }
 
 void TZULSession::Release() {
+  if (PostponeEnd()) return;
   if (!FLeft) FGameServer.Broadcast(this, MsgLeave, FId + EncodeInteger(LeftWithoutWarning));
   TZULSessionItem::Release();
 }

@@ -34,7 +34,8 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   // further.
   void HandleRead();
   // Announces the departure with 7 (flag 1) unless the player said goodbye
-  // already, then leaves the list and destroys the session.
+  // already, then leaves the list and destroys the session; asked for while
+  // the host handles an event of the session, all that happens as it ends.
   void Release() override;
   // Sends 2 with text and marks the session for release.
   void SendError(const std::string& text);

@@ -70,6 +70,7 @@ TSessionItem::~TSessionItem() {
 }
 
 void TSessionItem::Release() {
+  if (PostponeEnd()) return;
   std::unique_ptr<TSessionItem> self;
   if (FSessionList) self = FSessionList->Remove(this);
   if (!self) self.reset(this);

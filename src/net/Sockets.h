@@ -74,8 +74,10 @@ class TSessionList;
 // server's Connections (the list owns it from then on).  A failed accept
 // raises TAcceptError before the item joins the list, so there is never an
 // item without a connection.  Items end through Release, or all together
-// when their server is destroyed.
-class TSessionItem {
+// when their server is destroyed.  Whoever runs a handler of an item holds
+// a THandlerScope on it; a Release asked for meanwhile happens as the last
+// such scope closes.
+class TSessionItem : public THandlerOwner {
  public:
   TSessionItem(TServer& server, TSocketHandle listening);
   // Closes Handle.  An item destroyed while still in its list (a throwing
@@ -84,8 +86,9 @@ class TSessionItem {
   TSessionItem(const TSessionItem&) = delete;
   TSessionItem& operator=(const TSessionItem&) = delete;
 
-  // Leaves SessionList and destroys the item: `this` is gone afterwards.
-  // Subclasses make their announcements first, then call this one.
+  // Leaves SessionList and destroys the item: `this` is gone afterwards,
+  // or once the handlers of the item that run have returned.  Subclasses
+  // check PostponeEnd, make their announcements, then call this one.
   virtual void Release();
 
   TSessionList* SessionList() const { return FSessionList; }
@@ -93,6 +96,10 @@ class TSessionItem {
   // The peer's address in dotted-decimal form.
   const std::string& Address() const { return FAddress; }
   TSocketHandle Handle() const { return FHandle; }
+
+ protected:
+  // Ends a postponed release.
+  void Destroy() override { Release(); }
 
  private:
   friend class TSessionList;

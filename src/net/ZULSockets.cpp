@@ -97,7 +97,7 @@ TZULSocketIO::TZULSocketIO(TZULMessageTarget* owner, TSocketHandle handle)
     : TSocketIO(handle), FOwner(owner) {}
 
 TZULSocketIO::~TZULSocketIO() {
-  if (FDestroyed) *FDestroyed = true;
+  for (TDecodeLevel* level = FLevels; level; level = level->Outer) level->Destroyed = true;
 }
 
 void TZULSocketIO::Receive() {
@@ -105,48 +105,61 @@ void TZULSocketIO::Receive() {
   DecodeFrames();
 }
 
-void TZULSocketIO::Consume(size_t count) {
-  FInBuffer.erase(0, count);
-  Message.ReadPos = 1;
-}
-
 // Frame on the wire:
 //   id       packed integer (1 to 5 bytes)
 //   length   packed integer (1 to 5 bytes), 0 to MaxPayloadBytes
 //   payload  length bytes
-// Frames are handled in place and removed together once the loop ends, so
-// a buffer of many small frames costs one move of its tail.
+// Frames are handled in place and removed together once the outermost
+// decoding ends, so a buffer of many small frames costs one move of its
+// tail, and a handler waiting under a modal box keeps the positions of its
+// own frame while the box's event loop decodes the frames after it.
 void TZULSocketIO::DecodeFrames() {
-  if (FDestroyed) return;
-  bool destroyed = false;
-  FDestroyed = &destroyed;
-  size_t done = 0;
-  try {
-    for (;;) {
-      size_t pos = done;
-      int32_t id = 0, length = 0;
-      TDecode step = Decode(FInBuffer, pos, FInBuffer.size(), MaxPackedBytes, id);
-      if (step == TDecode::Done) step = Decode(FInBuffer, pos, FInBuffer.size(), MaxPackedBytes, length);
-      if (step == TDecode::NeedMore) break;
-      if (step == TDecode::TooLong || length < 0 || length > MaxPayloadBytes) RaiseStreamError();
-      if (FInBuffer.size() - pos < static_cast<size_t>(length)) break;
-      Message.MessageId = id;
-      Message.PayloadLength = length;
-      Message.PayloadEnd = static_cast<int32_t>(pos) + length;
-      Message.ReadPos = static_cast<int32_t>(pos) + 1;
+  TDecodeLevel level;
+  level.Outer = FLevels;
+  FLevels = &level;
+  const bool outermost = level.Outer == nullptr;
+  // The record of the frame whose handler waits under this call, if any.
+  const TZULMessage waiting = Message;
+  auto leave = [&] {
+    FLevels = level.Outer;
+    if (outermost) {
+      FInBuffer.erase(0, FNext);
+      FNext = 0;
+      Message.ReadPos = 1;
+    } else {
+      Message = waiting;
+    }
+  };
+  for (;;) {
+    const size_t start = FNext;
+    size_t pos = start;
+    int32_t id = 0, length = 0;
+    TDecode step = Decode(FInBuffer, pos, FInBuffer.size(), MaxPackedBytes, id);
+    if (step == TDecode::Done) step = Decode(FInBuffer, pos, FInBuffer.size(), MaxPackedBytes, length);
+    if (step == TDecode::NeedMore) break;
+    if (step == TDecode::TooLong || length < 0 || length > MaxPayloadBytes) {
+      leave();
+      RaiseStreamError();
+    }
+    if (FInBuffer.size() - pos < static_cast<size_t>(length)) break;
+    Message.MessageId = id;
+    Message.PayloadLength = length;
+    Message.PayloadEnd = static_cast<int32_t>(pos) + length;
+    Message.ReadPos = static_cast<int32_t>(pos) + 1;
+    // Taken before its handler runs, so that a nested call goes on with the
+    // next frame instead of handling this one again.
+    FNext = pos + static_cast<size_t>(length);
+    try {
       FOwner->RouteMessage(Message);
-      if (destroyed) return;
-      done = pos + static_cast<size_t>(length);
+    } catch (...) {
+      if (level.Destroyed) throw;
+      FNext = start;  // the failed frame stays first
+      leave();
+      throw;
     }
-  } catch (...) {
-    if (!destroyed) {
-      FDestroyed = nullptr;
-      Consume(done);
-    }
-    throw;
+    if (level.Destroyed) return;
   }
-  FDestroyed = nullptr;
-  Consume(done);
+  leave();
 }
 
 int32_t TZULSocketIO::ReadInteger() {

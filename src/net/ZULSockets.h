@@ -97,14 +97,15 @@ class TZULSocketIO : public TSocketIO {
   // One TSocketIO::Receive, then DecodeFrames.
   void Receive() override;
   // Routes every complete frame in InBuffer to Owner, in order, and removes
-  // each from the front once its handler returns.  An incomplete frame
-  // waits for more bytes.  A frame header announcing more than
-  // MaxPayloadBytes, or a header integer longer than MaxPackedBytes, raises
-  // "Erreur de flux 2".  An error from a handler leaves at once with its
-  // frame still in InBuffer.  A handler may destroy this IO (through its
-  // owner); decoding then stops without touching it.  A call made while a
-  // handler runs (a modal box's event loop delivering the next read) only
-  // leaves the new bytes to the decoding already under way.
+  // the handled ones from the front once the outermost call ends.  An
+  // incomplete frame waits for more bytes.  A frame header announcing more
+  // than MaxPayloadBytes, or a header integer longer than MaxPackedBytes,
+  // raises "Erreur de flux 2".  An error from a handler leaves at once with
+  // its frame still first in InBuffer.  A handler may destroy this IO
+  // (through its owner); decoding then stops without touching it.  A call
+  // made while a handler runs (a modal box's event loop delivering the next
+  // read) handles the frames after that handler's own, each once, and the
+  // waiting handler finds its Message as it left it.
   void DecodeFrames();
   // For handlers: the packed integer at ReadPos; raises "Erreur de flux 2"
   // when it does not end within the current frame's payload.
@@ -127,12 +128,15 @@ class TZULSocketIO : public TSocketIO {
   TZULMessage Message;
 
  private:
-  // Removes the first count bytes of InBuffer once their frames are done.
-  void Consume(size_t count);
+  // One running DecodeFrames; the destructor marks every one.
+  struct TDecodeLevel {
+    bool Destroyed = false;
+    TDecodeLevel* Outer = nullptr;
+  };
 
   TZULMessageTarget* FOwner;
-  // Set while DecodeFrames runs; the destructor marks it.
-  bool* FDestroyed = nullptr;
+  TDecodeLevel* FLevels = nullptr;  // the innermost running DecodeFrames
+  size_t FNext = 0;                 // where the first frame not yet routed starts
 };
 
 class TZULServer;

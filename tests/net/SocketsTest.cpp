@@ -195,6 +195,20 @@ TEST(Sockets, SessionItemsLeaveTheirListOnReleaseAndOnAFailedConstructor) {
   ReadAvailable(first, 2000, &ended);
   EXPECT_TRUE(ended);
 
+  // Released from inside a handler of its own (the host's handling of its
+  // event, a click under a box): listed and alive until that returns.
+  {
+    THandlerScope handling(*b);
+    b->Release();
+    EXPECT_EQ(list.Count(), 1);
+    EXPECT_EQ(list[0], b);
+    EXPECT_TRUE(b->Ending());
+  }
+  EXPECT_EQ(list.Count(), 0);
+  ended = false;
+  ReadAvailable(second, 2000, &ended);
+  EXPECT_TRUE(ended);
+
   // A subclass whose constructor fails leaves the list as it found it and
   // closes the connection it accepted.
   std::string error;
@@ -204,7 +218,7 @@ TEST(Sockets, SessionItemsLeaveTheirListOnReleaseAndOnAFailedConstructor) {
   ws::TSocketHandle third = ConnectPeer(host.Server->Port());
   ASSERT_TRUE(PumpUntil([&] { return !error.empty(); }));
   EXPECT_EQ(error, "construction failed");
-  EXPECT_EQ(list.Count(), 1);
+  EXPECT_EQ(list.Count(), 0);
   ended = false;
   ReadAvailable(third, 2000, &ended);
   EXPECT_TRUE(ended);

@@ -281,17 +281,24 @@ TEST(ZULSocketIO, HandlerMayDestroyTheIOOrFeedItWhileDecoding) {
   EXPECT_EQ(io, nullptr);
   EXPECT_EQ(owner.Seen.size(), 1u);
 
-  // Bytes arriving while a handler runs (a modal box's event loop) are
-  // decoded after it, each frame once, in order.
+  // Bytes arriving while a handler waits (a modal box's event loop) are
+  // decoded there: the frames after the waiting one, each once, in order;
+  // the waiting handler then reads its own payload as it left it.
   TOwner nested;
   TFedIO fed(&nested);
+  size_t seenUnderHandler = 0;
+  std::string ownPayload;
   nested.On(1, [&](TZULMessage&) {
     if (nested.Seen.size() == 1) fed.Feed(Bytes({3, 0}));
+    seenUnderHandler = nested.Seen.size();
+    ownPayload = fed.ReadString();
   });
   nested.On(2, nullptr);
   nested.On(3, nullptr);
-  fed.Feed(Bytes({1, 0, 2, 0}));
+  fed.Feed(Bytes({1, 2, 'a', 'b', 2, 0}));
   EXPECT_EQ(nested.Ids(), (std::vector<int32_t>{1, 2, 3}));
+  EXPECT_EQ(seenUnderHandler, 3u) << "the game goes on under the box";
+  EXPECT_EQ(ownPayload, "ab");
   EXPECT_EQ(fed.InCount(), 0);
 }
 
