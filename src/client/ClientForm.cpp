@@ -181,7 +181,7 @@ void TFrmClient::Connect(uint32_t address, uint16_t port, const std::string& nam
   Timer = std::make_unique<QTimer>();
   Timer->setTimerType(Qt::PreciseTimer);
   Timer->setInterval(FramePeriodMs);
-  QObject::connect(Timer.get(), &QTimer::timeout, [this] { Guarded([this] { TimerTick(); }); });
+  QObject::connect(Timer.get(), &QTimer::timeout, [this] { Guarded(*this, [this] { TimerTick(); }); });
   Timer->start();
   // A window already on screen has had its first paint request while
   // nothing ran yet; ask for another so that the first frame is drawn.
@@ -283,8 +283,9 @@ void TFrmClient::Stop() {
     ContextWindow = 0;
   }
   if (Client) {
-    // Destroyed even when its leave message cannot be sent.
-    std::unique_ptr<TZULClient> client = std::move(Client);
+    // Ended even when its leave message cannot be sent; while a handler of
+    // its own waits under a box, it ends when that handler returns.
+    std::unique_ptr<TZULClient, TDisposer> client(Client.release());
     client->Close();
   }
 }
@@ -294,8 +295,10 @@ void TFrmClient::Close() {
   FClosing = true;
   FormClose();
   hide();
-  deleteLater();
+  Dispose();
 }
+
+void TFrmClient::Destroy() { deleteLater(); }
 
 void TFrmClient::FormClose() {
   if (!Hosting() && ClientLinks.ShowLogin) ClientLinks.ShowLogin();
@@ -325,27 +328,31 @@ void TFrmClient::FormKeyDown(uint16_t key, TShiftState shift) {
 bool TFrmClient::event(QEvent* event) {
   switch (event->type()) {
     case QEvent::UpdateRequest:
-      Guarded([this] { FormPaint(); });
+      Guarded(*this, [this] { FormPaint(); });
       return true;
     case QEvent::Close:
-      Guarded([this] { Close(); });
+      Guarded(*this, [this] { Close(); });
       event->accept();
       return true;
+    case QEvent::DeferredDelete:
+      // Whoever asked for it, the window goes once its handlers are done.
+      if (PostponeEnd()) return true;
+      return QWindow::event(event);
     default:
       return QWindow::event(event);
   }
 }
 
 void TFrmClient::exposeEvent(QExposeEvent*) {
-  if (isExposed()) Guarded([this] { FormPaint(); });
+  if (isExposed()) Guarded(*this, [this] { FormPaint(); });
 }
 
 void TFrmClient::resizeEvent(QResizeEvent*) {
-  Guarded([this] { FormResize(); });
+  Guarded(*this, [this] { FormResize(); });
 }
 
 void TFrmClient::keyPressEvent(QKeyEvent* event) {
-  Guarded([this, event] {
+  Guarded(*this, [this, event] {
     TShiftState shift = ShiftState(event->modifiers(), QGuiApplication::mouseButtons());
     uint16_t key = VirtualKey(event->key());
     if (key != 0) FormKeyDown(key, shift);
@@ -355,7 +362,7 @@ void TFrmClient::keyPressEvent(QKeyEvent* event) {
 }
 
 void TFrmClient::mousePressEvent(QMouseEvent* event) {
-  Guarded([this, event] {
+  Guarded(*this, [this, event] {
     if (!Screen) return;
     QPoint at = PositionOf(event);
     Screen->MouseDown(this, ButtonOf(event->button()), ShiftState(event->modifiers(), event->buttons()),
@@ -364,7 +371,7 @@ void TFrmClient::mousePressEvent(QMouseEvent* event) {
 }
 
 void TFrmClient::mouseMoveEvent(QMouseEvent* event) {
-  Guarded([this, event] {
+  Guarded(*this, [this, event] {
     if (!Screen) return;
     QPoint at = PositionOf(event);
     Screen->MouseMove(this, ShiftState(event->modifiers(), event->buttons()), at.x(), at.y());
@@ -372,7 +379,7 @@ void TFrmClient::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TFrmClient::mouseReleaseEvent(QMouseEvent* event) {
-  Guarded([this, event] {
+  Guarded(*this, [this, event] {
     if (!Screen) return;
     QPoint at = PositionOf(event);
     Screen->MouseUp(this, ButtonOf(event->button()), ShiftState(event->modifiers(), event->buttons()), at.x(),

@@ -51,7 +51,8 @@ class TFrmClient : public QWindow, public TClientOwner {
   void Connect(uint32_t address, uint16_t port, const std::string& name, const std::string& password);
   // Makes screen current: resized to the window, initialised if a context exists.
   void SetScreen(TGLWindow* screen);
-  // Closes the window; it is destroyed once the current event is done.
+  // Closes the window; it is destroyed from the event loop once none of its
+  // handlers runs any more.
   void Close();
   // Ends everything that runs: the timer, the context, the connection.
   void Stop();
@@ -81,6 +82,8 @@ class TFrmClient : public QWindow, public TClientOwner {
 
  protected:
   bool event(QEvent* event) override;
+  // Posts the deletion (THandlerOwner).
+  void Destroy() override;
   void exposeEvent(QExposeEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -105,7 +108,7 @@ class TFrmClient : public QWindow, public TClientOwner {
 
   bool FClosing = false;
   bool FPainting = false;
-  TGLMemo* FChat = nullptr;  // the in-game screen's chat panel
+  TGLMemo* FChat = nullptr;                  // the in-game screen's chat panel
   std::unique_ptr<TClientJournal> FJournal;  // only when the environment asks for one
 };
 

@@ -101,7 +101,22 @@ void TZULClient::Close() {
 }
 
 void TZULClient::Receive() {
-  IO->Receive();
+  THandlerScope scope(*this);
+  if (FStreamFailed) return;
+  try {
+    IO->Receive();
+  } catch (const std::exception& error) {
+    // Handlers keep their errors (Bind), so this one is the stream's: the
+    // frame at the front can never be read past.  A decoding that waited
+    // under a box meets the same frame again: it was reported already.
+    if (FStreamFailed) return;
+    FStreamFailed = true;
+    Disconnected = true;
+    FHandlerError.reset();
+    ShowMessage(ErrorText(error));
+    FWindow.CloseWindow();
+    return;
+  }
   if (FHandlerError) {
     Exception error = std::move(*FHandlerError);
     FHandlerError.reset();
@@ -114,6 +129,7 @@ void TZULClient::Bind(int32_t id, void (TZULClient::*handler)(TZULMessage&)) {
   // every later read would meet it again and nothing after it would ever
   // arrive.  The error is kept and shown once the read is done.
   SetHandler(id, [this, handler](TZULMessage& message) {
+    if (Disconnected) return;
     try {
       (this->*handler)(message);
     } catch (const std::exception& error) {
@@ -123,6 +139,7 @@ void TZULClient::Bind(int32_t id, void (TZULClient::*handler)(TZULMessage&)) {
 }
 
 void TZULClient::DefaultHandler(TZULMessage& message) {
+  if (Disconnected) return;
   ShowMessage("Message #" + std::to_string(message.MessageId) + " inconnu");
 }
 

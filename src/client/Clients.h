@@ -34,7 +34,7 @@ class TClientOwner : public TMessageTarget {
   // The chat panel the connection writes into; null while there is none.
   virtual TGLMemo* ChatPanel() = 0;
   // Closes the window; the connection is destroyed with it later, never
-  // while one of its handlers runs.
+  // while one of its handlers runs (THandlerOwner).
   virtual void CloseWindow() = 0;
   // Where the connection notes what it saw; null when nobody asked.
   virtual TClientJournal* Journal() { return nullptr; }
@@ -73,7 +73,7 @@ class TRemotePlayer : public TZULPlayer {
 // 2 (refusal text), 3 (own id), 4 (id, Reserved, X, Y, already-present
 // flag, name), 5 (id, chat line), 6 (acknowledgement), 7 (id, without
 // warning flag), 8 (id, Reserved, X, Y, Direction), 9 (id, column, row).
-class TZULClient : public TSocket, public TZULMessageTarget {
+class TZULClient : public TSocket, public TZULMessageTarget, public THandlerOwner {
  public:
   // Opens the socket ("Impossible d'ouvrir un socket"), creates the local
   // player, asks for read, write, connect and close events to window under
@@ -90,13 +90,19 @@ class TZULClient : public TSocket, public TZULMessageTarget {
   // Sends a chat line; it shows once the host acknowledges it.
   void Say(const std::string& text);
   // Sends the leave message unless Disconnected, then sends nothing more;
-  // the owner destroys the client afterwards.
+  // the owner ends the client afterwards with Dispose, never while a
+  // handler of the client runs.
   void Close();
 
   // The read event: one read, every complete message handled.  A message
   // whose handler fails (a payload shorter than its fields, a send that
   // fails) is skipped like any handled one, so that the messages after it
   // still arrive; the first such error is raised once the read is done.
+  // A stream that cannot be read on (a frame header announcing more than
+  // MaxPayloadBytes or an integer longer than MaxPackedBytes, a failed
+  // read) ends the connection as a failure: Disconnected, its box, then
+  // the window closes; nothing more is read.  Once Disconnected, messages
+  // still in the buffer are not handled.
   void Receive();
 
   // The owner's journal; null when nobody asked for one.
@@ -130,4 +136,5 @@ class TZULClient : public TSocket, public TZULMessageTarget {
 
   TClientOwner& FWindow;
   std::optional<Exception> FHandlerError;
+  bool FStreamFailed = false;
 };

@@ -1,19 +1,25 @@
 // The client window on a real display (Xvfb) against a raw host: its two
 // window kinds, the context made on the first paint, the login on connect,
 // and every way the game ends for the player (Escape, Shift+Escape, a
-// refused login, a refused connection, a host that goes away), with what
-// each sends to the host and which boxes it shows.
+// refused login, a refused connection, a host that goes away, a stream no
+// host may send), with what each sends to the host and which boxes it
+// shows.  Some tests show real message boxes, whose own event loops deliver
+// socket events, frames and deferred deletions while a handler waits.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QOpenGLContext>
 #include <QPixmap>
 #include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include "GameWindowDataSupport.h"
@@ -22,6 +28,7 @@
 #include "client/ClientForm.h"
 #include "client/FrameClock.h"
 #include "client/GLContext.h"
+#include "effects/GLGui.h"
 #include "platform/Errors.h"
 #include "platform/Messages.h"
 #include "platform/Text1252.h"
@@ -52,6 +59,65 @@ class TSpyScreen : public TGLWindow {
   std::vector<std::pair<uint16_t, TShiftState>> Keys;
   std::string Typed;
   std::vector<std::array<int, 3>> Clicks;
+};
+
+// Real message boxes instead of the capture: each box runs its own event
+// loop, as the player sees it.  A timer of that loop runs the test's steps
+// while the innermost box is open and clicks its button when they say so.
+class TRealBoxes {
+ public:
+  static constexpr int StepMs = 10;
+  // A box left open this many steps is closed all the same, so that a
+  // failing test ends.
+  static constexpr int MostSteps = 500;
+
+  TRealBoxes() : FPrevious(SetMessageHook({})) {
+    FTimer.setInterval(StepMs);
+    QObject::connect(&FTimer, &QTimer::timeout, [this] { Step(); });
+    FTimer.start();
+  }
+  ~TRealBoxes() { SetMessageHook(std::move(FPrevious)); }
+  TRealBoxes(const TRealBoxes&) = delete;
+  TRealBoxes& operator=(const TRealBoxes&) = delete;
+
+  // Called at each step while a box is open, with its text and how many
+  // boxes are open; true closes it.  Empty: every box closes at once.
+  std::function<bool(const std::string&, int)> WhileOpen;
+  // The text of every box that opened, in order.
+  std::vector<std::string> Texts;
+  int MostOpenAtOnce = 0;
+  int StepsLeftOpen = 0;  // boxes closed because the steps ran out
+
+ private:
+  void Step() {
+    int open = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(widget);
+      if (!box || !box->isVisible()) continue;
+      ++open;
+      if (!box->property("seen").toBool()) {
+        box->setProperty("seen", true);
+        Texts.push_back(box->text().toStdString());
+      }
+    }
+    MostOpenAtOnce = std::max(MostOpenAtOnce, open);
+    auto* top = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!top || FInStep) return;
+    FInStep = true;
+    int steps = top->property("steps").toInt() + 1;
+    top->setProperty("steps", steps);
+    bool close = !WhileOpen || WhileOpen(top->text().toStdString(), open);
+    if (!close && steps >= MostSteps) {
+      close = true;
+      ++StepsLeftOpen;
+    }
+    FInStep = false;
+    if (close) top->button(QMessageBox::Ok)->click();
+  }
+
+  TMessageHook FPrevious;
+  QTimer FTimer;
+  bool FInStep = false;
 };
 
 class ClientFormTest : public ::testing::Test {
@@ -297,6 +363,109 @@ TEST_F(ClientFormTest, AHostThatGoesAwayClosesTheWindowWithItsBoxUnlessHosting) 
   EXPECT_TRUE(Gone());
   EXPECT_EQ(Boxes.Texts.size(), 1u) << "a hosting process shows no box";
   EXPECT_EQ(LoginShown, 1);
+}
+
+// The player reads a box shown by a message handler while the host hangs
+// up, frames go on arriving and the frame timer ticks: the window closes
+// under the box (the join dialog comes back) but neither it nor its
+// connection is destroyed until the handler under the box has returned.
+TEST_F(ClientFormTest, AWindowClosedUnderAHandlersBoxLivesUntilTheHandlerReturns) {
+  Join();
+  TSpyScreen spy;
+  Window->SetScreen(&spy);
+  TRealBoxes boxes;
+  int paintsUnderBox = -1;
+  bool aliveAfterClose = false;
+  int stepsAfterClose = 0;
+  boxes.WhileOpen = [&](const std::string&, int) {
+    if (boxes.Texts.size() > 1) return true;
+    if (paintsUnderBox < 0) {
+      paintsUnderBox = spy.Paints;
+      return false;
+    }
+    if (LoginShown == 0) {
+      // Frames are drawn under the box before the host goes.
+      if (spy.Paints < paintsUnderBox + 3) return false;
+      Host.Send(Frame(5, Packed(998) + "encore") + Frame(6));
+      Host.CloseConnection();
+      return false;
+    }
+    // Closed: whatever deferred deletion is pending runs now.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    aliveAfterClose = !Window.isNull();
+    return ++stepsAfterClose >= 5 || !aliveAfterClose;
+  };
+  Host.SendFrame(3, Packed(7));
+  // A line from nobody the client knows, then one more frame in the same read.
+  Host.Send(Frame(5, Packed(999) + "bonjour") +
+            Frame(4, Packed(12) + Packed(0) + Packed(1) + Packed(2) + Packed(1) + "Bob"));
+  EXPECT_TRUE(Gone());
+  EXPECT_TRUE(aliveAfterClose) << "the window went while the handler under its box waited";
+  EXPECT_EQ(boxes.Texts, std::vector<std::string>{"Joueur #999 introuvable"});
+  EXPECT_EQ(boxes.MostOpenAtOnce, 1);
+  EXPECT_EQ(boxes.StepsLeftOpen, 0);
+  EXPECT_EQ(LoginShown, 1);
+}
+
+// A host that sends fault after fault while the player reads the first
+// box: no second box opens, over it or after it, and the game goes on.
+TEST_F(ClientFormTest, OneBoxAtATimeAndTheConnectionGoesOnUnderIt) {
+  Join();
+  TRealBoxes boxes;
+  bool burstSent = false;
+  boxes.WhileOpen = [&](const std::string&, int open) {
+    if (open > 1 || boxes.Texts.size() > 1) return true;
+    if (!burstSent) {
+      std::string burst;
+      for (int i = 0; i < 10; ++i) burst += Frame(42) + Frame(5, Packed(999) + "x") + Frame(8, Packed(7));
+      Host.Send(burst + Frame(4, Packed(12) + Packed(0) + Packed(1) + Packed(2) + Packed(1) + "Bob"));
+      burstSent = true;
+      return false;
+    }
+    // Closes once the last frame of the burst has been handled.
+    TGLMemo* chat = Window->ChatPanel();
+    return chat->Count() > 0 && chat->Line(chat->Count() - 1).Text == std::string("Bob est déjà en ligne"_cp);
+  };
+  Host.SendFrame(3, Packed(7));
+  Host.SendFrame(42);
+  ASSERT_TRUE(PumpUntil([&] { return burstSent && !QApplication::activeModalWidget(); }, 10000));
+  Host.SendFrame(5, Packed(12) + std::string("toujours là"_cp));
+  TGLMemo* chat = Window->ChatPanel();
+  ASSERT_TRUE(
+      PumpUntil([&] { return chat->Line(chat->Count() - 1).Text == std::string("Bob>toujours là"_cp); }));
+  EXPECT_EQ(boxes.Texts, std::vector<std::string>{"Message #42 inconnu"});
+  EXPECT_EQ(boxes.MostOpenAtOnce, 1);
+  EXPECT_EQ(boxes.StepsLeftOpen, 0);
+  EXPECT_FALSE(Window.isNull());
+  EXPECT_EQ(LoginShown, 0);
+}
+
+// A header announcing more than 64 KiB, or a header integer longer than
+// five bytes: the stream cannot be read past it, so the connection ends as
+// a failure, the way back being the join dialog or, when hosting, the host
+// window.
+TEST_F(ClientFormTest, AFrameNoHostMaySendEndsTheConnectionAsAFailure) {
+  const std::string oversized = Packed(5) + Packed(64 * 1024 + 1) + "abc";
+  const std::string endless = std::string("\x05\x80\x80\x80\x80\x80\x81", 7);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    const std::string& bad = round == 0 ? oversized : endless;
+    TRawHost host;
+    Hosting = round == 1;
+    Window = new TFrmClient(DebugArguments);
+    Window->Connect(TRawHost::Address(), host.Port(), "guest", "");
+    ASSERT_TRUE(host.Accept());
+    TRawFrame frame;
+    ASSERT_TRUE(host.NextFrame(frame));
+    host.SendFrame(3, Packed(7));
+    host.Send(bad + Frame(5, Packed(7) + "after"));
+    EXPECT_TRUE(Gone());
+    EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Erreur de flux 2"});
+    Boxes.Texts.clear();
+    EXPECT_TRUE(host.WaitClosed());
+    EXPECT_TRUE(host.FramesWithin(10).empty()) << "no 7 after a failure";
+  }
+  EXPECT_EQ(LoginShown, 1) << "only when not hosting";
 }
 
 TEST_F(ClientFormTest, ASocketEventWithoutConnectionIsAnError) {
