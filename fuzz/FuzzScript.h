@@ -1,6 +1,7 @@
-// The input language of the two network targets: a script of steps that
-// peers on 127.0.0.1 take against a running host.  The targets read it with
-// TScript; the seed generator writes it with the Op* helpers.
+// The input language of the network targets: a script of steps that peers
+// on 127.0.0.1 take against a running host, or that a host takes against a
+// client.  The targets read it with TScript; the seed generator writes it
+// with the Op* helpers.
 //
 // Step: one op byte, then its operands.
 //   op % 8 == 0  Connect   a new peer connects (4 live peers at most)
@@ -59,4 +60,21 @@ inline std::string OpPeer(TStep step, uint8_t peer) {
 }
 inline std::string OpOption(uint8_t value) {
   return {static_cast<char>(TStep::Option), static_cast<char>(value)};
+}
+
+// The client target's steps (op % 4; 3 is Host too):
+//   Host   length (two bytes, little-endian), then the bytes the host sends
+//   Time   one byte: the players walk that many frames
+//   Say    length, then a chat line the player enters
+enum class TClientStep : uint8_t { Host = 0, Time = 1, Say = 2 };
+
+inline std::string OpClient(TClientStep step, const std::string& bytes) {
+  std::string out{static_cast<char>(step), static_cast<char>(bytes.size() & 0xFF),
+                  static_cast<char>((bytes.size() >> 8) & 0xFF)};
+  return out + bytes.substr(0, 0xFFFF);
+}
+inline std::string OpHost(const std::string& bytes) { return OpClient(TClientStep::Host, bytes); }
+inline std::string OpSay(const std::string& line) { return OpClient(TClientStep::Say, line); }
+inline std::string OpTime(uint8_t frames) {
+  return {static_cast<char>(TClientStep::Time), static_cast<char>(frames)};
 }

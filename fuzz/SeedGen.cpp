@@ -1,8 +1,8 @@
 // Writes the seed corpora of the fuzz targets into <folder>/<target>/:
 // pictures, models and motions made with the system's own writers, BMP
 // variants laid out by hand (core header, 1 and 4 bits, run-length,
-// bit fields, top-down rows), and scripts of peers speaking game frames and
-// web requests.  Usage: fuzz_seeds <folder>.
+// bit fields, top-down rows), scripts of peers speaking game frames and
+// web requests, and scripts of a host speaking to a client.  Usage: fuzz_seeds <folder>.
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -255,6 +255,35 @@ void WebSeeds() {
   Seed("web", "close-before-request", OpConnect() + OpSend(0, "GET /da") + OpPeer(TStep::Close, 0));
 }
 
+// A host's frames to a client whose own number is 7.
+void ClientSeeds() {
+  std::string welcome = Frame(3, EncodeInteger(7)) + Frame(8, EncodeIntegers({7, 0, 127, 126, 0})) +
+                        Frame(4, EncodeIntegers({12, 0, 127, 128, 1}) + "Bob") +
+                        Frame(4, EncodeIntegers({13, 0, 127, 129, 0}) + "Ann");
+  Seed("client", "game",
+       OpHost(welcome) + OpSay("salut") + OpHost(Frame(6, "")) +
+           OpHost(Frame(5, EncodeInteger(12) + "hello")) + OpHost(Frame(9, EncodeIntegers({12, 130, 128}))) +
+           OpTime(50) + OpHost(Frame(8, EncodeIntegers({12, 0, 130, 128, 3}))) +
+           OpHost(Frame(9, EncodeIntegers({7, 120, 120}))) + OpTime(100) +
+           OpHost(Frame(9, EncodeIntegers({7, 127, 140}))) + OpTime(3) +
+           OpHost(Frame(9, EncodeIntegers({7, 100, 100}))) + OpTime(200) +
+           OpHost(Frame(7, EncodeIntegers({12, 1}))) + OpHost(Frame(7, EncodeIntegers({13, 0}))));
+  std::string split;
+  for (char byte : welcome + Frame(5, EncodeInteger(13) + "coupe")) split += OpHost(std::string(1, byte));
+  Seed("client", "split", split);
+  Seed("client", "unknown-and-bad",
+       OpHost(welcome + Frame(42, "??") + Frame(5, EncodeInteger(999) + "x") + Frame(4, EncodeInteger(14)) +
+              Frame(7, EncodeIntegers({7, 0})) + Frame(9, EncodeIntegers({12, -1, 70000})) +
+              Frame(8, EncodeIntegers({13, 0, 300, -5, 9})) + Frame(6, "")));
+  Seed("client", "refused", OpHost(Frame(2, "Mot de passe invalide") + Frame(5, EncodeInteger(12) + "x")));
+  Seed("client", "oversized", OpHost(welcome) + OpHost(EncodeIntegers({5, MaxPayloadBytes + 1}) + "abc"));
+  Seed("client", "endless-integer",
+       OpHost(welcome + std::string{'\x05', '\x80', '\x80', '\x80', '\x80', '\x80', '\x80'}));
+  std::string longest = Frame(5, EncodeInteger(12) + std::string(MaxPayloadBytes - 1, 'x'));
+  Seed("client", "longest-chat",
+       OpHost(welcome) + OpHost(longest.substr(0, 30000)) + OpHost(longest.substr(30000)));
+}
+
 }  // namespace
 
 // Discovery datagrams: queries and answers as finders and hosts send them.
@@ -282,5 +311,6 @@ int main(int argc, char** argv) {
   FrameSeeds();
   WebSeeds();
   DiscoverySeeds();
+  ClientSeeds();
   return 0;
 }

@@ -57,7 +57,7 @@ fi
 # small files, but a picture or a model may be some kilobytes long.
 max_len() {
   case $1 in
-    frames|web) echo 16384 ;;
+    frames|web|client) echo 16384 ;;
     *) echo 65536 ;;
   esac
 }
