@@ -88,11 +88,15 @@ TSessionItem* TSessionList::FindBySocket(TSocketHandle handle) const {
 }
 
 void TSessionList::Clear() {
-  // Items are taken out first, so a destructor that looks at the list sees
-  // it without itself.
+  // Items go in the order they were accepted, each taken out of the list
+  // before it is destroyed, so a destructor that looks at the list sees it
+  // without itself and without those gone before it.  The list is turned
+  // round once and each item leaves from the back: taking them from the
+  // front would move the whole rest every time, quadratic in the count.
+  std::reverse(FItems.begin(), FItems.end());
   while (!FItems.empty()) {
-    std::unique_ptr<TSessionItem> item = std::move(FItems.front());
-    FItems.erase(FItems.begin());
+    std::unique_ptr<TSessionItem> item = std::move(FItems.back());
+    FItems.pop_back();
     item->FSessionList = nullptr;
     item.reset();
   }

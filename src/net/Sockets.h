@@ -122,7 +122,9 @@ class TSessionList {
   int Count() const { return static_cast<int>(FItems.size()); }
   TSessionItem* operator[](int index) const { return FItems.at(static_cast<size_t>(index)).get(); }
   TSessionItem* Items(int index) const { return (*this)[index]; }
-  // Destroys every item, then empties the list.
+  // Destroys every item, in the order they were accepted, in time linear
+  // in their count; each leaves the list just before it is destroyed (the
+  // ones still waiting stay listed, last accepted first).
   void Clear();
 
   // Takes ownership of item at the end of the list (TSessionItem does this).
