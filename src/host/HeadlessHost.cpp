@@ -120,13 +120,41 @@ void THeadlessHost::RowRemoved(const TSessionRow& row, int) { PrintRow('-', row)
 
 void THeadlessHost::PrintRow(char mark, const TSessionRow& row) {
   std::string line(1, mark);
-  line += "\t" + row.Caption();
-  for (int column = 0; column < TSessionRow::SubItemCount; ++column) line += "\t" + row.SubItem(column);
+  line += "\t" + ListingText(row.Caption());
+  for (int column = 0; column < TSessionRow::SubItemCount; ++column)
+    line += "\t" + ListingText(row.SubItem(column));
   Print(line);
+}
+
+// Names and chat lines come from the players and may hold any byte.  A 0
+// byte would end the line early, a CR or LF would start a false one, a tab a
+// false column, and terminal control bytes would reach whoever reads the
+// listing; each goes out as \xHH instead (the backslash itself as \\), so
+// every row stays one line of four columns.
+std::string ListingText(const std::string& text) {
+  static const char Digits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    // 0x80..0x9F bytes that 1252 leaves undefined become C1 controls.
+    bool control =
+        byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F && cp1252::ToUnicode(byte) == byte);
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (control) {
+      out += "\\x";
+      out += Digits[byte >> 4];
+      out += Digits[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 void THeadlessHost::Print(const std::string& line) {
   std::string text = ToUtf8(line) + "\n";
-  std::fputs(text.c_str(), FOut);
+  std::fwrite(text.data(), 1, text.size(), FOut);
   std::fflush(FOut);
 }

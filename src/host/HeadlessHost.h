@@ -55,7 +55,7 @@ class THeadlessHost : public TSessionListView {
  protected:
   // Row lines: "+" for a new row, "=" for a change of its caption, player or
   // status (not of its time alone), "-" when it goes; then the caption and
-  // the three columns, separated by tabs.
+  // the three columns, separated by tabs, each as ListingText shows it.
   void RowAdded(const TSessionRow& row, int index) override;
   void RowChanged(const TSessionRow& row, int index, int column) override;
   void RowRemoved(const TSessionRow& row, int index) override;
@@ -70,3 +70,7 @@ class THeadlessHost : public TSessionListView {
   std::unique_ptr<TGameHost> FHost;
   bool FStopping = false;
 };
+
+// A column as the listing prints it: control bytes (tab, CR, LF and 0
+// included) as \xHH, a backslash as \\, every other byte as it is.
+std::string ListingText(const std::string& text);

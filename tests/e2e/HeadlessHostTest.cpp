@@ -135,6 +135,41 @@ TEST(HeadlessHost, PlayersChatAndDownloadThenSigtermClosesEverythingWithExitZero
   EXPECT_EQ(host.Output().count(QRegularExpression("^-\t" + row, QRegularExpression::MultilineOption)), 2);
 }
 
+// A player's name and chat line may hold any byte: the listing must still
+// give one row per line, four columns, with the control bytes escaped.
+TEST(HeadlessHost, ControlBytesInNamesAndLinesPrintEscapedOneRowPerLine) {
+  THostProcess host({"--port", "0"});
+  uint16_t port = host.Port("jeu");
+  ASSERT_NE(port, 0);
+  TRawClient player(port);
+  TRawFrame frame;
+  const char name[] = "A\0B\r\nC\tD\x1B[2J\\\x7F\x81\xE9";
+  player.SendFrame(MsgJoin, std::string(name, sizeof name - 1));
+  ASSERT_TRUE(NextOf(player, MsgJoin, frame));
+  player.SendFrame(MsgChat, std::string("x\ny\0z", 5));
+  ASSERT_TRUE(NextOf(player, MsgChatAck, frame));
+  player.Close();
+  QString row = "127\\.0\\.0\\.1/\\d+\t";
+  EXPECT_FALSE(host.WaitLine("^(-\t" + row + ".*)$").isEmpty()) << host.Output().toStdString();
+  host.Signal(SIGTERM);
+  ASSERT_TRUE(host.EndedWithZero());
+
+  QString escapedName = QRegularExpression::escape("A\\x00B\\x0D\\x0AC\\x09D\\x1B[2J\\\\\\x7F\\x81é");
+  QString escapedLine = QRegularExpression::escape("x\\x0Ay\\x00z");
+  const QString& output = host.Output();
+  EXPECT_TRUE(output.contains(
+      QRegularExpression("^=\t" + row + escapedName + "\t" + escapedLine + "\t\\d\\d:\\d\\d:\\d\\d$",
+                         QRegularExpression::MultilineOption)))
+      << output.toStdString();
+  // Every line after the caption and the port is a whole row.
+  QStringList lines = output.split('\n', Qt::SkipEmptyParts);
+  ASSERT_GE(lines.size(), 5) << output.toStdString();
+  for (const QString& line : lines.mid(2)) {
+    EXPECT_TRUE(QRegularExpression("^[+=-]\t").match(line).hasMatch()) << line.toStdString();
+    EXPECT_EQ(line.count('\t'), 4) << line.toStdString();
+  }
+}
+
 TEST(HeadlessHost, GamePortInUseIsReportedAndSigintEndsTheFirstHost) {
   THostProcess first({"--port", "0"});
   uint16_t port = first.Port("jeu");
