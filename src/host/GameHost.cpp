@@ -136,7 +136,7 @@ void TGameHost::WebSocketEvent(const TMessage& message) {
       session->SendMore();
       break;
     case FD_CLOSE:
-      session->Release();
+      session->PeerClosed();
       break;
     default:
       RaiseSocketError("[WEB] Message Winsock invalide", error);

@@ -160,7 +160,26 @@ void TWebSession::SendNotFound(const std::string& name, const std::string& folde
 }
 
 void TWebSession::SendText() {
-  if (FIO->Flush()) Release();
+  if (Flush()) Release();
+}
+
+bool TWebSession::Flush() {
+  if (!FPeerClosed) return FIO->Flush();
+  try {
+    return FIO->Flush();
+  } catch (...) {
+    Release();
+    throw;
+  }
+}
+
+void TWebSession::PeerClosed() {
+  bool answering = FRequestTaken && (FFileStream || !FIO->OutBuffer().empty());
+  if (!answering) {
+    Release();
+    return;
+  }
+  FPeerClosed = true;
 }
 
 void TWebSession::SendFile(const std::string& name, const std::string& folder) {
@@ -195,11 +214,11 @@ void TWebSession::SendMore() {
     ReadBuffer(*FFileStream, piece, static_cast<std::size_t>(count));
     FRemaining -= count;
     FIO->Write(piece, static_cast<std::size_t>(count));
-    if (!FIO->Flush()) return;
+    if (!Flush()) return;
   }
   FFileStream.reset();
   // An empty file leaves its header unsent: no write event would ever come
   // for it, so it goes now.
-  if (!FIO->OutBuffer().empty()) FIO->Flush();
+  if (!FIO->OutBuffer().empty()) Flush();
   if (FIO->OutBuffer().empty()) Release();
 }

@@ -45,6 +45,11 @@ class TWebSession : public TSessionItem {
   // Answers with the file folder + name (folder "" or "DATA\"), or with the
   // not-found page.
   void SendFile(const std::string& name, const std::string& folder);
+  // On a close event: the peer has ended its sending side.  A client may do
+  // that right after its request and still read the answer, so an answer
+  // under way goes on until its last byte or until a send fails; without
+  // one the session is released.  `this` may be gone afterwards.
+  void PeerClosed();
 
   TSocketIO& IO() const { return *FIO; }
   TSessionRow& Row() const { return *FRow; }
@@ -56,6 +61,10 @@ class TWebSession : public TSessionItem {
   void SendNotFound(const std::string& name, const std::string& folder);
   // Flushes a page; releases once it has gone out whole.
   void SendText();
+  // Flush, except that once the peer has closed its side a failing send
+  // ends the session (its close event has come already) before the error
+  // goes on to the caller.
+  bool Flush();
 
   std::unique_ptr<TWebSocketIO> FIO;
   TSessionListView& FListView;
@@ -63,6 +72,7 @@ class TWebSession : public TSessionItem {
   std::unique_ptr<std::ifstream> FFileStream;
   int64_t FRemaining = 0;
   bool FRequestTaken = false;
+  bool FPeerClosed = false;
 };
 
 // The size as the download page shows it: "1023 octets", "1 Ko", "1023 Ko",

@@ -32,10 +32,18 @@ bool Unpack(const std::string& bytes, std::size_t& pos, uint32_t& value) {
 }
 }  // namespace
 
-TRawClient::TRawClient(uint16_t port, int receiveBufferBytes) {
+TRawClient::TRawClient(uint16_t port, int receiveBufferBytes, const char* from) {
   FHandle = ::socket(AF_INET, SOCK_STREAM, 0);
   if (receiveBufferBytes > 0)
     ::setsockopt(FHandle, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
+  if (from) {
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    // Loopback sources only: tests never speak outside 127.0.0.0/8.
+    if (::inet_pton(AF_INET, from, &source.sin_addr) != 1 || (ntohl(source.sin_addr.s_addr) >> 24) != 127 ||
+        ::bind(FHandle, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0)
+      Close();
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
@@ -47,6 +55,10 @@ TRawClient::TRawClient(uint16_t port, int receiveBufferBytes) {
 void TRawClient::Close() {
   if (FHandle >= 0) ::close(FHandle);
   FHandle = -1;
+}
+
+void TRawClient::ShutdownSending() {
+  if (FHandle >= 0) ::shutdown(FHandle, SHUT_WR);
 }
 
 void TRawClient::Reset() {

@@ -19,8 +19,9 @@ struct TRawFrame {
 
 class TRawClient {
  public:
-  // Connects at once; a receive buffer size other than 0 is set first.
-  explicit TRawClient(uint16_t port, int receiveBufferBytes = 0);
+  // Connects at once; a receive buffer size other than 0 is set first, and
+  // a source address in 127.0.0.0/8 other than 127.0.0.1 when from is given.
+  explicit TRawClient(uint16_t port, int receiveBufferBytes = 0, const char* from = nullptr);
   ~TRawClient() { Close(); }
   TRawClient(const TRawClient&) = delete;
   TRawClient& operator=(const TRawClient&) = delete;
@@ -28,6 +29,8 @@ class TRawClient {
   void Send(const std::string& bytes);
   void SendFrame(uint32_t id, const std::string& payload) { Send(Frame(id, payload)); }
   void Close();
+  // Ends the sending side only; the client reads on.
+  void ShutdownSending();
   // Closes with a reset instead of an orderly end (SO_LINGER 0).
   void Reset();
 

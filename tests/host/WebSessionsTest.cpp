@@ -188,4 +188,37 @@ TEST_F(WebSessionsTest, DownloadEndsWhenItsBrowserResetsWithBytesStillUnread) {
   }
 }
 
+// A client may end its sending side right after its request: the answer
+// still goes out whole.  One that then resets is released at its next
+// send, leaving nothing behind.
+TEST_F(WebSessionsTest, HalfClosedClientGetsTheWholeFileAndAResetAfterwardsEndsTheSession) {
+  std::string model = Pattern(3 * 1024 * 1024);
+  WriteFile("data/tris.md2", model);
+  constexpr int SmallBufferBytes = 4096;
+  auto start = [&](TRawClient& client) {
+    EXPECT_TRUE(PumpUntil([&] { return Host->WebServer()->Connections().Count() == 1; }));
+    ws::SetSendBufferSize(Host->WebServer()->Connections()[0]->Handle(), SmallBufferBytes);
+    client.Send("GET /data1 HTTP/1.0\r\n\r\n");
+    client.ShutdownSending();
+  };
+  TRawClient reader(WebPort(), SmallBufferBytes);
+  start(reader);
+  ASSERT_TRUE(reader.WaitClosed(20000));
+  EXPECT_EQ(reader.Received.size(), FileHeader(model.size(), "TRIS.MD2").size() + model.size());
+  EXPECT_TRUE(reader.Received == FileHeader(model.size(), "TRIS.MD2") + model);
+  ASSERT_TRUE(PumpUntil([&] { return Host->WebServer()->Connections().Count() == 0; }));
+
+  TMessageCapture errors;
+  TRawClient quitter(WebPort(), SmallBufferBytes);
+  start(quitter);
+  ASSERT_TRUE(quitter.WaitBytes(64 * 1024, 5000));
+  auto* download = static_cast<TWebSession*>(Host->WebServer()->Connections()[0]);
+  PumpFor(100);  // the close event of the half-close has come
+  EXPECT_EQ(Host->WebServer()->Connections().Count(), 1);
+  EXPECT_FALSE(download->IO().OutBuffer().empty());
+  quitter.Reset();
+  EXPECT_TRUE(PumpUntil([&] { return Host->WebServer()->Connections().Count() == 0 && List.Count() == 0; }));
+  EXPECT_EQ(errors.Texts.size(), 1u);
+}
+
 }  // namespace
