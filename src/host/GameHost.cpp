@@ -69,10 +69,15 @@ void TGameHost::GameSocketEvent(const TMessage& message) {
   if (message.LParam == FD_ACCEPT) {
     // The server's Connections own the new session.  A connection that
     // could not be accepted leaves nothing: no session, no row.
+    if (!FGameServer) return;
+    TZULSession* session = nullptr;
     try {
-      if (FGameServer) new TZULSession(*FGameServer, handle, FList, FSettings);
+      session = new TZULSession(*FGameServer, handle, FList, FSettings);
     } catch (const TAcceptError&) {
+      return;
     }
+    std::string refusal = AdmissionRefusal(*session);
+    if (!refusal.empty()) session->TurnAway(refusal);
     return;
   }
   TSessionItem* item = FGameServer ? FGameServer->Connections().FindBySocket(handle) : nullptr;
@@ -104,6 +109,18 @@ void TGameHost::GameSocketEvent(const TMessage& message) {
       RaiseSocketError("Message Winsock invalide", error);
   }
   if (session->Closing) session->Release();
+}
+
+// The newcomer is counted with the others, as its start row counts it.
+std::string TGameHost::AdmissionRefusal(const TZULSession& newcomer) const {
+  const TSessionList& connections = FGameServer->Connections();
+  if (FSettings.MaxPlayers > 0 && connections.Count() > FSettings.MaxPlayers) return ServerFullText;
+  if (FSettings.MaxPerAddress > 0) {
+    int same = 0;
+    for (int i = 0; i < connections.Count(); ++i) same += connections[i]->Address() == newcomer.Address();
+    if (same > FSettings.MaxPerAddress) return AddressFullText;
+  }
+  return {};
 }
 
 void TGameHost::WebSocketEvent(const TMessage& message) {

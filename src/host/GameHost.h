@@ -16,6 +16,8 @@
 #include "net/ZULSockets.h"
 #include "platform/MessageTarget.h"
 
+class TZULSession;
+
 // Notification numbers of the host.
 enum : uint32_t {
   CM_TRAYICON = WM_USER,        // the notification-area icon (the window's)
@@ -70,6 +72,9 @@ class TGameHost : public TMessageTarget {
  private:
   void GameSocketEvent(const TMessage& message);
   void WebSocketEvent(const TMessage& message);
+  // Why a new game connection is turned away (the settings' limits), or
+  // empty when there is room for it.
+  std::string AdmissionRefusal(const TZULSession& newcomer) const;
 
   const THostSettings& FSettings;
   TSessionListView& FList;

@@ -1,6 +1,7 @@
 // What the host-a-game dialog hands to a running host: the game port, the
 // connection password, whether the web server runs and whether the game
-// answers the discovery queries of the local network.  The dialog fills
+// answers the discovery queries of the local network (and what the
+// headless host's options add: its limits).  The dialog fills
 // it and keeps it alive as long as the host runs; the host and its player
 // sessions read it when they need it (the password at every check).
 #pragma once
@@ -24,4 +25,12 @@ struct THostSettings {
   // same on every host of a network; tests use a port of their own).
   bool Discovery = true;
   uint16_t DiscoveryPort = DefaultDiscoveryPort;
+
+  // Limits of the headless host's options (the host-a-game dialog has
+  // none); 0 is no limit.  Game connections in all, logged in or not, as
+  // the start rows count them; game connections from one address; chat
+  // lines a player may send within any 10 seconds.
+  int MaxPlayers = 0;
+  int MaxPerAddress = 0;
+  int ChatLimit = 0;
 };

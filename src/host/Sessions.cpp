@@ -1,7 +1,10 @@
 #include "host/Sessions.h"
 
+#include <QTimer>
+
 #include "platform/Errors.h"
 #include "platform/Text1252.h"
+#include "platform/Tick.h"
 
 namespace {
 const std::string GuestName = "guest";
@@ -9,11 +12,20 @@ const std::string ConnectingStatus = "connexion";
 const std::string NoTime = "00:00:00";
 constexpr int32_t LeftWithoutWarning = 1;
 constexpr int32_t LeftSayingGoodbye = 0;
+// How often a muted player's row looks whether the mute has worn off; the
+// tick counter decides.
+constexpr int MuteCheckMs = 500;
 }  // namespace
 
 TZULSession::TZULSession(TZULServer& server, TSocketHandle listening, TSessionListView& list,
                          const THostSettings& settings)
-    : TZULSessionItem(server, listening), FGameServer(server), FSettings(settings) {
+    : TZULSessionItem(server, listening),
+      FGameServer(server),
+      FSettings(settings),
+      FChatGate(settings.ChatLimit) {
+  // A peer that vanished without closing is found out and released.
+  if (Handle() != ws::INVALID_SOCKET)
+    ws::SetKeepAlive(Handle(), KeepAliveIdleSeconds, KeepAliveIntervalSeconds, KeepAliveProbes);
   FId = EncodeInteger(static_cast<int32_t>(Handle()));
   IO = std::make_unique<TZULSocketIO>(this, Handle());
   FY = FGameServer.Connections().Count() + StartRowBase;
@@ -29,6 +41,7 @@ TZULSession::TZULSession(TZULServer& server, TSocketHandle listening, TSessionLi
 }
 
 TZULSession::~TZULSession() {
+  FMuteTimer.reset();
   IO.reset();
   FRow.reset();
 }
@@ -51,6 +64,18 @@ void TZULSession::Release() {
 void TZULSession::SendError(const std::string& text) {
   IO->SendMessage(MsgError, text);
   Closing = true;
+}
+
+void TZULSession::TurnAway(const std::string& text) {
+  SetStatus(text);
+  // Nobody was told of this connection, so nobody hears of its end.
+  FLeft = true;
+  try {
+    IO->SendMessage(MsgError, text);
+  } catch (const std::exception&) {
+    // The peer has gone already: nobody is left to tell.
+  }
+  Release();
 }
 
 bool TZULSession::CheckRefused() {
@@ -87,8 +112,36 @@ void TZULSession::HandleChat(TZULMessage&) {
   if (CheckRefused()) return;
   std::string line = IO->ReadString();
   if (line.empty()) return;
+  // A line past the limit is dropped, not delayed, and not acknowledged.
+  if (!FChatGate.Admit(GetTickCount())) {
+    Mute();
+    return;
+  }
   SetStatus(line);
   FGameServer.RelayChat(*this, FId + line);
+}
+
+bool TZULSession::Muted() const { return FChatGate.Muted(GetTickCount()); }
+
+void TZULSession::Mute() {
+  if (Status() != MutedText) {
+    FStatusBeforeMute = Status();
+    SetStatus(MutedText);
+  }
+  if (!FMuteTimer) {
+    FMuteTimer = std::make_unique<QTimer>();
+    FMuteTimer->setInterval(MuteCheckMs);
+    QObject::connect(FMuteTimer.get(), &QTimer::timeout, [this] { Guarded([this] { EndMuteIfOver(); }); });
+  }
+  if (!FMuteTimer->isActive()) FMuteTimer->start();
+}
+
+// The status goes back to what it showed, unless something else has been
+// written there meanwhile.
+void TZULSession::EndMuteIfOver() {
+  if (Muted()) return;
+  FMuteTimer->stop();
+  if (Status() == MutedText) SetStatus(FStatusBeforeMute);
 }
 
 void TZULSession::HandleLeave(TZULMessage&) {

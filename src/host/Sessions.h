@@ -9,9 +9,12 @@
 #include <memory>
 #include <string>
 
+#include "host/HostLimits.h"
 #include "host/HostSettings.h"
 #include "host/SessionRows.h"
 #include "net/ZULSockets.h"
+
+class QTimer;
 
 class TZULSession : public TZULSessionItem, public TZULMessageTarget {
  public:
@@ -39,6 +42,10 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   void Release() override;
   // Sends 2 with text and marks the session for release.
   void SendError(const std::string& text);
+  // Refuses a connection the host has no room for: writes text in the
+  // status column, sends 2 with it and releases the session at once,
+  // without a 7, since nobody was told of it.  `this` is gone afterwards.
+  void TurnAway(const std::string& text);
   // Refuses a session whose password was not accepted: sends 2 "Mot de
   // passe invalide" and returns true.
   bool CheckRefused();
@@ -60,6 +67,8 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   bool LoggedIn() const { return FLoggedIn; }
   const std::string& Name() const { return FName; }
   bool Left() const { return FLeft; }
+  // Whether the player's chat lines are being dropped (--chat-limit).
+  bool Muted() const;
 
  private:
   void HandlePassword(TZULMessage& message);
@@ -69,6 +78,10 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   void HandlePosition(TZULMessage& message);
   void HandleWalk(TZULMessage& message);
   void SetStatus(const std::string& text) { FRow->SetSubItem(TSessionRow::StatusColumn, text); }
+  const std::string& Status() const { return FRow->SubItem(TSessionRow::StatusColumn); }
+  // A chat line was dropped: the status says so until the mute wears off.
+  void Mute();
+  void EndMuteIfOver();
 
   TZULServer& FGameServer;
   const THostSettings& FSettings;
@@ -81,4 +94,9 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   std::unique_ptr<TSessionRow> FRow;
   bool FLeft = false;
   bool FLoggedIn = false;
+  TChatGate FChatGate;
+  // What the status showed before the mute, and the timer that watches for
+  // its end while the player is muted.
+  std::string FStatusBeforeMute;
+  std::unique_ptr<QTimer> FMuteTimer;
 };

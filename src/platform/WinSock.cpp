@@ -332,6 +332,23 @@ static int SetBufferSize(TSocketHandle handle, int option, int bytes) {
 int SetSendBufferSize(TSocketHandle handle, int bytes) { return SetBufferSize(handle, SO_SNDBUF, bytes); }
 int SetReceiveBufferSize(TSocketHandle handle, int bytes) { return SetBufferSize(handle, SO_RCVBUF, bytes); }
 
+int SetKeepAlive(TSocketHandle handle, int idleSeconds, int intervalSeconds, int probes) {
+  if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
+  if (idleSeconds <= 0 || intervalSeconds <= 0 || probes <= 0) return Fail(WSAEINVAL, SOCKET_ERROR);
+  int fd = Fd(handle), on = 1;
+  // Without a bound of its own, data sent to a peer that vanished would be
+  // retransmitted for a quarter of an hour, and keepalive probes wait while
+  // data is outstanding: the same bound covers both cases.
+  unsigned int boundMs = static_cast<unsigned int>(idleSeconds + intervalSeconds * probes) * 1000u;
+  if (::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on)) < 0 ||
+      ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof(idleSeconds)) < 0 ||
+      ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof(intervalSeconds)) < 0 ||
+      ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof(probes)) < 0 ||
+      ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &boundMs, sizeof(boundMs)) < 0)
+    return FailErrno(SOCKET_ERROR);
+  return 0;
+}
+
 std::vector<uint32_t> gethostbyname(const std::string& name) {
   addrinfo hints{};
   hints.ai_family = AF_INET;

@@ -124,6 +124,13 @@ int getsockname(TSocketHandle handle, TSockAddrIn& address);
 // Socket buffer sizes in bytes (SO_SNDBUF, SO_RCVBUF).
 int SetSendBufferSize(TSocketHandle handle, int bytes);
 int SetReceiveBufferSize(TSocketHandle handle, int bytes);
+// TCP keepalive on a connected socket: after idleSeconds without traffic
+// the system sends a probe every intervalSeconds, and once probes go
+// unanswered for idle + interval x probes seconds (or data sent stays
+// unacknowledged that long) the connection fails with WSAETIMEDOUT, which
+// reaches the socket's owner as a close with that error.  0 or
+// SOCKET_ERROR.
+int SetKeepAlive(TSocketHandle handle, int idleSeconds, int intervalSeconds, int probes);
 
 // Name look-up: the IPv4 addresses of a host name in network byte order,
 // first address first; empty with WSAHOST_NOT_FOUND (or another 110xx

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "host/HostLimits.h"
 #include "net/Sockets.h"
 #include "platform/Convert.h"
 #include "platform/Text1252.h"
@@ -9,6 +10,7 @@
 const char* const UsageText =
     "Usage: varozuvod [debug] [WIDTH HEIGHT [DEPTH]]\n"
     "       varozuvod --serve [--port N] [--password P] [--web] [--web-port N]\n"
+    "                 [--max-players N] [--max-per-address N] [--chat-limit N]\n"
     "                 [--no-discovery] [--discovery-port N]\n"
     "       varozuvod --join HOST[:PORT] [--name NAME] [--password P] [debug]\n"
     "       varozuvod --bots HOST[:PORT] [--count N] [--name PREFIX] [--password P]\n"
@@ -24,6 +26,13 @@ const char* const UsageText =
     "  --port N              game port (default 2048; 0 picks a free one)\n"
     "  --password P          connection password (default none)\n"
     "  --web, --web-port N   also run the download server (default port 80)\n"
+    "  --max-players N       at most N game connections; the next is told\n"
+    "                        \"Serveur complet\" and closed (default 0: no limit)\n"
+    "  --max-per-address N   at most N game connections from one address\n"
+    "                        (default 0: no limit)\n"
+    "  --chat-limit N        of the chat lines a player sends within any 10 s,\n"
+    "                        those past N are dropped and the player shows as\n"
+    "                        muted until it slows down (default 0: no limit)\n"
     "  --no-discovery        do not answer the games search of the local network\n"
     "                        (the host answers it on UDP port 2048 otherwise)\n"
     "  --discovery-port N    UDP port of the games search (default 2048; for tests)\n"
@@ -36,11 +45,18 @@ const char* const UsageText =
     "                        address of every interface that is up)\n"
     "  --seconds S           how long --find listens (default 2)\n"
     "  --help                show this help and exit\n"
-    "  --version             show the version and exit\n";
+    "  --version             show the version and exit\n"
+    "\n"
+    "The host's game connections use TCP keepalive: a player whose machine\n"
+    "vanished without closing is released within about two minutes.\n";
 
 const char* const VersionText = "varozuvod 1.0\n";
 
 namespace {
+// The largest --max-players and --max-per-address: more connections than a
+// process can hold descriptors for.
+constexpr int MaxConnectionLimit = 1000000;
+
 bool IsOption(const std::string& word) {
   return word.size() > 1 && word[0] == '-' && !(word[1] >= '0' && word[1] <= '9');
 }
@@ -51,6 +67,14 @@ bool ParsePort(const std::string& text, uint16_t& port) {
   auto value = TryStrToInt(text);
   if (!value || *value < 0 || *value > 65535) return false;
   port = static_cast<uint16_t>(*value);
+  return true;
+}
+
+// A limit: 0 (none) to most.
+bool ParseLimit(const std::string& text, int most, int& limit) {
+  auto value = TryStrToInt(text);
+  if (!value || *value < 0 || *value > most) return false;
+  limit = *value;
   return true;
 }
 
@@ -81,6 +105,13 @@ TCommandLine ParseServe(const std::vector<std::string>& words) {
       if (!ParsePort(words[++i], port)) return Refuse("invalid port: " + words[i]);
     } else if (option == "--password" && hasValue) {
       line.Serve.Password = Text(words[++i]);
+    } else if ((option == "--max-players" || option == "--max-per-address") && hasValue) {
+      int& limit = option == "--max-players" ? line.Serve.MaxPlayers : line.Serve.MaxPerAddress;
+      if (!ParseLimit(words[++i], MaxConnectionLimit, limit))
+        return Refuse("invalid " + option + ": " + words[i]);
+    } else if (option == "--chat-limit" && hasValue) {
+      if (!ParseLimit(words[++i], TChatGate::MaxLimit, line.Serve.ChatLimit))
+        return Refuse("invalid --chat-limit: " + words[i]);
     } else if (option == "--no-discovery") {
       line.Serve.Discovery = false;
     } else if (option == "--discovery-port" && hasValue) {

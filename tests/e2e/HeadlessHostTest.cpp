@@ -19,7 +19,8 @@
 
 namespace {
 
-constexpr uint32_t MsgPassword = 1, MsgJoin = 3, MsgPlayer = 4, MsgChat = 5, MsgChatAck = 6, MsgLeave = 7;
+constexpr uint32_t MsgPassword = 1, MsgError = 2, MsgJoin = 3, MsgPlayer = 4, MsgChat = 5, MsgChatAck = 6,
+                   MsgLeave = 7;
 
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -167,6 +168,42 @@ TEST(HeadlessHost, ControlBytesInNamesAndLinesPrintEscapedOneRowPerLine) {
   for (const QString& line : lines.mid(2)) {
     EXPECT_TRUE(QRegularExpression("^[+=-]\t").match(line).hasMatch()) << line.toStdString();
     EXPECT_EQ(line.count('\t'), 4) << line.toStdString();
+  }
+}
+
+// The limits as options of the command line: connections past either
+// limit are told why and closed, chat past its limit is dropped and shows
+// as muted; values out of range are refused.
+TEST(HeadlessHost, LimitOptionsTurnConnectionsAwayAndMuteAFlooder) {
+  THostProcess host({"--port", "0", "--max-players", "2", "--max-per-address", "1", "--chat-limit", "2"});
+  uint16_t port = host.Port("jeu");
+  ASSERT_NE(port, 0);
+  TRawClient alice(port), sameAddress(port);
+  TRawFrame frame;
+  ASSERT_TRUE(sameAddress.NextFrame(frame));
+  EXPECT_EQ(frame.Id, MsgError);
+  EXPECT_EQ(frame.Payload, "Trop de connexions depuis votre adresse");
+  EXPECT_TRUE(sameAddress.WaitClosed());
+  TRawClient bob(port, 0, "127.0.0.2"), third(port, 0, "127.0.0.3");
+  ASSERT_TRUE(third.NextFrame(frame));
+  EXPECT_EQ(frame.Payload, "Serveur complet");
+  EXPECT_TRUE(third.WaitClosed());
+
+  alice.SendFrame(MsgJoin, "Alice");
+  bob.SendFrame(MsgJoin, "Bob");
+  ASSERT_TRUE(NextOf(bob, MsgJoin, frame));
+  for (const char* line : {"un", "deux", "trois"}) alice.SendFrame(MsgChat, line);
+  int heard = 0;
+  while (bob.NextFrame(frame, 300)) heard += frame.Id == MsgChat;
+  EXPECT_EQ(heard, 2);
+  EXPECT_FALSE(host.WaitLine("^(=\t127\\.0\\.0\\.1/\\d+\tAlice\tMuet : trop de messages\t.*)$").isEmpty())
+      << host.Output().toStdString();
+
+  for (const QStringList& refused : {QStringList{"--chat-limit", "1001"}, QStringList{"--max-players", "-1"},
+                                     QStringList{"--max-per-address", "x"}, QStringList{"--chat-limit"}}) {
+    THostProcess wrong(QStringList{"--port", "0"} + refused);
+    ASSERT_TRUE(wrong.Process.waitForFinished(10000));
+    EXPECT_EQ(wrong.Process.exitCode(), 2) << refused.join(' ').toStdString();
   }
 }
 
