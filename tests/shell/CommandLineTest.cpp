@@ -1,5 +1,5 @@
 // The command line of the search for local games: --find and its options,
-// and the discovery options of --serve, with what they refuse.
+// the discovery options and the limits of --serve, with what they refuse.
 #include <gtest/gtest.h>
 
 #include "shell/CommandLine.h"
@@ -43,6 +43,32 @@ TEST(CommandLine, ServeAnswersDiscoveryOnPort2048UnlessToldOtherwise) {
   EXPECT_FALSE(line.Serve.Discovery);
   EXPECT_EQ(line.Serve.DiscoveryPort, 4100);
   EXPECT_EQ(ParseCommandLine({"--serve", "--discovery-port", "x"}).Kind, TCommandKind::Error);
+}
+
+// The host's limits are off unless asked for, so a game among friends plays
+// as without them.
+TEST(CommandLine, ServeLimitsAreOffByDefaultAndRefuseValuesOutOfRange) {
+  TCommandLine line = ParseCommandLine({"--serve"});
+  ASSERT_EQ(line.Kind, TCommandKind::Serve);
+  EXPECT_EQ(line.Serve.MaxPlayers, 0);
+  EXPECT_EQ(line.Serve.MaxPerAddress, 0);
+  EXPECT_EQ(line.Serve.ChatLimit, 0);
+
+  line =
+      ParseCommandLine({"--serve", "--max-players", "64", "--max-per-address", "4", "--chat-limit", "1000"});
+  ASSERT_EQ(line.Kind, TCommandKind::Serve) << line.Error;
+  EXPECT_EQ(line.Serve.MaxPlayers, 64);
+  EXPECT_EQ(line.Serve.MaxPerAddress, 4);
+  EXPECT_EQ(line.Serve.ChatLimit, 1000);
+
+  for (std::vector<std::string> refused : {std::vector<std::string>{"--serve", "--max-players", "-1"},
+                                           {"--serve", "--max-per-address", "x"},
+                                           {"--serve", "--chat-limit", "1001"},
+                                           {"--serve", "--chat-limit"}}) {
+    line = ParseCommandLine(refused);
+    EXPECT_EQ(line.Kind, TCommandKind::Error) << refused.back();
+    EXPECT_FALSE(line.Error.empty());
+  }
 }
 
 }  // namespace
