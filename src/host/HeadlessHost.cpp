@@ -79,7 +79,7 @@ THeadlessHost::~THeadlessHost() {
 }
 
 bool THeadlessHost::Start() {
-  ReserveDescriptors(0);
+  ReserveDescriptors(FSettings.MaxPlayers);
   try {
     FHost->Start();
   } catch (const std::exception& error) {

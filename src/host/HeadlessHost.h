@@ -37,7 +37,8 @@ class THeadlessHost : public TSessionListView {
   explicit THeadlessHost(const THostSettings& settings, std::FILE* out = stdout);
   ~THeadlessHost() override;
 
-  // Raises the descriptor limit (see ReserveDescriptors), starts the
+  // Raises the descriptor limit (see ReserveDescriptors, with --max-players
+  // as the count when it is given), starts the
   // servers and prints the caption and the ports (game, web, discovery: the
   // last line once the host answers finders).  An error is
   // shown (on standard error) and the start goes on no further; returns
