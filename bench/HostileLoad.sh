@@ -143,6 +143,9 @@ run quiet >"$tmp/quiet.result"
 run hostile >"$tmp/hostile.result"
 quiet=$(cat "$tmp/quiet.result")
 hostile=$(cat "$tmp/hostile.result")
+for mode in quiet hostile; do
+  echo "$mode bots: $(grep -E '^(bots:|latency:|error:)' "$tmp/$mode.bots" | head -n 6 | tr '\n' '|')"
+done
 echo "peers: $(cat "$tmp/hostile.peers")"
 echo "host errors (hostile run): $(wc -l <"$tmp/hostile.host.err") lines; first: $(head -n 3 "$tmp/hostile.host.err" | tr '\n' '|')"
 echo "host rows (hostile run): $(grep -c '^+' "$tmp/hostile.rows") added, $(grep -c '^-' "$tmp/hostile.rows") removed," \
