@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "Pump.h"
 #include "RawClientSupport.h"
@@ -220,7 +221,8 @@ TEST(HeadlessHost, GamePortInUseIsReportedAndSigintEndsTheFirstHost) {
 
 // A host started with a low soft descriptor limit (as a service or a login
 // session often is) raises it to the hard limit before it serves, so that
-// hundreds of players fit; it has nothing to say about it when it can.
+// hundreds of players fit; it has nothing to say about it when it can, and
+// says so when --max-players asks for more than the hard limit holds.
 TEST(HeadlessHost, RaisesItsSoftDescriptorLimitToTheHardOne) {
   // Without discovery: another host on this machine may hold its port, and
   // would make this one say so on standard error.
@@ -230,6 +232,21 @@ TEST(HeadlessHost, RaisesItsSoftDescriptorLimitToTheHardOne) {
   host.Signal(SIGTERM);
   EXPECT_TRUE(host.EndedWithZero());
   EXPECT_EQ(QString::fromUtf8(host.Process.readAllStandardError()).toStdString(), "");
+
+  // Asked for more players than the hard limit can hold, it says so in
+  // French and serves all the same; a count that fits is not mentioned.
+  for (auto [players, hard, said] :
+       {std::tuple{"1000", "128",
+                   "Limite de descripteurs trop basse pour 1000 joueurs : 128 (il en faut 1064)\n"},
+        std::tuple{"1000", "1064", ""}}) {
+    SCOPED_TRACE(hard);
+    THostProcess asked({"--port", "0", "--no-discovery", "--max-players", players},
+                       {"prlimit", QString("--nofile=64:") + hard, "--"});
+    ASSERT_NE(asked.Port("jeu"), 0) << asked.Output().toStdString();
+    asked.Signal(SIGTERM);
+    EXPECT_TRUE(asked.EndedWithZero());
+    EXPECT_EQ(QString::fromUtf8(asked.Process.readAllStandardError()).toStdString(), said);
+  }
 }
 
 // The descriptors of a process: how many it has open below a limit, and the
