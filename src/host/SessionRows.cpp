@@ -9,10 +9,10 @@ TSessionRow::~TSessionRow() {
   if (FList) FList->Removed(*this);
 }
 
-void TSessionRow::SetSubItem(int column, const std::string& text) {
+void TSessionRow::SetSubItem(int column, std::string_view text) {
   std::string& item = FSubItems.at(column);
   if (item == text) return;
-  item = text;
+  item.assign(text);
   if (FList) FList->Changed(*this, column);
 }
 

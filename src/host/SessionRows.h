@@ -9,6 +9,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TSessionItem;
@@ -30,7 +31,7 @@ class TSessionRow {
   const std::string& Caption() const { return FCaption; }
   const std::string& SubItem(int column) const { return FSubItems.at(column); }
   // Changes one column; the list hears of it only when the text differs.
-  void SetSubItem(int column, const std::string& text);
+  void SetSubItem(int column, std::string_view text);
 
  private:
   friend class TSessionListView;

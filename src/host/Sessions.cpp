@@ -27,7 +27,8 @@ TZULSession::TZULSession(TZULServer& server, TSocketHandle listening, TSessionLi
   if (Handle() != ws::INVALID_SOCKET)
     ws::SetKeepAlive(Handle(), KeepAliveIdleSeconds, KeepAliveIntervalSeconds, KeepAliveProbes);
   FId = EncodeInteger(static_cast<int32_t>(Handle()));
-  IO = std::make_unique<TZULSocketIO>(this, Handle());
+  // The session's output is gathered by the server and sent once per pass.
+  IO = std::make_unique<TZULSocketIO>(this, *this);
   FY = FGameServer.Connections().Count() + StartRowBase;
   FAuthenticated = FSettings.Password.empty();
   FRow = list.AddRow(this, Address() + "/" + std::to_string(Handle()), {GuestName, ConnectingStatus, NoTime});
@@ -59,6 +60,11 @@ void TZULSession::Release() {
   if (PostponeEnd()) return;
   if (!FLeft) FGameServer.Broadcast(this, MsgLeave, FId + EncodeInteger(LeftWithoutWarning));
   TZULSessionItem::Release();
+}
+
+void TZULSession::Abandon(const std::string& reason) {
+  SetStatus(reason);
+  Release();
 }
 
 void TZULSession::SendError(const std::string& text) {
@@ -108,17 +114,19 @@ void TZULSession::HandleJoin(TZULMessage&) {
   }
 }
 
+// Relayed messages are joined only in each receiver's output: no payload
+// is built per message.
 void TZULSession::HandleChat(TZULMessage&) {
   if (CheckRefused()) return;
-  std::string line = IO->ReadString();
+  std::string_view line = IO->ReadStringView();
   if (line.empty()) return;
   // A line past the limit is dropped, not delayed, and not acknowledged.
   if (!FChatGate.Admit(GetTickCount())) {
     Mute();
     return;
   }
-  SetStatus(line);
-  FGameServer.RelayChat(*this, FId + line);
+  FRow->SetSubItem(TSessionRow::StatusColumn, line);
+  FGameServer.RelayChat(*this, FId, line);
 }
 
 bool TZULSession::Muted() const { return FChatGate.Muted(GetTickCount()); }
@@ -154,12 +162,15 @@ void TZULSession::HandleLeave(TZULMessage&) {
 // follow the host's Reserved.
 void TZULSession::HandlePosition(TZULMessage&) {
   if (CheckRefused()) return;
-  FGameServer.Broadcast(this, MsgPosition, FId + EncodeInteger(FReserved) + IO->ReadString());
+  // At most ten bytes: the string keeps them in place.
+  std::string head = FId;
+  AppendPacked(head, FReserved);
+  FGameServer.Broadcast(this, MsgPosition, head, IO->ReadStringView());
 }
 
 void TZULSession::HandleWalk(TZULMessage&) {
   if (CheckRefused()) return;
-  FGameServer.Broadcast(this, MsgWalk, FId + IO->ReadString());
+  FGameServer.Broadcast(this, MsgWalk, FId, IO->ReadStringView());
 }
 
 void TZULSession::DefaultHandler(TZULMessage& message) {

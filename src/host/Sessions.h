@@ -40,6 +40,8 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   // already, then leaves the list and destroys the session; asked for while
   // the host handles an event of the session, all that happens as it ends.
   void Release() override;
+  // Writes reason in the status column, then Release.
+  void Abandon(const std::string& reason) override;
   // Sends 2 with text and marks the session for release.
   void SendError(const std::string& text);
   // Refuses a connection the host has no room for: writes text in the

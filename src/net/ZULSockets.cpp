@@ -1,6 +1,11 @@
 #include "net/ZULSockets.h"
 
+#include <QAbstractEventDispatcher>
+#include <QObject>
+#include <algorithm>
+
 #include "platform/Errors.h"
+#include "platform/Text1252.h"
 
 namespace {
 
@@ -9,6 +14,14 @@ constexpr uint8_t GroupMask = 0x7F;
 constexpr uint8_t MoreBit = 0x80;
 
 [[noreturn]] void RaiseStreamError() { throw Exception("Erreur de flux 2"); }
+
+// The bytes AppendPacked writes for value.
+size_t PackedBytes(int32_t value) {
+  if (value <= 0x7F) return 1;
+  size_t count = 1;
+  for (auto rest = static_cast<uint32_t>(value) >> GroupBits; rest > 0; rest >>= GroupBits) ++count;
+  return count;
+}
 
 enum class TDecode { Done, NeedMore, TooLong };
 
@@ -96,8 +109,26 @@ void TZULMessageTarget::SetHandler(int32_t id, THandler handler) {
 TZULSocketIO::TZULSocketIO(TZULMessageTarget* owner, TSocketHandle handle)
     : TSocketIO(handle), FOwner(owner) {}
 
+TZULSocketIO::TZULSocketIO(TZULMessageTarget* owner, TZULSessionItem& session)
+    : TSocketIO(session.Handle()), FOwner(owner) {
+  // The item was made with a TZULServer (its only constructor takes one).
+  auto* server = static_cast<TZULServer*>(session.Server());
+  if (server && server->GathersOutput()) {
+    FServer = server;
+    FSession = &session;
+  }
+}
+
 TZULSocketIO::~TZULSocketIO() {
   for (TDecodeLevel* level = FLevels; level; level = level->Outer) level->Destroyed = true;
+  if (!FServer) return;
+  // The socket closes right after: whatever it takes of the last messages
+  // still reaches the peer before the end (a refusal before a close).
+  try {
+    if (!FOverflowed) Flush();
+  } catch (const std::exception&) {
+  }
+  FServer->Forget(*this);
 }
 
 void TZULSocketIO::Receive() {
@@ -172,22 +203,49 @@ int32_t TZULSocketIO::ReadInteger() {
   return value;
 }
 
-std::string TZULSocketIO::ReadString() {
+std::string TZULSocketIO::ReadString() { return std::string(ReadStringView()); }
+
+std::string_view TZULSocketIO::ReadStringView() {
   size_t end = std::min(static_cast<size_t>(std::max(Message.PayloadEnd, 0)), FInBuffer.size());
   size_t from = Message.ReadPos < 1 ? 0 : static_cast<size_t>(Message.ReadPos) - 1;
   Message.ReadPos = Message.PayloadEnd + 1;
-  if (from >= end) return std::string();
-  return FInBuffer.substr(from, end - from);
+  if (from >= end) return std::string_view();
+  return std::string_view(FInBuffer).substr(from, end - from);
 }
 
 void TZULSocketIO::WriteInteger(int32_t value) { AppendPacked(FOutBuffer, value); }
 
 void TZULSocketIO::SendMessage(int32_t id, const std::string& payload) {
-  if (payload.size() > static_cast<size_t>(MaxPayloadBytes)) RaiseStreamError();
-  AppendPacked(FOutBuffer, id);
-  AppendPacked(FOutBuffer, static_cast<int32_t>(payload.size()));
-  FOutBuffer += payload;
+  SendMessage(id, std::string_view(payload), std::string_view());
+}
+
+bool TZULSocketIO::Room(size_t frameBytes) {
+  if (FOverflowed) return false;
+  if (FOutBuffer.size() + frameBytes <= MaxUnsentBytes) return true;
+  // Whatever the socket takes now is no longer held.
   Flush();
+  if (FOutBuffer.size() + frameBytes <= MaxUnsentBytes) return true;
+  FOverflowed = true;
+  return false;
+}
+
+void TZULSocketIO::SendMessage(int32_t id, std::string_view head, std::string_view tail) {
+  size_t length = head.size() + tail.size();
+  if (length > static_cast<size_t>(MaxPayloadBytes)) RaiseStreamError();
+  auto packedLength = static_cast<int32_t>(length);
+  if (FServer) {
+    bool room = Room(PackedBytes(id) + PackedBytes(packedLength) + length);
+    if (!FListed) {
+      FListed = true;
+      FServer->Gathered(*this);
+    }
+    if (!room) return;
+  }
+  AppendPacked(FOutBuffer, id);
+  AppendPacked(FOutBuffer, packedLength);
+  FOutBuffer.append(head);
+  FOutBuffer.append(tail);
+  if (!FServer) Flush();
 }
 
 // ---------------------------------------------------------------------------
@@ -196,16 +254,43 @@ void TZULSocketIO::SendMessage(int32_t id, const std::string& payload) {
 TZULSessionItem::TZULSessionItem(TZULServer& server, TSocketHandle listening)
     : TSessionItem(server, listening) {}
 
+void TZULSessionItem::Abandon(const std::string&) { Release(); }
+
+TZULServer::TZULServer(TMessageTarget* window, uint16_t port, uint32_t notification)
+    : TServer(window, port, notification) {
+  QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+  if (!dispatcher) return;
+  // Both signals: a loop that waits emits aboutToBlock before it sleeps; a
+  // loop run without waiting (processEvents from code) emits only awake,
+  // at the start of each pass, after the previous pass's events.
+  FPassHooks = std::make_unique<QObject>();
+  auto send = [this] {
+    if (!FGathered.empty() && !FSendingNow) Guarded([this] { SendGathered(); });
+  };
+  QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, FPassHooks.get(), send);
+  QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, FPassHooks.get(), send);
+}
+
+TZULServer::~TZULServer() {
+  FPassHooks.reset();
+  Connections().Clear();
+}
+
 void TZULServer::Broadcast(TZULSessionItem* except, int32_t id, const std::string& payload) {
+  Broadcast(except, id, std::string_view(payload), std::string_view());
+}
+
+void TZULServer::Broadcast(TZULSessionItem* except, int32_t id, std::string_view head,
+                           std::string_view tail) {
   // Refused here, before the loop, so that the error reaches the caller
   // instead of closing every receiver in turn.
-  if (payload.size() > static_cast<size_t>(MaxPayloadBytes)) RaiseStreamError();
+  if (head.size() + tail.size() > static_cast<size_t>(MaxPayloadBytes)) RaiseStreamError();
   TSessionList& sessions = Connections();
   for (int i = 0; i < sessions.Count(); ++i) {
     auto* session = dynamic_cast<TZULSessionItem*>(sessions[i]);
     if (!session || session == except || !session->IO) continue;
     try {
-      session->IO->SendMessage(id, payload);
+      session->IO->SendMessage(id, head, tail);
     } catch (const std::exception&) {
       session->Closing = true;
     }
@@ -213,6 +298,55 @@ void TZULServer::Broadcast(TZULSessionItem* except, int32_t id, const std::strin
 }
 
 void TZULServer::RelayChat(TZULSessionItem& session, const std::string& payload) {
-  if (!payload.empty()) Broadcast(&session, 5, payload);
-  if (session.IO) session.IO->SendMessage(6);
+  if (!payload.empty()) Broadcast(&session, MsgChat, payload);
+  if (session.IO) session.IO->SendMessage(MsgChatAck);
+}
+
+void TZULServer::RelayChat(TZULSessionItem& session, std::string_view id, std::string_view line) {
+  if (!id.empty() || !line.empty()) Broadcast(&session, MsgChat, id, line);
+  if (session.IO) session.IO->SendMessage(MsgChatAck, std::string_view(), std::string_view());
+}
+
+void TZULServer::Gathered(TZULSocketIO& io) { FGathered.push_back(&io); }
+
+void TZULServer::Forget(TZULSocketIO& io) {
+  // Listed at most once, in one of the two lists; a slot of the list being
+  // sent is emptied rather than erased, as SendGathered walks it.
+  if (!io.FListed) return;
+  io.FListed = false;
+  auto gathered = std::find(FGathered.begin(), FGathered.end(), &io);
+  if (gathered != FGathered.end()) {
+    FGathered.erase(gathered);
+    return;
+  }
+  auto sending = std::find(FSending.begin(), FSending.end(), &io);
+  if (sending != FSending.end()) *sending = nullptr;
+}
+
+void TZULServer::SendGathered() {
+  struct TSending {
+    bool& Now;
+    explicit TSending(bool& now) : Now(now) { Now = true; }
+    ~TSending() { Now = false; }
+  } sending(FSendingNow);
+  while (!FGathered.empty()) {
+    FSending.swap(FGathered);
+    for (TZULSocketIO* io : FSending) {
+      if (!io) continue;
+      io->FListed = false;
+      if (io->FOverflowed) {
+        FOverflowed.push_back(io->FSession);
+        continue;
+      }
+      try {
+        io->Flush();
+      } catch (const std::exception&) {
+        io->FSession->Closing = true;
+      }
+    }
+    FSending.clear();
+    // Each departure is announced to the others, which lists them again.
+    for (TZULSessionItem* session : FOverflowed) session->Abandon("Trop de données en attente"_cp);
+    FOverflowed.clear();
+  }
 }

@@ -10,9 +10,12 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/Sockets.h"
+
+class QObject;
 
 // The game's messages, by id: what a client sends, what the host sends.
 enum : int32_t {
@@ -36,6 +39,12 @@ inline constexpr int MaxPackedBytes = 5;
 // Largest payload a frame may announce, in bytes; a larger one is a stream
 // error, so a peer cannot make the other side hold unbounded memory.
 inline constexpr int32_t MaxPayloadBytes = 64 * 1024;
+// Most output a host's connection may hold unsent, in bytes.  An honest
+// client on a slow link never comes near it (a few seconds of a crowded
+// game's traffic are a few kilobytes); only a peer that stops reading gets
+// there, and it is then released as a departure without warning, so that it
+// cannot fill the host's memory.  It holds the largest frame many times.
+inline constexpr size_t MaxUnsentBytes = 1024 * 1024;
 
 // Appends the packed form of value to out.
 void AppendPacked(std::string& out, int32_t value);
@@ -83,14 +92,29 @@ class TZULMessageTarget {
   std::vector<std::pair<int32_t, THandler>> FHandlers;
 };
 
+class TZULServer;
+class TZULSessionItem;
+
 // Framing reader and writer over one game connection.
 //
 // Frame: packed id, packed payload length, then that many payload bytes.
 // Payload fields are packed integers and at most one string, which stands
 // last and runs to the end of the payload (no length, no terminator).
+//
+// Writing is immediate (every message is flushed as it is sent) unless the
+// IO belongs to a host's connection: then messages are gathered and the
+// server sends each connection's share with one call at the end of the
+// event loop's pass (TZULServer::SendGathered).
 class TZULSocketIO : public TSocketIO {
  public:
+  // Immediate writing (the client, tools).
   TZULSocketIO(TZULMessageTarget* owner, TSocketHandle handle);
+  // Over session's connection, its output gathered by the session's server
+  // (immediate when the server has no event loop to gather for).
+  TZULSocketIO(TZULMessageTarget* owner, TZULSessionItem& session);
+  // A gathering IO hands what it still holds to the socket first (one send,
+  // as far as the socket takes it), so that a last message sent before a
+  // close still leaves; then it leaves its server's list.
   ~TZULSocketIO() override;
 
   // Reading
@@ -113,6 +137,9 @@ class TZULSocketIO : public TSocketIO {
   // For handlers: the bytes from ReadPos to PayloadEnd (empty when ReadPos
   // is past it); ReadPos moves past PayloadEnd.
   std::string ReadString();
+  // ReadString without a copy: a view into InBuffer, valid until the
+  // handler returns.
+  std::string_view ReadStringView();
 
   // Writing
   // Appends the packed form of value to OutBuffer.
@@ -121,9 +148,21 @@ class TZULSocketIO : public TSocketIO {
   // socket does not take waits in OutBuffer for the next write event.
   // Errors of Flush propagate.  A payload above MaxPayloadBytes, which the
   // peer would refuse, raises "Erreur de flux 2" and writes nothing.
+  // Gathering: the frame is appended and the server told, nothing is sent
+  // yet; a frame that would take the unsent output past MaxUnsentBytes,
+  // after one send to make room, marks the connection Overflowed instead
+  // and nothing more is kept for it.
   void SendMessage(int32_t id, const std::string& payload = std::string());
+  // The same with the payload in two parts (a sender's id and what it
+  // sent), joined only in OutBuffer.
+  void SendMessage(int32_t id, std::string_view head, std::string_view tail);
 
   TZULMessageTarget* Owner() const { return FOwner; }
+  // True for a host's connection whose output is gathered.
+  bool Gathering() const { return FServer != nullptr; }
+  // The unsent output went past MaxUnsentBytes: the server releases the
+  // connection at the end of the pass.
+  bool Overflowed() const { return FOverflowed; }
   // The frame being handled.
   TZULMessage Message;
 
@@ -137,9 +176,17 @@ class TZULSocketIO : public TSocketIO {
   TZULMessageTarget* FOwner;
   TDecodeLevel* FLevels = nullptr;  // the innermost running DecodeFrames
   size_t FNext = 0;                 // where the first frame not yet routed starts
-};
 
-class TZULServer;
+  friend class TZULServer;
+  // Whether a frame of frameBytes may join OutBuffer under the cap.
+  bool Room(size_t frameBytes);
+  // Gathering only: the server and the connection, and whether the IO is
+  // in the server's list of connections with output to send.
+  TZULServer* FServer = nullptr;
+  TZULSessionItem* FSession = nullptr;
+  bool FListed = false;
+  bool FOverflowed = false;
+};
 
 // A connection of the game port as the server's broadcasts see it: the
 // host's session derives from it, creates IO with itself as owner in its
@@ -147,6 +194,11 @@ class TZULServer;
 class TZULSessionItem : public TSessionItem {
  public:
   TZULSessionItem(TZULServer& server, TSocketHandle listening);
+
+  // Ends the connection for a fault found outside its own events (its
+  // output past MaxUnsentBytes); reason says why.  Releases it: `this` is
+  // gone afterwards.
+  virtual void Abandon(const std::string& reason);
 
   // Set when the connection must be released after the current event (a
   // broadcast that failed to send to it sets it too).
@@ -156,9 +208,19 @@ class TZULSessionItem : public TSessionItem {
 };
 
 // The game port's listening socket; its Connections hold TZULSessionItems.
+//
+// Output of its connections whose IO gathers (the host's sessions) is sent
+// once per pass of the event loop: SendGathered runs when the loop's event
+// dispatcher wakes (before its next batch of events) and when it is about
+// to wait, so what the handlers of one batch sent has left, one send per
+// connection, before the loop sleeps again.  Without an event loop the
+// output leaves at once.
 class TZULServer : public TServer {
  public:
-  using TServer::TServer;
+  TZULServer(TMessageTarget* window, uint16_t port, uint32_t notification);
+  // Destroys every connection (without announcements) while the lists of
+  // gathered output still exist.
+  ~TZULServer() override;
 
   // Sends the message to every connection in list order except `except`
   // (may be null); a connection whose send fails gets Closing and the loop
@@ -166,7 +228,38 @@ class TZULServer : public TServer {
   // the caller before anything is sent: a relayed message grows by the
   // sender's id, so a frame the host accepted may not fit any more.
   void Broadcast(TZULSessionItem* except, int32_t id, const std::string& payload);
+  // The same with the payload in two parts, joined only in each receiver's
+  // output (no payload is built per relayed message).
+  void Broadcast(TZULSessionItem* except, int32_t id, std::string_view head, std::string_view tail);
   // Broadcasts 5 with payload to the others when payload is not empty, then
   // sends the acknowledgement 6 to session; its own send errors propagate.
   void RelayChat(TZULSessionItem& session, const std::string& payload);
+  // The same with the payload as the sender's id and the line.
+  void RelayChat(TZULSessionItem& session, std::string_view id, std::string_view line);
+
+  // Whether its connections' IO may gather: only under an event loop.
+  bool GathersOutput() const { return FPassHooks != nullptr; }
+  // Sends the output every gathering connection holds, one send each;
+  // a connection whose send fails gets Closing (released on its own next
+  // event, as after a failed broadcast).  Then releases, through Abandon
+  // with "Trop de données en attente", every connection whose output went
+  // past MaxUnsentBytes; what their departures send goes out in the same
+  // call.
+  void SendGathered();
+
+ private:
+  friend class TZULSocketIO;
+  // A gathering IO has output to send at the end of the pass.
+  void Gathered(TZULSocketIO& io);
+  // A gathering IO is going away.
+  void Forget(TZULSocketIO& io);
+
+  // Connections with output this pass, in the order they first had some;
+  // swapped with FSending while sent, so neither allocates once grown.
+  std::vector<TZULSocketIO*> FGathered;
+  std::vector<TZULSocketIO*> FSending;
+  std::vector<TZULSessionItem*> FOverflowed;
+  bool FSendingNow = false;
+  // Holds the connections to the event dispatcher's signals.
+  std::unique_ptr<QObject> FPassHooks;
 };

@@ -182,4 +182,50 @@ TEST_F(SessionsTest, DeparturesAreAnnouncedOnceAndFaultsCloseOnlyTheirOwnSession
   EXPECT_EQ(Sessions().Count(), 1);
 }
 
+// A peer that never reads while the others chat: what is relayed to it
+// piles up in the host until its unsent output would pass the cap; then it
+// is released as a departure without warning, and the host holds no more
+// than the cap for it meanwhile.
+TEST_F(SessionsTest, PeerThatNeverReadsIsReleasedAtTheCapAndTheOthersAreTold) {
+  StartHost();
+  auto chatter = Connect();
+  auto reader = Connect();
+  constexpr int SmallBufferBytes = 4096;
+  int before = Sessions().Count();
+  TRawClient sleeper(Host->GameServer()->Port(), SmallBufferBytes);
+  ASSERT_TRUE(PumpUntil([&] { return Sessions().Count() == before + 1; }));
+  TZULSession* asleep = &Session(2);
+  std::string sleeperId = Id(2), caption = asleep->Row().Caption();
+  Join(*chatter, "Chatter", 2);
+  Join(*reader, "Reader", 2);
+  chatter->FramesWithin(50);
+
+  // Far more than the cap and the socket buffers together.
+  const std::string line(60000, 'z');
+  constexpr int MostLines = 100;
+  size_t mostHeld = 0;
+  int lines = 0;
+  for (; lines < MostLines && Sessions().Count() == 3; ++lines) {
+    chatter->SendFrame(MsgChat, line);
+    ExpectFrame(*reader, MsgChat, Id(0) + line);
+    ExpectFrame(*chatter, MsgChatAck, "");
+    if (Sessions().Count() == 3) mostHeld = std::max(mostHeld, asleep->IO->OutBuffer().size());
+  }
+  EXPECT_LT(lines, MostLines) << "the sleeper was never released";
+  EXPECT_LE(mostHeld, MaxUnsentBytes);
+  EXPECT_GT(mostHeld, MaxUnsentBytes / 2);
+  ExpectFrame(*reader, MsgLeave, sleeperId + '\1');
+  ExpectFrame(*chatter, MsgLeave, sleeperId + '\1');
+  ASSERT_EQ(Sessions().Count(), 2);
+  auto said = std::find_if(List.Changes.begin(), List.Changes.end(), [&](const auto& change) {
+    return change.Caption == caption && change.Column == TSessionRow::StatusColumn;
+  });
+  ASSERT_NE(said, List.Changes.end());
+  EXPECT_EQ(said->Text, std::string("Trop de données en attente"_cp));
+
+  // The others go on as before.
+  reader->SendFrame(MsgWalk, Packed(3) + Packed(4));
+  ExpectFrame(*chatter, MsgWalk, Id(1) + Packed(3) + Packed(4));
+}
+
 }  // namespace

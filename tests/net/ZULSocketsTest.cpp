@@ -1,14 +1,17 @@
 // Game framing: packed integers against hand-computed bytes, frames fed in
 // every possible cut, handlers bounded by their own payload, oversize
-// frames, and the server's broadcasts over real loopback connections.
+// frames, and the server's broadcasts and gathered output over real
+// loopback connections.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "LoopbackPeers.h"
 #include "net/ZULSockets.h"
+#include "platform/Text1252.h"
 
 namespace {
 
@@ -349,4 +352,78 @@ TEST(ZULServer, BroadcastSkipsTheSenderAndMarksSessionsItCannotReach) {
   EXPECT_EQ(ReadAvailable(peers[0], 2000), Bytes({6, 0}));
   EXPECT_EQ(ReadAvailable(peers[1], 100), "");
   for (ws::TSocketHandle peer : {peers[0], peers[1]}) ws::closesocket(peer);
+}
+
+namespace {
+
+// A connection whose output the server gathers, as the host's sessions do;
+// it records why it was abandoned.
+class TGatheringSession : public TZULSessionItem, public TZULMessageTarget {
+ public:
+  TGatheringSession(TZULServer& server, TSocketHandle listening, std::vector<std::string>& abandoned)
+      : TZULSessionItem(server, listening), FAbandoned(abandoned) {
+    IO = std::make_unique<TZULSocketIO>(this, *this);
+  }
+  void Abandon(const std::string& reason) override {
+    FAbandoned.push_back(reason);
+    TZULSessionItem::Abandon(reason);
+  }
+
+ private:
+  std::vector<std::string>& FAbandoned;
+};
+
+}  // namespace
+
+TEST(ZULServer, GatheredOutputLeavesWithThePassInOrderAndAPeerThatNeverReadsIsAbandonedAtTheCap) {
+  TRecorder recorder;
+  std::vector<std::string> abandoned;
+  TZULServer server(&recorder, 0, GameMessage);
+  ASSERT_TRUE(server.GathersOutput());
+  recorder.OnEvent = [&](const TEvent& e) {
+    if (e.Kind == FD_ACCEPT) new TGatheringSession(server, e.Handle, abandoned);
+  };
+  constexpr int SmallBufferBytes = 4096;
+  ws::TSocketHandle peers[3] = {ConnectPeer(server.Port()), ConnectPeer(server.Port()),
+                                ConnectPeer(server.Port(), SmallBufferBytes)};
+  ASSERT_TRUE(PumpUntil([&] { return server.Connections().Count() == 3; }));
+  auto session = [&](int i) { return static_cast<TZULSessionItem*>(server.Connections()[i]); };
+  PumpFor(20);
+
+  // Sent outside the event loop: held until the loop's next pass, then
+  // every frame arrives, in the order sent.
+  std::string chat = EncodeInteger(1968) + "salut";
+  session(0)->IO->SendMessage(3, EncodeInteger(1968));
+  server.Broadcast(session(2), 5, chat);
+  server.RelayChat(*session(1), EncodeInteger(7), "hop");
+  EXPECT_EQ(ReadAvailable(peers[0], 50), "");
+  EXPECT_TRUE(session(0)->IO->Gathering());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(ReadAvailable(peers[0], 2000), Bytes({3, 2, 0x8F, 0x30, 5, 7}) + chat + Bytes({5, 4, 7}) + "hop");
+  EXPECT_EQ(ReadAvailable(peers[1], 2000), Bytes({5, 7}) + chat + Bytes({6, 0}));
+
+  // A last message before the release still reaches the peer before its end.
+  session(1)->IO->SendMessage(2, "Mot de passe invalide");
+  session(1)->Release();
+  bool ended = false;
+  std::string last;
+  ASSERT_TRUE(PumpUntil([&] {
+    last += ReadAvailable(peers[1], 10, &ended);
+    return ended;
+  }));
+  EXPECT_EQ(last, Bytes({2, 21}) + "Mot de passe invalide");
+
+  // The third peer never reads: its output grows to the cap at most, and it
+  // is abandoned at the end of the pass where a frame would pass the cap.
+  const std::string big(60000, 'z');
+  size_t mostHeld = 0;
+  for (int i = 0; i < 100 && server.Connections().Count() == 2; ++i) {
+    server.Broadcast(session(0), 5, big);
+    mostHeld = std::max(mostHeld, session(1)->IO->OutBuffer().size());
+    QCoreApplication::processEvents();
+  }
+  EXPECT_LE(mostHeld, MaxUnsentBytes);
+  EXPECT_EQ(abandoned, std::vector<std::string>{"Trop de données en attente"_cp});
+  EXPECT_EQ(server.Connections().Count(), 1);
+  for (ws::TSocketHandle peer : peers) ws::closesocket(peer);
 }
