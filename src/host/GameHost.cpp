@@ -1,12 +1,19 @@
 #include "host/GameHost.h"
 
-#include <QTime>
+#include <QString>
+#include <cstdio>
+#include <ctime>
 
 #include "host/Sessions.h"
 #include "host/WebSessions.h"
 #include "platform/Errors.h"
 #include "platform/SocketEvents.h"
 #include "platform/Text1252.h"
+
+namespace {
+// "hh:mm:ss" and its terminator, with room for any int the fields could hold.
+constexpr int TimeOfDayBytes = 40;
+}  // namespace
 
 TGameHost::TGameHost(const THostSettings& settings, TSessionListView& list)
     : FSettings(settings), FList(list) {}
@@ -160,4 +167,13 @@ void TGameHost::WebSocketEvent(const TMessage& message) {
   }
 }
 
-std::string TimeOfDayText() { return QTime::currentTime().toString("hh:mm:ss").toStdString(); }
+// Called on every socket event: formatted by hand into the string's own
+// room (eight characters), it allocates nothing.
+std::string TimeOfDayText() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[TimeOfDayBytes];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+  return text;
+}
