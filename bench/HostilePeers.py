@@ -146,6 +146,9 @@ class Peers:
 
     # -- descriptor hog -----------------------------------------------------
     def hog(self):
+        # The other peers connect first: once the hog holds every descriptor
+        # the host has, nobody else gets in, and the flooder would go untried.
+        self.stop.wait(self.args.hog_delay)
         n = 0
         while not self.stop.is_set() and n < self.args.hog_max:
             port = self.args.web_port if (n % 4 == 3 and self.args.web_port) else self.args.port
@@ -302,6 +305,7 @@ def main():
     parser.add_argument("--seconds", type=float, default=20)
     parser.add_argument("--never-read", type=int, default=8)
     parser.add_argument("--hog-max", type=int, default=2000)
+    parser.add_argument("--hog-delay", type=float, default=2.0)
     parser.add_argument("--web-stall", type=int, default=10)
     args = parser.parse_args()
     if not ipaddress.ip_address(args.host) in ipaddress.ip_network("127.0.0.0/8"):
