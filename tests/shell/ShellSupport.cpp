@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QPixmap>
+#include <random>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -54,16 +55,32 @@ void SaveScreenshot(QWidget& window, const std::string& name) {
   window.grab().save(QString(SCREENSHOT_DIR) + "/" + QString::fromStdString(name) + ".png");
 }
 
-uint16_t FreePort() {
+namespace {
+// Below Linux's default ephemeral range (32768 and up): a port picked there
+// cannot be handed meanwhile to an outgoing connection of a test running
+// beside this one, as a port that bind(0) gave back can.
+constexpr int FirstTestPort = 20000;
+constexpr int LastTestPort = 32767;
+
+bool CanBind(uint16_t port) {
   int probe = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+  address.sin_port = htons(port);
+  bool free = ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   ::close(probe);
-  return ntohs(address.sin_port);
+  return free;
+}
+}  // namespace
+
+uint16_t FreePort() {
+  static std::mt19937 pick(std::random_device{}());
+  std::uniform_int_distribution<int> ports(FirstTestPort, LastTestPort);
+  for (;;) {
+    auto port = static_cast<uint16_t>(ports(pick));
+    if (CanBind(port)) return port;
+  }
 }
 
 TCurrentFolder::TCurrentFolder(const char* folder) : FPrevious(QDir::currentPath()) {

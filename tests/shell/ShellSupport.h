@@ -39,7 +39,8 @@ private:
   QString FPrevious;
 };
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
+// A TCP port on 127.0.0.1 that was free a moment ago, outside the range the
+// system gives outgoing connections.
 uint16_t FreePort();
 
 // Saves what the window shows as a PNG in the build's screenshot folder.
