@@ -43,6 +43,16 @@ TMouseButton ButtonOf(Qt::MouseButton button) {
 
 QPoint PositionOf(const QMouseEvent* event) { return event->position().toPoint(); }
 
+// The characters of a key's text that the chat panel can show.  Control
+// characters are keys, not text: Delete's DEL, Enter's CR or Tab would
+// otherwise be typed as invisible bytes after their key has done its work.
+std::string ShownCharacters(const QString& text) {
+  QString shown;
+  for (QChar c : text)
+    if (c.isPrint()) shown += c;
+  return FromQString(shown);
+}
+
 // Sets a flag for the life of the scope, however it ends.
 class TFlagScope {
  public:
@@ -354,10 +364,10 @@ void TFrmClient::resizeEvent(QResizeEvent*) {
 void TFrmClient::keyPressEvent(QKeyEvent* event) {
   Guarded(*this, [this, event] {
     TShiftState shift = ShiftState(event->modifiers(), QGuiApplication::mouseButtons());
-    uint16_t key = VirtualKey(event->key());
-    if (key != 0) FormKeyDown(key, shift);
+    // Every key goes down first, those without a code of ours as 0.
+    FormKeyDown(VirtualKey(event->key()), shift);
     if (FClosing || !Screen) return;
-    for (char c : FromQString(event->text())) Screen->KeyPress(c);
+    for (char c : ShownCharacters(event->text())) Screen->KeyPress(c);
   });
 }
 

@@ -46,8 +46,14 @@ class TSpyScreen : public TGLWindow {
     TGLWindow::Resize(width, height);
     ++Resizes;
   }
-  void KeyDown(uint16_t& key, TShiftState shift) override { Keys.push_back({key, shift}); }
-  void KeyPress(char& key) override { Typed += key; }
+  void KeyDown(uint16_t& key, TShiftState shift) override {
+    Keys.push_back({key, shift});
+    Order += 'D';
+  }
+  void KeyPress(char& key) override {
+    Typed += key;
+    Order += 'P';
+  }
   void MouseDown(QWindow*, TMouseButton button, TShiftState, int32_t x, int32_t y) override {
     Clicks.push_back({int(button), x, y});
   }
@@ -58,6 +64,7 @@ class TSpyScreen : public TGLWindow {
   int Inits = 0, Resizes = 0, Paints = 0;
   std::vector<std::pair<uint16_t, TShiftState>> Keys;
   std::string Typed;
+  std::string Order;  // 'D' a KeyDown, 'P' a KeyPress
   std::vector<std::array<int, 3>> Clicks;
 };
 
@@ -262,7 +269,7 @@ TEST_F(ClientFormTest, KeysAndButtonsGoToTheCurrentScreenAndTheWheelToTheCamera)
   EXPECT_TRUE(spy.Keys[0].second & ssShift);
   EXPECT_EQ(spy.Keys[1].first, VK_RETURN);
   EXPECT_EQ(spy.Keys[2].first, VK_LEFT);
-  EXPECT_EQ(spy.Typed, "A\r") << "characters as well as their keys";
+  EXPECT_EQ(spy.Typed, "A") << "characters as well as their keys; a CR is no character to show";
 
   QMouseEvent click(QEvent::MouseButtonPress, QPointF(12, 34), QPointF(12, 34), Qt::RightButton,
                     Qt::RightButton, Qt::NoModifier);
@@ -279,6 +286,41 @@ TEST_F(ClientFormTest, KeysAndButtonsGoToTheCurrentScreenAndTheWheelToTheCamera)
   EXPECT_EQ(WheelUpTime, 0u);
   WheelDownTime = 0;
   Window->SetScreen(Window->Intro.get());
+}
+
+// Keys without a virtual-key code of their own (an accented letter,
+// punctuation) still go down to the screen before their character; keys
+// whose text is a control character (Delete's DEL, Tab) only go down.
+TEST_F(ClientFormTest, EveryKeyGoesDownFirstAndOnlyCharactersThePanelShowsAreTyped) {
+  Join();
+  TSpyScreen spy;
+  Window->SetScreen(&spy);
+  Press(Qt::Key_Eacute, Qt::NoModifier, QStringLiteral("\u00e9"));
+  Press(Qt::Key_Comma, Qt::NoModifier, ",");
+  Press(Qt::Key_Delete, Qt::NoModifier, "\x7f");
+  Press(Qt::Key_Tab, Qt::NoModifier, "\t");
+  EXPECT_EQ(spy.Order, "DPDPDD");
+  std::vector<uint16_t> codes;
+  for (const auto& key : spy.Keys) codes.push_back(key.first);
+  EXPECT_EQ(codes, (std::vector<uint16_t>{0, 0, VK_DELETE, VK_TAB})) << "0: no virtual-key code";
+  EXPECT_EQ(spy.Typed, "\xE9,");
+  Window->SetScreen(Window->Intro.get());
+}
+
+// "xyz", Home, Delete, Enter in the game's chat: the line sent is "yz".
+TEST_F(ClientFormTest, DeleteInTheChatSendsNoInvisibleByte) {
+  Join();
+  Window->SetScreen(Window->Game.get());
+  Press(Qt::Key_X, Qt::NoModifier, "x");
+  Press(Qt::Key_Y, Qt::NoModifier, "y");
+  Press(Qt::Key_Z, Qt::NoModifier, "z");
+  Press(Qt::Key_Home, Qt::NoModifier, "");
+  Press(Qt::Key_Delete, Qt::NoModifier, "\x7f");
+  Press(Qt::Key_Return, Qt::NoModifier, "\r");
+  TRawFrame frame;
+  ASSERT_TRUE(Host.NextFrame(frame));
+  EXPECT_EQ(frame.Id, 5u);
+  EXPECT_EQ(frame.Payload, "yz");
 }
 
 TEST_F(ClientFormTest, EscapeSaysGoodbyeThenClosesAndShowsTheJoinDialog) {
