@@ -177,18 +177,19 @@ void TAnimatedSkeleton::Pose(const TMotion* motion, float phase) {
 }
 
 void TAnimatedSkeleton::ApplyBone(int bone) const {
-  if (!FSkeleton || bone < 0 || std::size_t(bone) >= FSkeleton->Bones.size()) return;
-  // The chain from the root down to the bone, root first.  Parent links are
-  // checked acyclic when the skeleton is loaded; the depth bound keeps a
-  // hand-made skeleton from looping all the same.
-  constexpr std::size_t MaxDepth = 256;
-  std::array<int, MaxDepth> chain;
-  std::size_t depth = 0;
-  for (int b = bone; b >= 0 && std::size_t(b) < FSkeleton->Bones.size() && depth < MaxDepth;
+  if (!FSkeleton || !Motion || bone < 0 || std::size_t(bone) >= FSkeleton->Bones.size()) return;
+  // The chain from the bone up to its root, applied root first.  Parent
+  // links are checked acyclic when the skeleton is loaded, so no chain is
+  // longer than the skeleton; the bound keeps a hand-made skeleton from
+  // looping all the same.  The buffer is kept from pose to pose, so that
+  // posing allocates nothing after the first frame.
+  const std::size_t count = FSkeleton->Bones.size();
+  FChain.clear();
+  for (int b = bone; b >= 0 && std::size_t(b) < count && FChain.size() < count;
        b = FSkeleton->Bones[std::size_t(b)].Parent)
-    chain[depth++] = b;
-  if (!Motion) return;
-  while (depth > 0) ApplyTrack(*Motion, FSkeleton->Bones[std::size_t(chain[--depth])].Name.View(), Phase);
+    FChain.push_back(b);
+  for (auto b = FChain.rbegin(); b != FChain.rend(); ++b)
+    ApplyTrack(*Motion, FSkeleton->Bones[std::size_t(*b)].Name.View(), Phase);
 }
 
 // ------------------------------------------------------------- TTexturedMesh

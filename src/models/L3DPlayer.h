@@ -81,6 +81,7 @@ class TAnimatedSkeleton {
 
  private:
   TSkeleton* FSkeleton = nullptr;
+  mutable std::vector<int> FChain;  // ApplyBone's chain of bones, reused
 };
 
 // Position then normal, the layout given to the vertex and normal arrays.

@@ -80,6 +80,29 @@ TEST_F(L3DPlayerGL, PoseUndoesTheRestPoseAndLeavesTheMatrixStackAlone) {
   ExpectMatrix(lonely.Matrices.at(0), Translation(4, 0, 0));
 }
 
+// A chain of 300 bones, each 1 above its parent at rest; the motion moves
+// every bone by (1, 1, 0) from its parent, so bone k ends k + 1 to the side
+// of its rest place: the whole chain above it counts, however deep.
+TEST_F(L3DPlayerGL, ADeepChainIsPosedFromItsRoot) {
+  constexpr int Depth = 300;
+  auto* skeleton = new TSkeleton();
+  TMotion motion;
+  for (int k = 0; k < Depth; ++k) {
+    TShortName name = TShortName::From("B" + std::to_string(k));
+    skeleton->Bones.push_back({name, k - 1, {0, 1, 0}, 0, {0, 0, 1}});
+    motion.Tracks.push_back({name, 0, -1, k, k});
+    motion.PositionKeys.push_back({0, 1, 1, 0});
+  }
+  TAnimatedSkeleton animated;
+  animated.SetSkeleton(skeleton);
+  animated.Pose(&motion, 0);
+  ASSERT_EQ(animated.Matrices.size(), std::size_t(Depth));
+  for (int k : {0, 255, 256, Depth - 1}) {
+    SCOPED_TRACE(k);
+    ExpectMatrix(animated.Matrices[std::size_t(k)], Translation(float(k + 1), 0, 0));
+  }
+}
+
 TEST_F(L3DPlayerGL, RotationWithTheScalarPartJustAboveOneStaysFinite) {
   RotateByQuaternion({0.0001f, 0, 0, 1.0000001f});
   RotateByQuaternion({0, 0, 0, -0.5f});  // no axis: nothing
