@@ -29,11 +29,15 @@ int OpenReadOnly(const std::string& path) {
 
 }  // namespace
 
-TFileMapping::TFileMapping(const std::string& fileName) {
-  int handle = OpenReadOnly(NativePath(fileName));
+TFileMapping::TFileMapping(const std::string& fileName) : TFileMapping(fileName, NativePath(fileName)) {}
+
+TFileMapping::TFileMapping(const std::string& fileName, const std::string& path) {
+  int handle = OpenReadOnly(path);
   if (handle < 0) throw Exception("Unable to open " + fileName);
   struct stat status {};
   if (::fstat(handle, &status) != 0) Fail(handle, "Can't map file " + fileName);
+  // A folder opens for reading here, where it is no file at all.
+  if (S_ISDIR(status.st_mode)) Fail(handle, "Unable to open " + fileName);
   if (status.st_size == 0) Fail(handle, "Empty file " + fileName);
   if (!S_ISREG(status.st_mode) ||
       static_cast<uint64_t>(status.st_size) > std::numeric_limits<uint32_t>::max())

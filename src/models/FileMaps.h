@@ -9,10 +9,14 @@
 
 class TFileMapping {
  public:
-  // Opens and maps the whole file; "Unable to open <name>", "Empty file
-  // <name>", "Can't map file <name>" (not a plain file, or 4 GiB and more)
-  // or "Can't view file <name>".  Nothing stays open after a failure.
+  // Opens and maps the whole file; "Unable to open <name>" (missing,
+  // unreadable or a folder), "Empty file <name>", "Can't map file <name>"
+  // (not a plain file, or 4 GiB and more) or "Can't view file <name>".
+  // Nothing stays open after a failure.
   explicit TFileMapping(const std::string& fileName);
+  // The same for the file at path, a native path found on disk for
+  // fileName; the errors name fileName as the caller gave it.
+  TFileMapping(const std::string& fileName, const std::string& path);
   ~TFileMapping();
   TFileMapping(const TFileMapping&) = delete;
   TFileMapping& operator=(const TFileMapping&) = delete;

@@ -15,11 +15,11 @@ constexpr GLfloat TrailGrey = 0.5f;
 constexpr GLfloat TrailNewestAlpha = 0.75f;
 
 // The file on disk whatever the letter case of its name, as the manager
-// matches names; the name as given when there is none, so that the mapping
-// reports it missing.
-std::string ExistingName(const std::string& fileName) {
+// matches names; the name's own path when there is none, so that the
+// mapping reports it missing.
+std::string PathOnDisk(const std::string& fileName) {
   std::string path = FindFile(fileName);
-  return path.empty() ? fileName : path;
+  return path.empty() ? NativePath(fileName) : path;
 }
 
 }  // namespace
@@ -28,7 +28,7 @@ std::string ExistingName(const std::string& fileName) {
 // Model data
 
 TModelInstance::TModelInstance(GLTextures::TManager& manager, const std::string& fileName)
-    : TInstance(manager), Mapping(ExistingName(fileName)) {
+    : TInstance(manager), Mapping(fileName, PathOnDisk(fileName)) {
   TMD2Header header = ReadMD2Header(Mapping.Memory(), Mapping.Size(), fileName);
   FFrameCount = header.FrameCount;
   FVertexCount = header.VertexCount;

@@ -79,9 +79,11 @@ struct TMD2Triangle {
 
 // Reads the header of a file of Size bytes at Data and checks it against the
 // file: positive skin sizes, non-negative counts, no vertices without a
-// frame, frame records large enough for their vertices, every table and every frame inside the file, every
-// triangle index naming an existing vertex and skin coordinate.  A file that
-// fails any of these raises an Exception naming FileName and the fault.
+// frame, frame records large enough for their vertices, every table and
+// every frame inside the file, every triangle index naming an existing
+// vertex and skin coordinate.  A table or frame outside the file raises
+// "Out of bounds pointer !"; any other fault an Exception naming FileName
+// and the fault.
 TMD2Header ReadMD2Header(const uint8_t* data, uint32_t size, const std::string& fileName);
 
 // Record Index of a table read in place (the file gives no alignment).

@@ -61,7 +61,7 @@ TEST_F(FileMaps, FailuresNameTheFileAsGiven) {
   EXPECT_EQ(OpenError(Folder() + "\\missing.md2"), "Unable to open " + Folder() + "\\missing.md2");
   std::string empty = Write("empty.md2", "");
   EXPECT_EQ(OpenError(empty), "Empty file " + empty);
-  EXPECT_EQ(OpenError(Folder()), "Can't map file " + Folder()) << "a folder opens but cannot be mapped";
+  EXPECT_EQ(OpenError(Folder()), "Unable to open " + Folder()) << "a folder is no file to open";
 }
 
 TEST_F(FileMaps, MappingOutlivesTheNameOnDisk) {

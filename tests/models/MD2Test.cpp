@@ -2,6 +2,7 @@
 // of a character read back through the model manager.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <cstring>
 #include <fstream>
@@ -74,7 +75,8 @@ TEST(MD2File, FramesDecodeIntoWorldUnitsAndBack) {
 }
 
 // A header that lies about the file is refused before anything points into
-// it, and the refusal names the file: the reader must never be led outside.
+// it: the reader must never be led outside.  A table or frame that does not
+// lie inside the file is an out-of-bounds pointer; other lies name the file.
 TEST(MD2File, TruncatedOrLyingHeaderIsRejected) {
   const std::string good = WriteMD2(SquareModel());
   TMD2Header header = ReadMD2Header(Bytes(good), uint32_t(good.size()), "square.md2");
@@ -84,22 +86,23 @@ TEST(MD2File, TruncatedOrLyingHeaderIsRejected) {
     const char* What;
     uint32_t Offset;  // header field patched, or 0 to cut the file
     int32_t Value;
+    bool OutOfBounds = false;
   };
   const TCase cases[] = {
       {"header cut short", 0, 40},
-      {"last frame cut by one byte", 0, int32_t(good.size()) - 1},
+      {"last frame cut by one byte", 0, int32_t(good.size()) - 1, true},
       {"zero skin width", 8, 0},
       {"negative skin height", 12, -64},
       {"frame size too small for its vertices", 16, 40 + 4 * 4 - 1},
       {"more vertices than the frames hold", 24, 5},
       {"negative vertex count", 24, -1},
-      {"more skin coordinates than the file holds", 28, 1 << 30},
+      {"more skin coordinates than the file holds", 28, 1 << 30, true},
       {"negative triangle count", 32, -2},
-      {"one frame too many", 40, 3},
-      {"frame count that wraps 32 bits", 40, 0x7FFFFFFF},
-      {"triangles offset beyond the file", 52, int32_t(good.size()) + 1},
-      {"negative frames offset", 56, -4},
-      {"skin coordinates offset leaving the table half outside", 48, int32_t(good.size()) - 8},
+      {"one frame too many", 40, 3, true},
+      {"frame count that wraps 32 bits", 40, 0x7FFFFFFF, true},
+      {"triangles offset beyond the file", 52, int32_t(good.size()) + 1, true},
+      {"negative frames offset", 56, -4, true},
+      {"skin coordinates offset leaving the table half outside", 48, int32_t(good.size()) - 8, true},
   };
   for (const TCase& c : cases) {
     std::string bad = good;
@@ -108,8 +111,12 @@ TEST(MD2File, TruncatedOrLyingHeaderIsRejected) {
     else
       PatchMD2Int32(bad, c.Offset, c.Value);
     std::string message = RejectionOf(bad);
-    EXPECT_NE(message, "") << c.What;
-    EXPECT_NE(message.find("data\\bad.md2"), std::string::npos) << c.What << ": " << message;
+    if (c.OutOfBounds) {
+      EXPECT_EQ(message, "Out of bounds pointer !") << c.What;
+    } else {
+      EXPECT_NE(message, "") << c.What;
+      EXPECT_NE(message.find("data\\bad.md2"), std::string::npos) << c.What << ": " << message;
+    }
   }
 
   // Triangle indices outside the vertices or the skin coordinates.
@@ -213,8 +220,8 @@ TEST_F(MD2Models, ManagerSharesOneInstancePerFileWhateverItsCase) {
   EXPECT_EQ(ModelManager.Count(), 0);
 }
 
-// A file that lies fails in LoadModel with its name, registers nothing, and
-// leaves a model that was loaded before as it was.
+// A file that lies fails in LoadModel, registers nothing, and leaves a model
+// that was loaded before as it was.
 TEST_F(MD2Models, LoadModelOfALyingFileKeepsThePreviousModel) {
   std::string good = Save("good.md2", SquareModel());
   std::string bytes = WriteMD2(SquareModel());
@@ -227,13 +234,33 @@ TEST_F(MD2Models, LoadModelOfALyingFileKeepsThePreviousModel) {
     model.LoadModel(lying);
     ADD_FAILURE() << "a lying file was loaded";
   } catch (const Exception& error) {
-    EXPECT_NE(error.Message().find(lying), std::string::npos) << error.Message();
+    EXPECT_EQ(error.Message(), "Out of bounds pointer !");
   }
   EXPECT_EQ(ModelManager.Count(), 1);
   EXPECT_EQ(model.ModelName(), good);
   ASSERT_NE(model.Instance(), nullptr);
   EXPECT_EQ(model.Instance()->RefCount(), 1);
   EXPECT_EQ(model.Vertices().size(), 4u);
+}
+
+// A file that cannot be read is named as the caller named it, not as it
+// was found on disk; a folder is no file to open.
+TEST_F(MD2Models, FilesThatCannotBeReadAreNamedAsGiven) {
+  ASSERT_TRUE(QDir(FDir.path()).mkdir("data"));
+  SaveBytes("data/empty.md2", "");
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(FDir.path()));
+  auto errorOf = [](const std::string& fileName) {
+    try {
+      ModelManager.Get(fileName)->Release();
+    } catch (const Exception& error) {
+      return error.Message();
+    }
+    return std::string("loaded");
+  };
+  EXPECT_EQ(errorOf("data\\Empty.md2"), "Empty file data\\Empty.md2");
+  EXPECT_EQ(errorOf("data"), "Unable to open data");
+  QDir::setCurrent(previous);
 }
 
 // A new character starts in animation 0 at frame 0 with LastFrame 0, so its
