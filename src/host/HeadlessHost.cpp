@@ -1,57 +1,16 @@
 #include "host/HeadlessHost.h"
 
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QSocketNotifier>
 #include <csignal>
-#include <functional>
 
 #include "platform/Descriptors.h"
 #include "platform/Errors.h"
 #include "platform/Messages.h"
+#include "platform/Signals.h"
 #include "platform/SocketEvents.h"
 #include "platform/Text1252.h"
-
-// SIGTERM and SIGINT read through a signalfd: the signals are blocked for
-// the process and arrive as readable data on the user-interface thread.
-class TSignalWatcher {
- public:
-  explicit TSignalWatcher(std::function<void()> onSignal) : FOnSignal(std::move(onSignal)) {
-    sigset_t wanted;
-    sigemptyset(&wanted);
-    sigaddset(&wanted, SIGTERM);
-    sigaddset(&wanted, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &wanted, &FPrevious);
-    FHandle = signalfd(-1, &wanted, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (FHandle < 0) return;
-    FNotifier = std::make_unique<QSocketNotifier>(FHandle, QSocketNotifier::Read);
-    QObject::connect(FNotifier.get(), &QSocketNotifier::activated, [this] { Take(); });
-  }
-  ~TSignalWatcher() {
-    FNotifier.reset();
-    if (FHandle >= 0) ::close(FHandle);
-    pthread_sigmask(SIG_SETMASK, &FPrevious, nullptr);
-  }
-  TSignalWatcher(const TSignalWatcher&) = delete;
-  TSignalWatcher& operator=(const TSignalWatcher&) = delete;
-
- private:
-  void Take() {
-    signalfd_siginfo info;
-    bool any = false;
-    while (::read(FHandle, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) any = true;
-    if (any) FOnSignal();
-  }
-
-  std::function<void()> FOnSignal;
-  sigset_t FPrevious;
-  int FHandle = -1;
-  std::unique_ptr<QSocketNotifier> FNotifier;
-};
 
 namespace {
 // How long Run waits at most for closed connections to end gracefully.
@@ -69,7 +28,9 @@ uint64_t ReserveDescriptors(int players) {
 }
 
 THeadlessHost::THeadlessHost(const THostSettings& settings, std::FILE* out) : FSettings(settings), FOut(out) {
-  FSignals = std::make_unique<TSignalWatcher>([this] { Stop(); });
+  // SIGTERM and SIGINT arrive as events of the loop.
+  FSignals = std::make_unique<TSignalWatcher>(std::initializer_list<int>{SIGTERM, SIGINT});
+  FSignals->Watch([this](int) { Stop(); });
   FHost = std::make_unique<TGameHost>(FSettings, *this);
 }
 
