@@ -2,8 +2,10 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
+#include <unistd.h>
 
 #include "platform/Convert.h"
+#include "platform/Guardian.h"
 
 std::optional<TDisplayMode> DisplayModeFromArguments(const std::vector<std::string>& arguments) {
   if (arguments.size() < 2) return std::nullopt;
@@ -20,14 +22,21 @@ std::optional<TDisplayMode> DisplayModeFromArguments(const std::vector<std::stri
   return mode;
 }
 
-// What is needed to put the primary output back as it was.
-struct TXRandRDisplay::TSaved {
-  Display* Connection = nullptr;
+// What is needed to put the primary output back as it was: server-side
+// ids, valid on any connection to that display.
+struct TCrtcSetting {
   RRCrtc Crtc = 0;
   RRMode Mode = 0;
   int X = 0, Y = 0;
   Rotation Rotate = RR_Rotate_0;
   std::vector<RROutput> Outputs;
+};
+
+struct TXRandRDisplay::TSaved {
+  Display* Connection = nullptr;
+  TCrtcSetting Setting;
+  // Puts the setting back if the game dies before Restore.
+  std::unique_ptr<TGuardian> Guardian;
 };
 
 namespace {
@@ -51,6 +60,29 @@ RRMode FindMode(XRRScreenResources* resources, XRROutputInfo* output, int width,
         return resources->modes[k].id;
   return 0;
 }
+
+void Apply(Display* display, const TCrtcSetting& setting) {
+  if (XRRScreenResources* resources = XRRGetScreenResources(display, DefaultRootWindow(display))) {
+    XRRSetCrtcConfig(display, resources, setting.Crtc, CurrentTime, setting.X, setting.Y, setting.Mode,
+                     setting.Rotate, const_cast<RROutput*>(setting.Outputs.data()),
+                     static_cast<int>(setting.Outputs.size()));
+    XRRFreeScreenResources(resources);
+  }
+  XSync(display, False);
+}
+
+// In the guardian, once the game is gone: a connection of its own, and no
+// Xlib handler that would exit() the copy of the game.
+void ApplyFromGuardian(const TCrtcSetting& setting) {
+  XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  XSetIOErrorHandler([](Display*) -> int { _exit(0); });
+  if (Display* display = XOpenDisplay(nullptr)) {
+    Apply(display, setting);
+    XCloseDisplay(display);
+  }
+}
+
+constexpr const char* GuardianName = "varozuvod-mode";
 }  // namespace
 
 TXRandRDisplay::TXRandRDisplay() = default;
@@ -74,11 +106,16 @@ void TXRandRDisplay::Change(const TDisplayMode& mode) {
   XRRCrtcInfo* crtc = outputInfo && outputInfo->crtc ? XRRGetCrtcInfo(display, resources, outputInfo->crtc) : nullptr;
   RRMode wanted = outputInfo ? FindMode(resources, outputInfo, mode.Width, mode.Height) : 0;
   if (crtc && wanted) {
-    FSaved.reset(new TSaved{display, outputInfo->crtc, crtc->mode, crtc->x, crtc->y, crtc->rotation,
-                            std::vector<RROutput>(crtc->outputs, crtc->outputs + crtc->noutput)});
-    XRRSetCrtcConfig(display, resources, outputInfo->crtc, CurrentTime, crtc->x, crtc->y, wanted,
-                     crtc->rotation, crtc->outputs, crtc->noutput);
-    XSync(display, False);
+    TCrtcSetting setting{outputInfo->crtc, crtc->mode, crtc->x, crtc->y, crtc->rotation, {}};
+    setting.Outputs.assign(crtc->outputs, crtc->outputs + crtc->noutput);
+    // No guardian, no change: the mode must come back however the game ends.
+    auto guardian = std::make_unique<TGuardian>(GuardianName, [setting] { ApplyFromGuardian(setting); });
+    if (guardian->Started()) {
+      FSaved.reset(new TSaved{display, setting, std::move(guardian)});
+      XRRSetCrtcConfig(display, resources, outputInfo->crtc, CurrentTime, crtc->x, crtc->y, wanted,
+                       crtc->rotation, crtc->outputs, crtc->noutput);
+      XSync(display, False);
+    }
   }
   if (crtc) XRRFreeCrtcInfo(crtc);
   if (outputInfo) XRRFreeOutputInfo(outputInfo);
@@ -88,15 +125,9 @@ void TXRandRDisplay::Change(const TDisplayMode& mode) {
 
 void TXRandRDisplay::Restore() {
   if (!FSaved) return;
-  Display* display = FSaved->Connection;
-  if (XRRScreenResources* resources = XRRGetScreenResources(display, DefaultRootWindow(display))) {
-    XRRSetCrtcConfig(display, resources, FSaved->Crtc, CurrentTime, FSaved->X, FSaved->Y, FSaved->Mode,
-                     FSaved->Rotate, FSaved->Outputs.data(), static_cast<int>(FSaved->Outputs.size()));
-    XRRFreeScreenResources(resources);
-  }
-  XSync(display, False);
-  XCloseDisplay(display);
-  FSaved.reset();
+  Apply(FSaved->Connection, FSaved->Setting);
+  XCloseDisplay(FSaved->Connection);
+  FSaved.reset();  // the mode is back: the guardian stands down
 }
 
 TDisplayModeScope::TDisplayModeScope(TDisplaySettings& display, const std::vector<std::string>& arguments)

@@ -32,7 +32,10 @@ public:
   virtual void Restore() = 0;
 };
 
-// XRandR on the primary output; does nothing without X11 or RandR.
+// XRandR on the primary output; does nothing without X11 or RandR.  Change
+// starts a guardian process first (it must be called while the process has
+// a single thread), which puts the mode back if the game dies before
+// Restore: a crash, SIGKILL.  No guardian, no change.
 class TXRandRDisplay : public TDisplaySettings {
 public:
   TXRandRDisplay();

@@ -14,6 +14,7 @@
 #include "net/Sockets.h"
 #include "platform/DisplayMode.h"
 #include "platform/Errors.h"
+#include "platform/Signals.h"
 #include "platform/Text1252.h"
 #include "shell/CommandLine.h"
 #include "shell/DialogStyle.h"
@@ -90,6 +91,7 @@ void LinkClientWindow() {
 }
 
 int RunWindows(int argc, char** argv, const TCommandLine& line) {
+  TEndSignals ends;  // first, so that it goes last
   TXRandRDisplay display;
   TDisplayModeScope mode(display, line.GameArguments);
   QApplication app(argc, argv);
@@ -110,6 +112,7 @@ int RunWindows(int argc, char** argv, const TCommandLine& line) {
   } else {
     main->show();
   }
+  ends.QuitOnSignal();
   return app.exec();
 }
 }  // namespace
