@@ -28,7 +28,9 @@ protected:
   void SetUp() override {
     Main.Button1Click();
     Setup = FrmSetup;
-    Setup->edPort->setText(QString::number(FreePort()));
+    // Port 0: the system picks a free port as the host binds it, so no
+    // other process can take it in between.
+    Setup->edPort->setText("0");
     Setup->Button1->click();
     ASSERT_NE(FrmServer, nullptr);
     Server = FrmServer;
