@@ -239,4 +239,11 @@ void TFrmServer::RowChanged(const TSessionRow& row, int index, int column) {
   if (QTreeWidgetItem* item = List->topLevelItem(index)) item->setText(column + 1, ToQString(row.SubItem(column)));
 }
 
-void TFrmServer::RowRemoved(const TSessionRow&, int index) { delete List->takeTopLevelItem(index); }
+void TFrmServer::RowRemoved(const TSessionRow&, int index) {
+  QTreeWidgetItem* item = List->topLevelItem(index);
+  bool selected = item && item->isSelected();
+  delete List->takeTopLevelItem(index);
+  // The list selects the next row in place of the one that went; the user
+  // did not choose that row, and Supprimer must not drop it.
+  if (selected) List->clearSelection();
+}

@@ -4,8 +4,11 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -103,6 +106,30 @@ TEST_F(HostWindow, SupprimerReleasesTheSelectedPlayerAndTellsTheOthers) {
   ASSERT_TRUE(alice.NextFrame(frame));
   EXPECT_EQ(frame.Id, 7u);
   EXPECT_EQ(static_cast<unsigned char>(frame.Payload.back()), 1) << "flag 1: left without warning";
+}
+
+// The list moves its current row to the next one when the selected row
+// goes; that row was not chosen by the user and must not be dropped.
+TEST_F(HostWindow, SupprimerDropsOnlyARowTheUserSelected) {
+  TRawClient a(Port), b(Port), c(Port);
+  ASSERT_TRUE(Login(a, "A"));
+  ASSERT_TRUE(Login(b, "B"));
+  ASSERT_TRUE(Login(c, "C"));
+  ASSERT_TRUE(PumpUntil([&] { return Cell(2, 1) == "C"; }));
+  auto click = [&](int row) {
+    QRect rect = Server->List->visualItemRect(Server->List->topLevelItem(row));
+    QTest::mouseClick(Server->List->viewport(), Qt::LeftButton, {}, rect.center());
+  };
+  click(0);
+  Server->acDisconnect->trigger();
+  ASSERT_TRUE(a.WaitClosed());
+  Server->acDisconnect->trigger();
+  EXPECT_EQ(Server->List->topLevelItemCount(), 2) << "a second Supprimer dropped a player";
+  click(0);  // B, who then leaves on their own
+  b.Close();
+  ASSERT_TRUE(PumpUntil([&] { return Server->List->topLevelItemCount() <= 1; }));
+  Server->acDisconnect->trigger();
+  EXPECT_EQ(Server->List->topLevelItemCount(), 1) << "C was dropped";
 }
 
 TEST_F(HostWindow, CloseHidesIntoOneIconAndAfficherBringsTheWindowBack) {
