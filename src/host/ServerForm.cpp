@@ -158,9 +158,11 @@ void TFrmServer::Dispatch(TMessage& message) {
   if (message.LParam == WM_RBUTTONUP) PopupMenu1->popup(QCursor::pos());
 }
 
+bool TFrmServer::IconPresent() const { return FTrayIcon ? FTrayIcon->isVisible() : isMinimized(); }
+
 void TFrmServer::AddTrayIcon() {
-  if (FIconPresent) return;
-  FIconPresent = true;
+  // The window may have come back through the window system (the task bar)
+  // rather than Afficher, so it goes every time; there is only one icon.
   if (FTrayIcon) {
     FTrayIcon->show();
     hide();
@@ -170,8 +172,6 @@ void TFrmServer::AddTrayIcon() {
 }
 
 void TFrmServer::RemoveTrayIcon() {
-  if (!FIconPresent) return;
-  FIconPresent = false;
   if (FTrayIcon) FTrayIcon->hide();
 }
 

@@ -49,7 +49,7 @@ public:
   bool Quitting = false;
   // Whether the icon is in the notification area (or, without one, the
   // window is minimised in its stead).
-  bool IconPresent() const { return FIconPresent; }
+  bool IconPresent() const;
   TGameHost& Host() const { return *FHost; }
 
   // The notification-area icon's mouse messages arrive here under
@@ -81,7 +81,6 @@ private:
   const THostSettings& FSettings;
   std::unique_ptr<TGameHost> FHost;
   QSystemTrayIcon* FTrayIcon = nullptr;
-  bool FIconPresent = false;
 };
 
 extern TFrmServer* FrmServer;

@@ -146,6 +146,16 @@ TEST_F(HostWindow, CloseHidesIntoOneIconAndAfficherBringsTheWindowBack) {
   EXPECT_EQ(Server->PopupMenu1->defaultAction(), Server->acShow);
 }
 
+TEST_F(HostWindow, ACloseAfterARestoreThroughTheWindowSystemHidesAgain) {
+  Server->close();
+  ASSERT_TRUE(Server->IconPresent());
+  Server->showNormal();  // the task bar, not Afficher
+  Server->close();
+  EXPECT_TRUE(Server->isHidden() || Server->isMinimized());
+  EXPECT_TRUE(Server->IconPresent());
+  EXPECT_EQ(FrmServer, Server);
+}
+
 TEST_F(HostWindow, QuitterClosesEveryConnectionWithoutADepartureMessage) {
   TRawClient a(Port), b(Port), c(Port);
   ASSERT_TRUE(Login(a, "A"));
