@@ -203,7 +203,9 @@ void TFrmServer::acQuitExecute() {
 }
 
 void TFrmServer::acLocalExecute() {
-  if (!FrmClient && FHost->GameServer()) {
+  if (!FrmClient && !FHost->GameServer())
+    throw Exception("Le serveur de jeu n'a pas démarré : impossible de jouer en local"_cp);
+  if (!FrmClient) {
     // The client window belongs to the application and makes itself FrmClient.
     auto* client = new TFrmClient;
     client->Connect(FHost->HostAddress, FHost->GameServer()->Port(), LocalPlayerName, FSettings.Password);

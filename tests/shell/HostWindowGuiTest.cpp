@@ -16,6 +16,7 @@
 
 #include "Pump.h"
 #include "ShellSupport.h"
+#include "client/ClientForm.h"
 #include "host/ServerForm.h"
 #include "host/ServerProps.h"
 #include "net/Sockets.h"
@@ -208,6 +209,11 @@ TEST(HostWindowStart, PortInUseIsReportedAndTheWindowOpensWithoutAGameServer) {
   ASSERT_EQ(messages.Texts.size(), 1u);
   EXPECT_EQ(messages.Texts[0], std::string("Impossible de démarrer le serveur (WINSOCK error #10048)"_cp));
   EXPECT_EQ(FrmServer->windowTitle(), "Serveur ZUL Vantor");
+  FrmServer->acLocal->trigger();
+  EXPECT_EQ(FrmClient, nullptr);
+  EXPECT_EQ(messages.Texts.size(), 2u) << "Local says why it cannot play";
+  EXPECT_EQ(messages.Texts.back(),
+            std::string("Le serveur de jeu n'a pas démarré : impossible de jouer en local"_cp));
   FrmServer->acQuit->trigger();
   FrmSetup->close();
   QApplication::processEvents();
