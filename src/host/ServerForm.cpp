@@ -18,6 +18,7 @@
 #include "host/ServerProps.h"
 #include "net/Sockets.h"
 #include "platform/Errors.h"
+#include "platform/Messages.h"
 #include "platform/Text1252.h"
 
 TFrmServer* FrmServer = nullptr;
@@ -29,6 +30,8 @@ constexpr int ToolButtonWidth = 54;
 constexpr int ToolButtonHeight = 36;
 constexpr std::array<int, 4> ColumnWidths = {87, 130, 130, 60};
 constexpr int ImageCount = 4;
+// The notification area shows at most this many characters of a tip.
+constexpr int MaxTipLength = 63;
 // The player name under which "Local" joins the own game.
 const char* const LocalPlayerName = "Server";
 
@@ -143,7 +146,7 @@ void TFrmServer::CreateList() {
 void TFrmServer::CreateTrayIcon() {
   if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
   FTrayIcon = new QSystemTrayIcon(windowIcon(), this);
-  FTrayIcon->setToolTip(QCoreApplication::applicationName().left(63));
+  FTrayIcon->setToolTip(QString::fromLatin1(ApplicationTitle).left(MaxTipLength));
   connect(FTrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     TMessage message{CM_TRAYICON, 0, 0};
     if (reason == QSystemTrayIcon::DoubleClick) message.LParam = WM_LBUTTONDBLCLK;

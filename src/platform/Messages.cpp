@@ -33,7 +33,7 @@ void ShowMessage(const std::string& text) {
     return;
   }
   if (HasScreen()) {
-    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), ToQString(text),
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(ApplicationTitle), ToQString(text),
                     QMessageBox::Ok);
     box.exec();
     return;

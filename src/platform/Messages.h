@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+// The application's title: the title of every box and the tip of the
+// notification-area icon.
+inline constexpr const char* ApplicationTitle = "VAROzuvod";
+
 // Shows the Windows-1252 text to the user and returns once it is dismissed.
 void ShowMessage(const std::string& text);
 

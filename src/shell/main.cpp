@@ -69,6 +69,15 @@ void TFrmMain::Button2Click() {
   (new TFrmLogin(this))->show();
 }
 
+void EndProcessWithMainWindow(TFrmMain& main) {
+  // Qt ends the process when its last primary window closes, and a box or
+  // the local client window is such a window while the host window (a
+  // secondary window of its dialog) is shown or in the tray: its quit would
+  // ask every window to close, and the host window would hide.
+  QGuiApplication::setQuitOnLastWindowClosed(false);
+  QObject::connect(&main, &QObject::destroyed, [] { QCoreApplication::exit(0); });
+}
+
 namespace {
 constexpr int ExitUsage = 2;
 constexpr int ExitNoServer = 1;
@@ -98,6 +107,7 @@ int RunWindows(int argc, char** argv, const TCommandLine& line) {
   app.setWindowIcon(ToolBarImages()[1]);
   LinkClientWindow();
   auto* main = new TFrmMain;
+  EndProcessWithMainWindow(*main);
   if (line.Kind == TCommandKind::Join) {
     // The same road as the join dialog, with its boxes filled in.
     auto* login = new TFrmLogin(main);

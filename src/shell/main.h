@@ -28,5 +28,9 @@ public:
   void Button2Click();
 };
 
+// Makes the close of main end the process, and nothing else: no box and no
+// other window that closes.
+void EndProcessWithMainWindow(TFrmMain& main);
+
 // Runs the whole game for these command-line arguments; returns the exit code.
 int RunGame(int argc, char** argv);

@@ -1,6 +1,7 @@
 // The host window with real players connecting over loopback: the
 // connection list, Supprimer, the start-up error, hiding into the
-// notification area and back, Quitter, and the properties dialog.
+// notification area and back, Quitter, the properties dialog, and a real
+// message box over the host window alone.
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
@@ -217,4 +218,53 @@ TEST(HostWindowStart, PortInUseIsReportedAndTheWindowOpensWithoutAGameServer) {
   FrmServer->acQuit->trigger();
   FrmSetup->close();
   QApplication::processEvents();
+}
+
+// A real box runs its own event loop over the host window, which is then
+// the only window shown, while the process's loop runs as in the game.
+// Neither the box nor its dismissal may close or hide a window; the loop
+// ends when the main window closes.
+TEST(HostWindowAlone, ABoxLeavesItShownAndOnlyTheMainWindowEndsTheProcess) {
+  auto* main = new TFrmMain;
+  QPointer<TFrmMain> mainLeft = main;
+  EndProcessWithMainWindow(*main);
+  main->show();
+  main->Button1Click();
+  FrmSetup->edPort->setText("0");
+  FrmSetup->Button1->click();
+  ASSERT_NE(FrmServer, nullptr);
+  TFrmServer* server = FrmServer;
+  QString boxTitle;
+  QTimer dismiss;
+  QObject::connect(&dismiss, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      boxTitle = box->windowTitle();
+      QTest::keyClick(box, Qt::Key_Return);
+    }
+  });
+  bool shownAfterBox = false, mainClosed = false;
+  QTimer script;
+  script.setSingleShot(true);
+  QObject::connect(&script, &QTimer::timeout, [&] {
+    dismiss.start(20);
+    ShowMessage("Session fermée"_cp);
+    dismiss.stop();
+    PumpFor(200);
+    shownAfterBox = server->isVisible() && !server->IconPresent();
+    server->acQuit->trigger();
+    FrmSetup->close();
+    mainClosed = true;
+    main->close();
+  });
+  script.start(0);
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+  watchdog.start(10000);
+  EXPECT_EQ(QApplication::exec(), 0) << "the main window's close did not end the loop";
+  if (mainLeft) mainLeft->disconnect();  // its end must not stop a later test's loop
+  EXPECT_EQ(boxTitle.toStdString(), "VAROzuvod");
+  EXPECT_TRUE(shownAfterBox) << "the host window went into the tray";
+  EXPECT_TRUE(mainClosed) << "the loop ended before the main window closed";
+  QGuiApplication::setQuitOnLastWindowClosed(true);
 }
