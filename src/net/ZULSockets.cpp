@@ -287,8 +287,10 @@ void TZULServer::Broadcast(TZULSessionItem* except, int32_t id, std::string_view
   if (head.size() + tail.size() > static_cast<size_t>(MaxPayloadBytes)) RaiseStreamError();
   TSessionList& sessions = Connections();
   for (int i = 0; i < sessions.Count(); ++i) {
-    auto* session = dynamic_cast<TZULSessionItem*>(sessions[i]);
-    if (!session || session == except || !session->IO) continue;
+    // Only TZULSessionItems join a game server's list, so no checked cast
+    // per receiver: it showed in the host's profile with many players.
+    auto* session = static_cast<TZULSessionItem*>(sessions[i]);
+    if (session == except || !session->IO) continue;
     try {
       session->IO->SendMessage(id, head, tail);
     } catch (const std::exception&) {
