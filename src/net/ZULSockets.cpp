@@ -140,10 +140,10 @@ void TZULSocketIO::Receive() {
 //   id       packed integer (1 to 5 bytes)
 //   length   packed integer (1 to 5 bytes), 0 to MaxPayloadBytes
 //   payload  length bytes
-// Frames are handled in place and removed together once the outermost
-// decoding ends, so a buffer of many small frames costs one move of its
-// tail, and a handler waiting under a modal box keeps the positions of its
-// own frame while the box's event loop decodes the frames after it.
+// Frames are handled in place and removed together once the decoding
+// ends, so a buffer of many small frames costs one move of its tail, and a
+// handler waiting under a modal box keeps the positions of its own frame
+// while the box's event loop decodes (and removes) the frames after it.
 void TZULSocketIO::DecodeFrames() {
   TDecodeLevel level;
   level.Outer = FLevels;
@@ -151,15 +151,19 @@ void TZULSocketIO::DecodeFrames() {
   const bool outermost = level.Outer == nullptr;
   // The record of the frame whose handler waits under this call, if any.
   const TZULMessage waiting = Message;
+  // Where this call's frames begin: after the waiting handler's own, whose
+  // bytes stay where they are.
+  const size_t first = FNext;
   auto leave = [&] {
     FLevels = level.Outer;
-    if (outermost) {
-      FInBuffer.erase(0, FNext);
-      FNext = 0;
+    // The frames this call handled go, also under a waiting handler: a box
+    // left open while the peer keeps sending must not hold all it sent.
+    FInBuffer.erase(first, FNext - first);
+    FNext = first;
+    if (outermost)
       Message.ReadPos = 1;
-    } else {
+    else
       Message = waiting;
-    }
   };
   for (;;) {
     const size_t start = FNext;

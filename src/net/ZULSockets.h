@@ -121,15 +121,15 @@ class TZULSocketIO : public TSocketIO {
   // One TSocketIO::Receive, then DecodeFrames.
   void Receive() override;
   // Routes every complete frame in InBuffer to Owner, in order, and removes
-  // the handled ones from the front once the outermost call ends.  An
-  // incomplete frame waits for more bytes.  A frame header announcing more
-  // than MaxPayloadBytes, or a header integer longer than MaxPackedBytes,
-  // raises "Erreur de flux 2".  An error from a handler leaves at once with
-  // its frame still first in InBuffer.  A handler may destroy this IO
-  // (through its owner); decoding then stops without touching it.  A call
-  // made while a handler runs (a modal box's event loop delivering the next
-  // read) handles the frames after that handler's own, each once, and the
-  // waiting handler finds its Message as it left it.
+  // the handled ones once the call ends.  An incomplete frame waits for
+  // more bytes.  A frame header announcing more than MaxPayloadBytes, or a
+  // header integer longer than MaxPackedBytes, raises "Erreur de flux 2".
+  // An error from a handler leaves at once with its frame the first one not
+  // handled.  A handler may destroy this IO (through its owner); decoding
+  // then stops without touching it.  A call made while a handler runs (a
+  // modal box's event loop delivering the next read) handles and removes
+  // the frames after that handler's own, each once, and the waiting handler
+  // finds its frame and its Message as it left them.
   void DecodeFrames();
   // For handlers: the packed integer at ReadPos; raises "Erreur de flux 2"
   // when it does not end within the current frame's payload.

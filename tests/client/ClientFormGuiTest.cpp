@@ -455,18 +455,35 @@ TEST_F(ClientFormTest, OneBoxAtATimeAndTheConnectionGoesOnUnderIt) {
   Join();
   TRealBoxes boxes;
   bool burstSent = false;
+  // Then a megabyte of chat, a piece per step (host and client share this
+  // thread), which the client must not keep once it has handled it.
+  const std::string piece = [] {
+    std::string lines;
+    for (int i = 0; i < 256; ++i) lines += Frame(5, Packed(7) + std::string(250, 'x'));
+    return lines;
+  }();
+  int piecesLeft = 16;
+  std::size_t unreadAtTheEnd = 0;
   boxes.WhileOpen = [&](const std::string&, int open) {
     if (open > 1 || boxes.Texts.size() > 1) return true;
     if (!burstSent) {
       std::string burst;
       for (int i = 0; i < 10; ++i) burst += Frame(42) + Frame(5, Packed(999) + "x") + Frame(8, Packed(7));
-      Host.Send(burst + Frame(4, Packed(12) + Packed(0) + Packed(1) + Packed(2) + Packed(1) + "Bob"));
+      Host.Send(burst);
       burstSent = true;
       return false;
     }
-    // Closes once the last frame of the burst has been handled.
+    if (piecesLeft > 0) {
+      Host.Send(--piecesLeft > 0 ? piece
+                                 : piece + Frame(4, Packed(12) + Packed(0) + Packed(1) + Packed(2) + Packed(1) + "Bob"));
+      return false;
+    }
+    // Closes once the last frame has been handled.
     TGLMemo* chat = Window->ChatPanel();
-    return chat->Count() > 0 && chat->Line(chat->Count() - 1).Text == std::string("Bob est déjà en ligne"_cp);
+    if (chat->Count() == 0 || chat->Line(chat->Count() - 1).Text != std::string("Bob est déjà en ligne"_cp))
+      return false;
+    unreadAtTheEnd = Window->Client->IO->InBuffer().size();
+    return true;
   };
   Host.SendFrame(3, Packed(7));
   Host.SendFrame(42);
@@ -478,6 +495,7 @@ TEST_F(ClientFormTest, OneBoxAtATimeAndTheConnectionGoesOnUnderIt) {
   EXPECT_EQ(boxes.Texts, std::vector<std::string>{"Message #42 inconnu"});
   EXPECT_EQ(boxes.MostOpenAtOnce, 1);
   EXPECT_EQ(boxes.StepsLeftOpen, 0);
+  EXPECT_LT(unreadAtTheEnd, std::size_t(MaxPayloadBytes)) << "what was handled under the box is still held";
   EXPECT_FALSE(Window.isNull());
   EXPECT_EQ(LoginShown, 0);
 }
