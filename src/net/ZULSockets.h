@@ -160,9 +160,6 @@ class TZULSocketIO : public TSocketIO {
   TZULMessageTarget* Owner() const { return FOwner; }
   // True for a host's connection whose output is gathered.
   bool Gathering() const { return FServer != nullptr; }
-  // The unsent output went past MaxUnsentBytes: the server releases the
-  // connection at the end of the pass.
-  bool Overflowed() const { return FOverflowed; }
   // The frame being handled.
   TZULMessage Message;
 

@@ -14,12 +14,6 @@ TDescriptorLimit FromRlimit(const rlimit& limit) {
 }
 }  // namespace
 
-TDescriptorLimit DescriptorLimit() {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return {};
-  return FromRlimit(limit);
-}
-
 TDescriptorLimit RaiseDescriptorLimit() {
   rlimit limit{};
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return {};

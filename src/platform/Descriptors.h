@@ -11,8 +11,6 @@ struct TDescriptorLimit {
   uint64_t Hard = 0;  // the most the soft limit may be raised to
 };
 
-// The limits in force now.
-TDescriptorLimit DescriptorLimit();
 // Raises the soft limit to the hard one (or to the most the kernel allows
 // a process, when the hard one is unlimited) and returns the limits in
 // force afterwards; a limit that cannot be raised stays as it was.
