@@ -162,6 +162,9 @@ void TZULClient::HandleArrival(TZULMessage&) {
   int32_t y = IO->ReadInteger();
   int32_t alreadyPresent = IO->ReadInteger();
   std::string name = IO->ReadString();
+  // The local player is the list's first.
+  if (Players.Count() > MaxRemotePlayers)
+    throw Exception("Trop de joueurs (" + std::to_string(MaxRemotePlayers) + " au plus)");
   auto* player = new TRemotePlayer(&FWindow.SharedMap(), &Players, this);
   player->Id = id;
   player->Reserved = reserved;

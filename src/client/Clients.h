@@ -45,6 +45,11 @@ inline constexpr uint32_t GreetingColor = 0xFFFFFF;
 inline constexpr uint32_t ChatColor = 0x00FF00;
 inline constexpr uint32_t ArrivalColor = 0x0000FF;
 
+// The most other players a client keeps.  Each costs memory and drawing,
+// so a host that keeps announcing newcomers is refused past this many: the
+// arrival is an error and makes no player.
+inline constexpr int MaxRemotePlayers = 1024;
+
 // The local player: a walk that starts sends 9 with its goal, a walk that
 // ends sends 8 with the cell and the facing.
 class TZULPlayer2 : public TZULPlayer {

@@ -383,6 +383,26 @@ TEST_F(ClientTest, CloseSaysGoodbyeOnceAndTheSocketCloses) {
   EXPECT_TRUE(Boxes.Texts.empty());
 }
 
+// A host that keeps announcing newcomers cannot grow the client without
+// bound: past the most it keeps, an arrival is refused and the rest goes on.
+TEST_F(ClientTest, ArrivalsPastTheMostPlayersKeptAreRefused) {
+  Welcome();
+  auto arrival = [](uint32_t id) {
+    return Frame(4, Packed(id) + Packed(0) + Packed(1) + Packed(2) + Packed(1) + "X");
+  };
+  std::string arrivals;
+  for (int i = 0; i <= MaxRemotePlayers; ++i) arrivals += arrival(uint32_t(100 + i));
+  // The panel is full long before the end: the last arrival's box says so.
+  Host.Send(arrivals);
+  ASSERT_TRUE(PumpUntil([&] { return !Boxes.Texts.empty(); }));
+  EXPECT_EQ(Client->Players.Count(), 1 + MaxRemotePlayers);
+  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Trop de joueurs (1024 au plus)"});
+  EXPECT_EQ(PlayerNumbered(100 + MaxRemotePlayers), nullptr);
+  // A departure makes room again.
+  Host.Send(Frame(7, Packed(100) + Packed(0)) + arrival(2000));
+  EXPECT_TRUE(PumpUntil([&] { return PlayerNumbered(2000) != nullptr; }));
+}
+
 TEST_F(ClientTest, UnknownAndFaultyMessagesDoNotStopTheOnesAfterThem) {
   Welcome();
   SendAndSettle(Frame(42, "0123456789") + Frame(4, Packed(12) + Packed(0)) +
