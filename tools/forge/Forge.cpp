@@ -8,6 +8,7 @@
 #include "Motions.h"
 #include "Paint.h"
 #include "Skeleton.h"
+#include "Sounds.h"
 #include "models/L3D.h"
 #include "models/L3DWriter.h"
 #include "models/MD2Writer.h"
@@ -23,6 +24,7 @@ constexpr int GrowTexels = 3;
 
 const std::string ModelFolder = "qelt-3d/";
 const std::string ImageFolder = "images/";
+const std::string SoundFolder = "sons/";
 
 void SaveMesh(const TMeshBuilder& builder, const std::string& fileName) {
   TMesh mesh;
@@ -122,6 +124,9 @@ void ForgeData(const std::string& folder) {
   SaveBitmap(PaintTitle(), images + "titre.bmp");
   SaveBitmap(PaintFlare(), images + "flare.bmp");
   SaveBitmap(PaintMarble(), images + "marbre.bmp");
+  const std::string sounds = folder + "/" + SoundFolder;
+  std::filesystem::create_directories(sounds);
+  for (const TSoundDef& sound : GameSounds()) SaveWave(sound.Make(), sounds + sound.Name);
 }
 
 std::vector<std::string> ForgedFiles() {
@@ -136,6 +141,7 @@ std::vector<std::string> ForgedFiles() {
   for (const char* file : {"tris.md2", "knight.pcx", "weapon.md2", "weapon.pcx"}) files.push_back(file);
   for (const char* image : {"logozul.bmp", "titre.bmp", "flare.bmp", "marbre.bmp"})
     files.push_back(ImageFolder + image);
+  for (const TSoundDef& sound : GameSounds()) files.push_back(SoundFolder + sound.Name);
   return files;
 }
 

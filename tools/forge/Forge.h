@@ -1,7 +1,7 @@
 // The whole of the game's data, written into one folder (the run folder's
 // data/): skeleton, meshes, motions and character textures under qelt-3d/,
 // the screens' images under images/, the MD2 knight and its sword beside
-// them.  The same files every time: nothing depends on the clock or on
+// them, the sounds under sons/.  The same files every time: nothing depends on the clock or on
 // anything outside the program.
 #pragma once
 
