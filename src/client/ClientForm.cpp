@@ -10,6 +10,7 @@
 #include <QWheelEvent>
 #include <exception>
 
+#include "audio/Sounds.h"
 #include "client/FrameClock.h"
 #include "client/GLContext.h"
 #include "client/GameWindow.h"
@@ -29,11 +30,16 @@ TFrmClient* FrmClient = nullptr;
 
 TFrmClient* ClientWindow() { return FrmClient; }
 
+TSoundSystem* ClientSound() { return FrmClient ? FrmClient->Sounds.get() : nullptr; }
+
 namespace {
 // Fog over the 3D scene, in world units from the eye.
 constexpr float FogStart = 20.0f;
 constexpr float FogEnd = 100.0f;
 constexpr float FogDensity = 0.8f;
+// Turns every sound off and on again; a function key, since the chat input
+// line takes every printable one.
+constexpr uint16_t SoundKey = VK_F1 + 8;  // F9
 
 TMouseButton ButtonOf(Qt::MouseButton button) {
   if (button == Qt::RightButton) return TMouseButton::mbRight;
@@ -147,6 +153,7 @@ void TFrmClient::FormCreate(const QStringList& arguments) {
     setFlags(Qt::Window | Qt::FramelessWindowHint);
     resize(NormalWidth, NormalHeight);
   }
+  Sounds = std::make_unique<TSoundSystem>(SoundSettings);
   Map = std::make_unique<TMap256>();
   Font = std::make_unique<TGLFont>();
   Intro = std::make_unique<TIntroWindow>(*Font);
@@ -172,6 +179,7 @@ void TFrmClient::FormDestroy() {
   // The players walk on the map: it goes after the connection that owns them.
   Map.reset();
   ForgetTarget(this);
+  Sounds.reset();
   if (FrmClient == this) FrmClient = nullptr;
 }
 
@@ -199,6 +207,7 @@ void TFrmClient::Connect(uint32_t address, uint16_t port, const std::string& nam
 }
 
 void TFrmClient::SetScreen(TGLWindow* screen) {
+  if (Screen && Screen != screen) Screen->Leave();
   Screen = screen;
   screen->Resize(width(), height());
   if (ContextWindow != 0) screen->Init();
@@ -313,12 +322,16 @@ void TFrmClient::Destroy() { deleteLater(); }
 void TFrmClient::FormClose() {
   if (!Hosting() && ClientLinks.ShowLogin) ClientLinks.ShowLogin();
   Timer.reset();
+  // Not a sound more once the window is gone from the screen.
+  if (Screen) Screen->Leave();
+  Sounds.reset();
 }
 
 // --- Input ---
 
 void TFrmClient::FormKeyDown(uint16_t key, TShiftState shift) {
   if (Screen) Screen->KeyDown(key, shift);
+  if (key == SoundKey && Sounds) Sounds->ToggleMuted();
   if (key != VK_ESCAPE) return;
   // The window goes whatever the leave message meets; a failure to send it
   // is still reported once the window is on its way.

@@ -21,6 +21,7 @@ class TClientJournal;
 class TGLFont;
 class TGLMemo;
 class TMap256;
+class TSoundSystem;
 
 // The host window, the join dialog and the end of the process belong to the
 // modules above this one; the shell tells the client window about them.
@@ -62,6 +63,7 @@ class TFrmClient : public QWindow, public TClientOwner {
   TGLMemo* ChatPanel() override;
   void CloseWindow() override { Close(); }
   TClientJournal* Journal() override { return FJournal.get(); }
+  TSoundSystem* SoundSystem() override { return Sounds.get(); }
   // Socket events (SocketMessage); other numbers go to DefaultHandler.
   void Dispatch(TMessage& message) override;
 
@@ -79,6 +81,8 @@ class TFrmClient : public QWindow, public TClientOwner {
   TGLWindow* Screen = nullptr;  // Intro or Game
   std::unique_ptr<TMap256> Map;
   std::unique_ptr<TGLFont> Font;  // the one font every screen draws with
+  // Every sound of the window; empty once it closes, silent without a device.
+  std::unique_ptr<TSoundSystem> Sounds;
 
  protected:
   bool event(QEvent* event) override;
@@ -114,6 +118,10 @@ class TFrmClient : public QWindow, public TClientOwner {
 
 // The client window; empty while none exists.
 extern TFrmClient* FrmClient;
+
+// The client window's sound system; null while there is no window or once
+// it closed.
+TSoundSystem* ClientSound();
 
 // The virtual-key code of a Qt key, 0 for keys the system has no code for.
 uint16_t VirtualKey(int qtKey);

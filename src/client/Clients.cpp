@@ -1,5 +1,7 @@
 #include "client/Clients.h"
 
+#include "audio/Sounds.h"
+#include "client/Hearing.h"
 #include "client/Journal.h"
 #include "effects/GLGui.h"
 #include "platform/Errors.h"
@@ -174,12 +176,14 @@ void TZULClient::HandleArrival(TZULMessage&) {
   std::string suffix =
       alreadyPresent == 0 ? std::string(" rejoint la partie") : std::string(" est déjà en ligne"_cp);
   AddLine(name + suffix, ArrivalColor);
+  if (alreadyPresent == 0) PlayNear(ArrivalFile);
 }
 
 void TZULClient::HandleChat(TZULMessage&) {
   TZULPlayer* player = Players.Find(IO->ReadInteger());
   if (!player) return;
   AddLine(player->Name + ">" + IO->ReadString(), ChatColor);
+  if (player != LocalPlayer) PlayNear(ChatBlipFile);
 }
 
 void TZULClient::HandleAcknowledge(TZULMessage&) {
@@ -194,6 +198,7 @@ void TZULClient::HandleDeparture(TZULMessage&) {
   bool withoutWarning = IO->ReadInteger() == 1;
   AddLine(player->Name + " nous quitte" + (withoutWarning ? std::string(" sans prévenir"_cp) : std::string()),
           ArrivalColor);
+  PlayNear(DepartureFile);
   // The local player lives as long as the connection: the screens draw and
   // steer it, so a host naming it here takes only the line.
   if (player != LocalPlayer) DestroyPlayer(player);
@@ -229,6 +234,10 @@ void TZULClient::AddLine(const std::string& text, uint32_t color) {
   if (!chat) return;
   chat->Add(text, color);
   if (TClientJournal* journal = Journal()) journal->Chat(text);
+}
+
+void TZULClient::PlayNear(const char* fileName) {
+  if (TSoundSystem* sound = FWindow.SoundSystem()) sound->PlayNear(fileName);
 }
 
 void TZULClient::DestroyPlayer(TZULPlayer* player) {

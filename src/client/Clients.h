@@ -22,6 +22,7 @@
 class TClientJournal;
 class TGLMemo;
 class TMap;
+class TSoundSystem;
 class TZULClient;
 
 // What the connection needs of the window that owns it: socket events go
@@ -38,6 +39,8 @@ class TClientOwner : public TMessageTarget {
   virtual void CloseWindow() = 0;
   // Where the connection notes what it saw; null when nobody asked.
   virtual TClientJournal* Journal() { return nullptr; }
+  // Where the connection's sounds play; null when there is none.
+  virtual TSoundSystem* SoundSystem() { return nullptr; }
 };
 
 // Chat panel colours, 0xRRGGBB.
@@ -137,6 +140,7 @@ class TZULClient : public TSocket, public TZULMessageTarget, public THandlerOwne
   // Registers a handler whose error is kept for the end of Receive.
   void Bind(int32_t id, void (TZULClient::*handler)(TZULMessage&));
   void AddLine(const std::string& text, uint32_t color);
+  void PlayNear(const char* fileName);
   void DestroyPlayer(TZULPlayer* player);
 
   TClientOwner& FWindow;

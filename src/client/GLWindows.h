@@ -71,6 +71,8 @@ class TGLWindow {
   virtual void MouseUp(QWindow* sender, TMouseButton button, TShiftState shift, int32_t x, int32_t y);
   // Draws the frame, between the window's clear and Present.
   virtual void Paint() {}
+  // Another screen became current, or the window closes.
+  virtual void Leave() {}
 };
 
 // The one client window the screens belong to; empty while none exists.

@@ -159,17 +159,25 @@ void TGameWindow::KeyPress(char& key) {
   switch (key) {
     case 'a':
       Knight->SetAnimation(KnightAttack);
+      KnightSound(AttackFile);
       break;
     case 'f':
       Knight->SetAnimation(KnightFlip);
+      KnightSound(FlipFile);
       break;
     case 't':
       Knight->SetAnimation(KnightTaunt);
+      KnightSound(TauntFile);
       break;
     default:
       break;
   }
   Chat.KeyPress(key);
+}
+
+void TGameWindow::KnightSound(const char* fileName) {
+  if (TSoundSystem* sound = ClientSound())
+    sound->Play(fileName, {KnightColumn * CellWidth, 0, KnightRow * CellWidth});
 }
 
 // ---------------------------------------------------------------- mouse
@@ -341,6 +349,14 @@ void TGameWindow::Paint() {
   if (players) players->Draw(FrameDelta);
   DrawKnight(FrameDelta);
   DrawOverlay();
+  Listen(cx, cz, players);
+}
+
+void TGameWindow::Listen(float cx, float cz, TZULPlayerList* players) {
+  TSoundSystem* sound = ClientSound();
+  if (!sound || !sound->Active()) return;
+  HearFrom(*sound, CameraEar(cx, cz, CameraYaw, CameraPitch, CameraZoom));
+  if (players) FFootsteps.Hear(*players, *sound);
 }
 
 void TGameWindow::DrawFloor() {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "client/GLWindows.h"
+#include "client/Hearing.h"
 #include "effects/GLGui.h"
 #include "world/ZULPathFinder.h"
 
@@ -92,6 +93,9 @@ class TGameWindow : public TGLWindow {
   // The name of the nearest hit record among hits, or false.
   bool NearestHit(GLint hits, GLuint& name) const;
   void ClickedOn(GLuint name);
+  // The listener at the camera, then the steps of the frame's walkers.
+  void Listen(float cx, float cz, TZULPlayerList* players);
+  void KnightSound(const char* fileName);
 
   // A corner of a floor quad: texture coordinate, then position.
   struct TFloorVertex {
@@ -103,6 +107,7 @@ class TGameWindow : public TGLWindow {
   // The visible floor of the last frame, four corners a cell; its room is
   // kept from frame to frame.
   std::vector<TFloorVertex> FFloor;
+  TFootsteps FFootsteps;
 };
 
 // The players of the client window's connection and its local player, or

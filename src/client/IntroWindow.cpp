@@ -3,10 +3,12 @@
 #include <string>
 #include <utility>
 
+#include "audio/Sounds.h"
 #include "client/ClientForm.h"
 #include "client/FrameClock.h"
 #include "client/GLContext.h"
 #include "client/GameWindow.h"
+#include "client/Hearing.h"
 #include "effects/GLGui.h"
 #include "effects/Particules.h"
 #include "models/GLMath.h"
@@ -43,6 +45,14 @@ constexpr uint32_t BoltPhaseMs = 1000;
 constexpr uint32_t BoltPhases = 4;
 constexpr uint32_t BoltAbsentPhase = 1;
 constexpr uint32_t BoltNearPhase = 3;
+
+// Where the scene's sounds come from, in the intro camera's space (see
+// DrawTitleScene and DrawBolt), and how loud each plays.
+constexpr TSoundVector LeftFire{-7, -1, -20};
+constexpr TSoundVector RightFire{7, -1, -20};
+constexpr TSoundVector BoltPlace{0, 3.5f, -15};
+constexpr float FireGain = 0.6f;
+constexpr float TuneGain = 0.5f;
 
 // Menu entries below the window's middle, one row each.
 enum : int { RowFirst, RowSecond, RowThird, RowFourth, RowFifth };
@@ -193,6 +203,7 @@ bool TIntroWindow::CharacterAlive() const {
 
 void TIntroWindow::Paint() {
   if (LogoTexture == 0) CreateResources();
+  if (!FSounding) StartSounds();
   SetPerspective();
   glColor3f(1, 1, 1);
   TickFrame();
@@ -235,6 +246,7 @@ void TIntroWindow::DrawTitleScene() {
 // second in four.
 void TIntroWindow::DrawBolt() {
   const uint32_t phase = (FrameTime / BoltPhaseMs) % BoltPhases;
+  Thunder(phase);
   if (phase == BoltAbsentPhase) return;
   if (phase == BoltNearPhase)
     glTranslatef(0, 2.2f, 20);
@@ -274,6 +286,40 @@ void TIntroWindow::DrawMenu() {
   FFont.EndText();
 }
 
+// ---------------------------------------------------------------- sound
+
+void TIntroWindow::StartSounds() {
+  FSounding = true;
+  TSoundSystem* sound = ClientSound();
+  if (!sound || !sound->Active()) return;
+  HearFrom(*sound, IntroEar());
+  FFireLoop1 = sound->StartLoop(FireFile, LeftFire, false, FireGain);
+  FFireLoop2 = sound->StartLoop(FireFile, RightFire, false, FireGain);
+  FTuneLoop = sound->StartLoop(TuneFile, {}, true, TuneGain);
+}
+
+void TIntroWindow::Leave() {
+  FSounding = false;
+  FBoltPhase = UINT32_MAX;
+  TSoundSystem* sound = ClientSound();
+  if (!sound) return;
+  for (int* loop : {&FFireLoop1, &FFireLoop2, &FTuneLoop}) sound->StopLoop(*loop);
+}
+
+// The bolt strikes when it shows again after its absent phase, and when the
+// scene first shows it.
+void TIntroWindow::Thunder(uint32_t phase) {
+  const bool strikes = phase != BoltAbsentPhase &&
+                       (FBoltPhase == UINT32_MAX || (FBoltPhase == BoltAbsentPhase && phase != FBoltPhase));
+  FBoltPhase = phase;
+  if (!strikes) return;
+  if (TSoundSystem* sound = ClientSound()) sound->Play(ThunderFile, BoltPlace);
+}
+
+void TIntroWindow::Click() {
+  if (TSoundSystem* sound = ClientSound()) sound->PlayNear(ClickFile);
+}
+
 // ---------------------------------------------------------------- menu
 
 // Only the middle third of the width counts, its bounds included; the rows
@@ -291,6 +337,7 @@ void TIntroWindow::MouseDown(QWindow*, TMouseButton, TShiftState, int32_t x, int
 }
 
 void TIntroWindow::TitleChoice(int row) {
+  if (row == RowFirst || row == RowSecond) Click();
   if (row == RowFirst) {
     Menu = MenuCreation;
   } else if (row == RowSecond) {
@@ -301,6 +348,7 @@ void TIntroWindow::TitleChoice(int row) {
 }
 
 void TIntroWindow::CreationChoice(int row) {
+  if (row >= RowFirst && row <= RowFifth) Click();
   switch (row) {
     case RowFirst:
       Race = Race == RaceHuman ? RaceElf : RaceHuman;

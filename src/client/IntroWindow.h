@@ -44,6 +44,8 @@ class TIntroWindow : public TGLWindow {
   void Paint() override;
   // Shows the head of the race, the chosen hair and the chosen beard or ears.
   void UpdateMeshes();
+  // Stops the fires' crackle and the tune.
+  void Leave() override;
 
   GLuint LogoTexture = 0;  // 0 until the first Paint makes every resource
   GLuint TitleTexture = 0;
@@ -74,8 +76,16 @@ class TIntroWindow : public TGLWindow {
   void DrawMenu();
   void TitleChoice(int row);
   void CreationChoice(int row);
+  // The fires and the tune, started once the screen draws.
+  void StartSounds();
+  void Thunder(uint32_t phase);
+  void Click();
 
   TGLFont& FFont;
   // The character drawn when no connection gives a local player.
   std::unique_ptr<TL3DPlayer> FOwnCharacter;
+  // The loops of the sound system while they play, else -1.
+  int FFireLoop1 = -1, FFireLoop2 = -1, FTuneLoop = -1;
+  bool FSounding = false;            // the loops were started and not left since
+  uint32_t FBoltPhase = UINT32_MAX;  // the phase of the last frame; none before the first
 };

@@ -8,11 +8,12 @@
 #include "platform/Text1252.h"
 
 const char* const UsageText =
-    "Usage: varozuvod [debug] [WIDTH HEIGHT [DEPTH]]\n"
+    "Usage: varozuvod [debug] [WIDTH HEIGHT [DEPTH]] [--mute] [--volume N]\n"
     "       varozuvod --serve [--port N] [--password P] [--web] [--web-port N]\n"
     "                 [--max-players N] [--max-per-address N] [--chat-limit N]\n"
     "                 [--no-discovery] [--discovery-port N]\n"
     "       varozuvod --join HOST[:PORT] [--name NAME] [--password P] [debug]\n"
+    "                 [--mute] [--volume N]\n"
     "       varozuvod --bots HOST[:PORT] [--count N] [--name PREFIX] [--password P]\n"
     "                 [--walk] [--chat PER_MINUTE] [--seconds S]\n"
     "       varozuvod --find [--broadcast ADDRESS] [--seconds S] [--discovery-port N]\n"
@@ -22,6 +23,9 @@ const char* const UsageText =
     "  WIDTH HEIGHT [DEPTH]  full-screen display mode while the game runs; the\n"
     "                        display's own mode comes back however it ends\n"
     "  debug                 the game client in a normal 320 x 400 window\n"
+    "  --mute                start the game without sound; F9 in the game window\n"
+    "                        turns all sound off and on again\n"
+    "  --volume N            sound volume, 0 to 100 (default 100)\n"
     "  --serve               run the game host without a window; the connection\n"
     "                        list goes to standard output, SIGTERM or SIGINT ends it\n"
     "  --port N              game port (default 2048; 0 picks a free one)\n"
@@ -79,6 +83,29 @@ bool ParseLimit(const std::string& text, int most, int& limit) {
   auto value = TryStrToInt(text);
   if (!value || *value < 0 || *value > most) return false;
   limit = *value;
+  return true;
+}
+
+// --mute, or --volume with the next word (i moves past it); false when the
+// word is neither, or the volume is not 0..100 (why says so).
+bool ParseSound(const std::vector<std::string>& words, std::size_t& i, TSoundSettings& sound,
+                std::string& why) {
+  const std::string& option = words[i];
+  if (option == "--mute") {
+    sound.Muted = true;
+    return true;
+  }
+  if (option != "--volume") return false;
+  if (i + 1 >= words.size()) {
+    why = "--volume needs a number from 0 to 100";
+    return false;
+  }
+  auto value = TryStrToInt(words[++i]);
+  if (!value || *value < 0 || *value > TSoundSettings::MaxVolume) {
+    why = "invalid --volume: " + words[i];
+    return false;
+  }
+  sound.Volume = *value;
   return true;
 }
 
@@ -166,6 +193,8 @@ TCommandLine ParseJoin(const std::vector<std::string>& words) {
       line.Join.Name = Text(words[++i]);
     } else if (option == "--password" && hasValue) {
       line.Join.Password = Text(words[++i]);
+    } else if (std::string why; ParseSound(words, i, line.Sound, why) || !why.empty()) {
+      if (!why.empty()) return Refuse(why);
     } else if (IsOption(option)) {
       return Refuse("unknown or incomplete option for --join: " + option);
     } else {
@@ -175,6 +204,19 @@ TCommandLine ParseJoin(const std::vector<std::string>& words) {
   return line;
 }
 }  // namespace
+
+QStringList WithoutSoundOptions(const QStringList& arguments) {
+  QStringList kept;
+  for (qsizetype i = 0; i < arguments.size(); ++i) {
+    if (i > 0 && arguments[i] == QLatin1String("--mute")) continue;
+    if (i > 0 && arguments[i] == QLatin1String("--volume")) {
+      ++i;  // and its number
+      continue;
+    }
+    kept << arguments[i];
+  }
+  return kept;
+}
 
 bool ParseHostAndPort(const std::string& text, std::string& host, uint16_t& port) {
   auto colon = text.rfind(':');
@@ -196,9 +238,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& words) {
   if (first == "--find") return ParseFind(words);
   if (first == "--bots") return Only(TCommandKind::Bots);
   TCommandLine line;
-  for (const std::string& word : words) {
-    if (IsOption(word)) return Refuse("unknown option: " + word);
-    line.GameArguments.push_back(word);
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    std::string why;
+    if (ParseSound(words, i, line.Sound, why)) continue;
+    if (!why.empty()) return Refuse(why);
+    if (IsOption(words[i])) return Refuse("unknown option: " + words[i]);
+    line.GameArguments.push_back(words[i]);
   }
   return line;
 }

@@ -4,10 +4,12 @@
 // --version.  Parsing only; main acts on it.
 #pragma once
 
+#include <QStringList>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "audio/Sounds.h"
 #include "host/HostSettings.h"
 
 enum class TCommandKind { Game, Join, Serve, Bots, Find, Help, Version, Error };
@@ -34,6 +36,8 @@ struct TCommandLine {
   THostSettings Serve;
   TJoinRequest Join;
   TFindRequest Find;
+  // --mute and --volume, for the game and --join.
+  TSoundSettings Sound;
   // Why the line was refused (Kind Error).
   std::string Error;
 };
@@ -45,6 +49,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 // "HOST" or "HOST:PORT" into request; false when the port is not 0..65535.
 bool ParseHostAndPort(const std::string& text, std::string& host, uint16_t& port);
+
+// The arguments without --mute and --volume N, which main has read: the
+// client window reads its first argument as "debug" or not.
+QStringList WithoutSoundOptions(const QStringList& arguments);
 
 extern const char* const UsageText;
 extern const char* const VersionText;

@@ -12,6 +12,7 @@
 #include "platform/Datagrams.h"
 #include "platform/Messages.h"
 #include "platform/Text1252.h"
+#include "shell/CommandLine.h"
 #include "shell/DialogStyle.h"
 
 TFrmLogin* FrmLogin = nullptr;
@@ -51,7 +52,7 @@ TFrmLogin::TFrmLogin(QWidget* owner) : QDialog(nullptr), FOwner(owner) {
   Place(*btFind, 262, 168, 80, 28);
   btFind->setAutoDefault(false);
   OnClick(*btFind, [this] { btFindClick(); });
-  ClientArguments = QCoreApplication::arguments();
+  ClientArguments = WithoutSoundOptions(QCoreApplication::arguments());
   FrmLogin = this;
 }
 

@@ -101,6 +101,7 @@ void LinkClientWindow() {
 
 int RunWindows(int argc, char** argv, const TCommandLine& line) {
   TEndSignals ends;  // first, so that it goes last
+  SoundSettings = line.Sound;
   TXRandRDisplay display;
   TDisplayModeScope mode(display, line.GameArguments);
   QApplication app(argc, argv);

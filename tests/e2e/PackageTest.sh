@@ -38,7 +38,7 @@ ok "built $(basename "$deb")"
 field() { dpkg-deb -f "$deb" "$1"; }
 # The libraries come from dpkg-shlibdeps reading the executable.
 depends=$(field Depends)
-for needed in libqt6widgets6 libqt6gui6 libc6 fonts-dejavu-core; do
+for needed in libqt6widgets6 libqt6gui6 libc6 fonts-dejavu-core libopenal1; do
   [[ ", $depends," == *", $needed"[\ ,]* ]] || fail "Depends lacks $needed: $depends"
 done
 dpkg-deb -e "$deb" "$scratch/control"
@@ -88,6 +88,9 @@ stamps=$(find "$run_dir/data" -name '.*' | head -1)
 (cd "$build/game" && find data -type f ! -name '.*' | sort) >"$scratch/built-data"
 (cd "$run_dir" && find data -type f | sort) >"$scratch/packaged-data"
 cmp -s "$scratch/built-data" "$scratch/packaged-data" || fail "the packaged data tree differs from the build's"
+# The download page's data archive carries the sounds with the rest.
+(cd "$scratch" && cmake -E tar tf "$run_dir/DATA.ZIP") | grep -q '^data/sons/Pas1\.wav$' ||
+  fail "DATA.ZIP holds no sounds"
 mode=$(stat -c %a "$root/etc/default/varozuvod-host")
 [ "$mode" = 600 ] || fail "/etc/default/varozuvod-host is mode $mode, it may hold a password"
 ok "run folder with executable, data tree ($(wc -l <"$scratch/packaged-data") files) and downloads"

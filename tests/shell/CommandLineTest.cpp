@@ -72,3 +72,35 @@ TEST(CommandLine, ServeLimitsAreOffByDefaultAndRefuseValuesOutOfRange) {
 }
 
 }  // namespace
+
+// --mute and --volume go with the game and with --join, wherever they stand
+// among its words, and never reach the words the client window reads first.
+namespace {
+
+TEST(CommandLine, SoundOptionsGoWithTheGameAndJoinAndStayOutOfTheGamesWords) {
+  TCommandLine line = ParseCommandLine({"--mute", "debug", "--volume", "35"});
+  ASSERT_EQ(line.Kind, TCommandKind::Game) << line.Error;
+  EXPECT_TRUE(line.Sound.Muted);
+  EXPECT_EQ(line.Sound.Volume, 35);
+  EXPECT_EQ(line.GameArguments, std::vector<std::string>{"debug"});
+
+  line = ParseCommandLine({"--join", "127.0.0.1:2050", "--volume", "0", "--name", "Ann", "debug"});
+  ASSERT_EQ(line.Kind, TCommandKind::Join) << line.Error;
+  EXPECT_FALSE(line.Sound.Muted);
+  EXPECT_EQ(line.Sound.Volume, 0);
+  EXPECT_EQ(line.GameArguments, std::vector<std::string>{"debug"});
+  EXPECT_EQ(ParseCommandLine({"debug"}).Sound.Volume, TSoundSettings::MaxVolume);
+
+  for (std::vector<std::string> refused : {std::vector<std::string>{"--volume"},
+                                           {"--volume", "101"},
+                                           {"--volume", "-1"},
+                                           {"--volume", "loud"},
+                                           {"--join", "h", "--volume"},
+                                           {"--serve", "--mute"}})
+    EXPECT_EQ(ParseCommandLine(refused).Kind, TCommandKind::Error) << refused.back();
+
+  const QStringList words{"varozuvod", "--mute", "debug", "--volume", "20", "800", "600"};
+  EXPECT_EQ(WithoutSoundOptions(words), (QStringList{"varozuvod", "debug", "800", "600"}));
+}
+
+}  // namespace
