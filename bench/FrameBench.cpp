@@ -12,6 +12,12 @@
 // experiments draw the same frame with nothing to rasterise (an empty
 // scissor box, or a viewport of one pixel), which leaves the driver's vertex
 // work and our own: the difference to the full frame is the fill.
+//
+// The sound mixes into a file through OpenAL Soft's wave back end (unless
+// ALSOFT_CONF names another configuration), so that it runs without a sound
+// card; BM_FrameSound draws the same frame with the window's sound system
+// and without one: listener, footsteps of the walkers and OpenAL's calls on
+// this thread are the difference.
 #include <GL/gl.h>
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
@@ -24,6 +30,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QOpenGLContext>
+#include <QTemporaryDir>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/Sounds.h"
 #include "client/ClientForm.h"
 #include "client/Clients.h"
 #include "client/FrameClock.h"
@@ -170,6 +178,25 @@ void BM_Frame(benchmark::State& state) {
   }
 }
 
+// The whole frame with the window's sound on (range 1: 1) or without a
+// sound system (0).
+void BM_FrameSound(benchmark::State& state) {
+  SetPlayers(static_cast<int>(state.range(0)));
+  if (state.range(1) != 0) {
+    if (!Window->Sounds) Window->Sounds = std::make_unique<TSoundSystem>(TSoundSettings{});
+    if (!Window->Sounds->Active()) state.SkipWithError("no sound device");
+  } else {
+    Window->Sounds.reset();
+  }
+  MakeCurrent();
+  TCounters counters(state);
+  for (auto _ : state) {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    Game->Paint();
+    glFinish();
+  }
+}
+
 // The whole frame with nothing to rasterise (range 1: TNoFill).
 void BM_FrameNoFill(benchmark::State& state) {
   SetPlayers(static_cast<int>(state.range(0)));
@@ -265,6 +292,13 @@ void BM_Overlay(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Frame)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FrameSound)
+    ->Args({16, 0})
+    ->Args({16, 1})
+    ->Args({16, 0})
+    ->Args({16, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_FrameNoFill)
     ->Args({16, EmptyScissor})
     ->Args({16, OnePixel})
@@ -289,6 +323,17 @@ int main(int argc, char** argv) {
   if (!QDir(game + "/data").exists() || !QDir::setCurrent(game)) {
     std::fprintf(stderr, "no run folder at %s\n", qPrintable(game));
     return 1;
+  }
+  QTemporaryDir soundFolder;
+  if (!std::getenv("ALSOFT_CONF")) {
+    const QString conf = soundFolder.path() + "/alsoft.conf";
+    FILE* file = std::fopen(qPrintable(conf), "w");
+    if (file) {
+      std::fprintf(file, "[general]\ndrivers=wave\n[wave]\nfile=%s/mix.wav\n",
+                   qPrintable(soundFolder.path()));
+      std::fclose(file);
+      setenv("ALSOFT_CONF", qPrintable(conf), 1);
+    }
   }
   TSilentHost host;
   Window = new TFrmClient({"varozuvod", "debug"});

@@ -119,13 +119,13 @@ void TSoundSystem::SetListener(const TSoundVector& position, const TSoundVector&
 
 // ---------------------------------------------------------------- buffers
 
-unsigned TSoundSystem::Buffer(const std::string& fileName) {
+unsigned TSoundSystem::Buffer(std::string_view fileName) {
   auto found = FBuffers.find(fileName);
   if (found != FBuffers.end()) return found->second;
-  unsigned& buffer = FBuffers[fileName];
+  unsigned& buffer = FBuffers.emplace(std::string(fileName), 0).first->second;
   TWave wave;
   try {
-    wave = LoadWave(fileName);
+    wave = LoadWave(std::string(fileName));
   } catch (const std::exception& error) {
     // This sound stays silent; the others play.
     Say(ErrorText(error));
@@ -153,7 +153,7 @@ TSoundSystem::TVoice* TSoundSystem::FreeVoice() {
   return oldest;
 }
 
-TSoundSystem::TVoice* TSoundSystem::Start(const std::string& fileName, const TSoundVector& at, bool near,
+TSoundSystem::TVoice* TSoundSystem::Start(std::string_view fileName, const TSoundVector& at, bool near,
                                           float gain, bool loop) {
   if (!Active()) return nullptr;
   const unsigned buffer = Buffer(fileName);
@@ -177,15 +177,13 @@ TSoundSystem::TVoice* TSoundSystem::Start(const std::string& fileName, const TSo
   return voice;
 }
 
-void TSoundSystem::Play(const std::string& fileName, const TSoundVector& at, float gain) {
+void TSoundSystem::Play(std::string_view fileName, const TSoundVector& at, float gain) {
   Start(fileName, at, false, gain, false);
 }
 
-void TSoundSystem::PlayNear(const std::string& fileName, float gain) {
-  Start(fileName, {}, true, gain, false);
-}
+void TSoundSystem::PlayNear(std::string_view fileName, float gain) { Start(fileName, {}, true, gain, false); }
 
-int TSoundSystem::StartLoop(const std::string& fileName, const TSoundVector& at, bool near, float gain) {
+int TSoundSystem::StartLoop(std::string_view fileName, const TSoundVector& at, bool near, float gain) {
   TVoice* voice = Start(fileName, at, near, gain, true);
   return voice ? int(voice - FVoices.data()) : -1;
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Whether the command line asked for silence, and at what volume to play.
@@ -48,13 +49,13 @@ class TSoundSystem {
   // The listener: where it stands, where it looks and which way is up.
   void SetListener(const TSoundVector& position, const TSoundVector& forward, const TSoundVector& up);
   // One play of the file at a world position.
-  void Play(const std::string& fileName, const TSoundVector& at, float gain = 1.0f);
+  void Play(std::string_view fileName, const TSoundVector& at, float gain = 1.0f);
   // One play heard as if at the listener, wherever it stands (interface
   // sounds: chat, arrivals, menu).
-  void PlayNear(const std::string& fileName, float gain = 1.0f);
+  void PlayNear(std::string_view fileName, float gain = 1.0f);
   // A loop at a world position, or at the listener when near; it holds a
   // source until StopLoop.  -1 when it cannot play.
-  int StartLoop(const std::string& fileName, const TSoundVector& at, bool near, float gain = 1.0f);
+  int StartLoop(std::string_view fileName, const TSoundVector& at, bool near, float gain = 1.0f);
   // Stops a loop and gives its source back; sets loop to -1.
   void StopLoop(int& loop);
   // Stops every sound, loops included (their handles then play nothing).
@@ -75,20 +76,21 @@ class TSoundSystem {
   bool Open();
   void Close();
   // The buffer of the file, loaded once; 0 when it cannot be (said once).
-  unsigned Buffer(const std::string& fileName);
+  unsigned Buffer(std::string_view fileName);
   // A source that plays nothing, or the oldest one-shot; null when every
   // source holds a loop.
   TVoice* FreeVoice();
-  TVoice* Start(const std::string& fileName, const TSoundVector& at, bool near, float gain, bool loop);
+  TVoice* Start(std::string_view fileName, const TSoundVector& at, bool near, float gain, bool loop);
   void ApplyGain();
   // Checks OpenAL's error state; a failure makes the system silent.
   bool Failed(const char* what);
   void GoSilent(const std::string& why);
 
   TSoundSettings FSettings;
-  void* FDevice = nullptr;                   // ALCdevice
-  void* FContext = nullptr;                  // ALCcontext
-  std::map<std::string, unsigned> FBuffers;  // 0: the file failed
+  void* FDevice = nullptr;   // ALCdevice
+  void* FContext = nullptr;  // ALCcontext
+  // 0: the file failed.  Looked up by view, so that a play allocates nothing.
+  std::map<std::string, unsigned, std::less<>> FBuffers;
   std::vector<TVoice> FVoices;
   uint64_t FPlays = 0;
 };
