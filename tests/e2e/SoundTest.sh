@@ -7,9 +7,10 @@
 #   Alice's title scene is heard, thunder included; her copy of Bob walking
 #   on her camera's left gives steps at the running motion's half cycle
 #   (330 ms), louder on the left, and silence once he stops; Bob's chat
-#   line gives the blip; after F9 Bob's next walk is digital silence; Bob
-#   (--mute) writes digital silence all along; Carol, whose device cannot
-#   open, plays all the same and says so in one line; Escape closes Alice's
+#   line gives the blip; "t" makes the knight taunt aloud; Carol, whose
+#   device cannot open, plays all the same and says so in one line, and
+#   Alice hears her arrive and leave; after F9 Bob's next walk is digital silence;
+#   Bob (--mute) writes digital silence all along; Escape closes Alice's
 #   window and her mix stops at once.
 #
 #   SoundTest.sh BUILD_DIR
@@ -173,6 +174,43 @@ sleep 0.6
 check "$scratch/Alice.wav" heard "$said" "$(size Alice)" || fail "no blip for Bob's line"
 ok "Bob's line gave the blip"
 
+# ---------------------------------------------------------------- the knight
+
+xdotool windowfocus --sync "$alice_window" mousemove --window "$alice_window" 320 240
+sleep 1
+taunt=$(size Alice)
+check "$scratch/Alice.wav" silent "$((taunt - bytes_per_second / 2))" "$taunt" || fail "Alice's game is not quiet before the taunt"
+xdotool key t BackSpace  # the letter also goes into the chat input line
+sleep 1
+check "$scratch/Alice.wav" heard "$taunt" "$(size Alice)" || fail "the knight's taunt is silent"
+ok "the knight's taunt is heard"
+
+# ---------------------------------------------------------------- no device
+
+# The wave back end cannot create its file where a folder stands.
+sound_conf Carol
+mkdir "$scratch/Carol.wav"
+ALSOFT_CONF=$scratch/Carol.conf VAROZUVOD_JOURNAL=$scratch/Carol.journal \
+  "$exe" --join "127.0.0.1:$port" --name Carol debug >"$scratch/Carol.out" 2>&1 &
+started+=($!)
+arrived=$(size Alice)
+wait_for 30 in_file "$scratch/Carol.journal" "chat Bonjour Carol" || fail "Carol was not welcomed"
+wait_for 10 in_file "$scratch/Alice.journal" "chat Carol rejoint la partie" || fail "Alice did not see Carol"
+sleep 1
+check "$scratch/Alice.wav" heard "$arrived" "$(size Alice)" || fail "no chime for Carol's arrival"
+lines=$(grep -c 'son coupé' "$scratch/Carol.out" || true)
+[ "$lines" -eq 1 ] || fail "Carol's missing device was said $lines times"
+carol=${started[-1]}
+kill -0 "$carol" || fail "Carol's game ended"
+ok "Carol plays without a device, and says so once: $(grep 'son coupé' "$scratch/Carol.out"); Alice heard her arrive"
+sleep 1
+left=$(size Alice)
+kill -TERM "$carol"
+wait_for 10 matches "$scratch/Alice.journal" "^chat Carol nous quitte" || fail "Alice did not see Carol leave"
+sleep 1
+check "$scratch/Alice.wav" heard "$left" "$(size Alice)" || fail "no chime for Carol's departure"
+ok "Alice heard Carol leave"
+
 # ---------------------------------------------------------------- F9
 
 # Bob's clicks gave him the keyboard; it comes back to Alice first.
@@ -186,22 +224,6 @@ bob_mix=$(size Bob)
 [ "$bob_mix" -gt $((bytes_per_second * 3)) ] || fail "Bob's device did not run"
 check "$scratch/Bob.wav" silent 0 "$bob_mix" || fail "--mute is not silent"
 ok "Bob, started with --mute, wrote digital silence all along"
-
-# ---------------------------------------------------------------- no device
-
-# The wave back end cannot create its file where a folder stands.
-sound_conf Carol
-mkdir "$scratch/Carol.wav"
-ALSOFT_CONF=$scratch/Carol.conf VAROZUVOD_JOURNAL=$scratch/Carol.journal \
-  "$exe" --join "127.0.0.1:$port" --name Carol debug >"$scratch/Carol.out" 2>&1 &
-started+=($!)
-wait_for 30 in_file "$scratch/Carol.journal" "chat Bonjour Carol" || fail "Carol was not welcomed"
-wait_for 10 in_file "$scratch/Alice.journal" "chat Carol rejoint la partie" || fail "Alice did not see Carol"
-sleep 1
-lines=$(grep -c 'son coupé' "$scratch/Carol.out" || true)
-[ "$lines" -eq 1 ] || fail "Carol's missing device was said $lines times"
-kill -0 "${started[-1]}" || fail "Carol's game ended"
-ok "Carol plays without a device, and says so once: $(grep 'son coupé' "$scratch/Carol.out")"
 
 # ---------------------------------------------------------------- closing
 
