@@ -100,12 +100,18 @@ class WaveDevice : public ::testing::Test {
 };
 QTemporaryDir* WaveDevice::Folder = nullptr;
 
-TEST_F(WaveDevice, SoundsReachTheMixAndMuteOrZeroVolumeGiveDigitalSilence) {
+TEST_F(WaveDevice, SoundsReachTheMixAtTheirVolumeAndMuteOrZeroVolumeGiveDigitalSilence) {
   const TSoundSettings loud;
   TMix heard = Mix(loud, [](TSoundSystem& s) { s.PlayNear(File("tone.wav")); });
   EXPECT_GT(heard.Frames, 0u);
   EXPECT_GT(heard.Left, 0);
   EXPECT_GT(heard.Right, 0);
+
+  // Half the volume, half the amplitude: a quarter of the energy.
+  TSoundSettings half;
+  half.Volume = 50;
+  const TMix halved = Mix(half, [](TSoundSystem& s) { s.PlayNear(File("tone.wav")); });
+  EXPECT_NEAR(halved.Left / heard.Left, 0.25, 0.05);
 
   TSoundSettings muted;
   muted.Muted = true;
