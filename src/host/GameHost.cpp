@@ -22,7 +22,9 @@ TGameHost::~TGameHost() {
   // Finders stop seeing the game before its connections go.
   FResponder.reset();
   FGameServer.reset();
+  // The sessions forget themselves in the traffic as they go.
   FWebServer.reset();
+  FWebTraffic.reset();
   ForgetTarget(this);
 }
 
@@ -31,7 +33,10 @@ void TGameHost::Start() {
   GoodbyeText = "%n vous dit au revoir :D"_cp;
   CutOffText = "%n nous a quitté précipitemment"_cp;
   FGameServer = std::make_unique<TZULServer>(this, FSettings.Port, CM_GAMESOCKET);
-  if (FSettings.Web) FWebServer = std::make_unique<TServer>(this, FSettings.WebPort, CM_WEBSOCKET);
+  if (FSettings.Web) {
+    FWebServer = std::make_unique<TServer>(this, FSettings.WebPort, CM_WEBSOCKET);
+    FWebTraffic = std::make_unique<TWebTraffic>(*FWebServer);
+  }
   HostName = LocalHostName();
   HostAddress = ResolveHost(HostName);
   Caption += " - " + HostName + " (" + ws::inet_ntoa(HostAddress) + ")";
@@ -135,10 +140,14 @@ void TGameHost::WebSocketEvent(const TMessage& message) {
   if (message.LParam == FD_ACCEPT) {
     // The server's Connections own the new connection; as on the game
     // port, one that could not be accepted leaves nothing.
+    if (!FWebServer) return;
+    TWebSession* session = nullptr;
     try {
-      if (FWebServer) new TWebSession(*FWebServer, handle, FList);
+      session = new TWebSession(*FWebServer, handle, FList, FWebTraffic.get());
     } catch (const TAcceptError&) {
+      return;
     }
+    FWebTraffic->Admit(*session);
     return;
   }
   TSessionItem* item = FWebServer ? FWebServer->Connections().FindBySocket(handle) : nullptr;

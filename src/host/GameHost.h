@@ -17,6 +17,7 @@
 #include "platform/MessageTarget.h"
 
 class TZULSession;
+class TWebTraffic;
 
 // Notification numbers of the host.
 enum : uint32_t {
@@ -80,6 +81,7 @@ class TGameHost : public TMessageTarget {
   TSessionListView& FList;
   std::unique_ptr<TZULServer> FGameServer;
   std::unique_ptr<TServer> FWebServer;
+  std::unique_ptr<TWebTraffic> FWebTraffic;
   std::unique_ptr<TDiscoveryResponder> FResponder;
 };
 

@@ -3,12 +3,14 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLocale>
+#include <QTimer>
 #include <algorithm>
 #include <array>
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Text1252.h"
+#include "platform/Tick.h"
 
 namespace {
 
@@ -50,6 +52,9 @@ const std::string GetMethod = "GET ";
 // The route text starts after "GET ".
 constexpr std::size_t RouteOffset = 4;
 constexpr int64_t BytesPerKilo = 1024;
+// The status column of a connection the web server ends by itself.
+const std::string TimedOutText = "Délai dépassé"_cp;
+const std::string WebFullText = "Trop de connexions"_cp;
 
 const std::string PageHead = "<html><head><title>VAROzuvod v1.0</title></head><body bgcolor=#c0c0c0>";
 // Ends in CR LF: with WriteLine's own, it closes the header.
@@ -78,13 +83,19 @@ std::string SizeText(int64_t size) {
   return std::to_string(kilo / BytesPerKilo) + " Mo";
 }
 
-TWebSession::TWebSession(TServer& server, TSocketHandle listening, TSessionListView& list)
-    : TSessionItem(server, listening), FListView(list) {
+TWebSession::TWebSession(TServer& server, TSocketHandle listening, TSessionListView& list,
+                         TWebTraffic* traffic)
+    : TSessionItem(server, listening),
+      FListView(list),
+      FTraffic(traffic),
+      FStarted(GetTickCount()),
+      FLastProgress(FStarted) {
   FIO = std::make_unique<TWebSocketIO>(Handle());
   FRow = list.AddRow(this, Address(), {"(web)", "connexion", "00:00:00"});
 }
 
 TWebSession::~TWebSession() {
+  if (FTraffic) FTraffic->Forget(*this);
   FFileStream.reset();
   FIO.reset();
   FRow.reset();
@@ -103,6 +114,7 @@ void TWebSession::HandleRequest() {
     return;
   }
   FRequestTaken = true;
+  FLastProgress = GetTickCount();
   FIO->DropInput();
   Answer(line);
 }
@@ -164,13 +176,25 @@ void TWebSession::SendText() {
 }
 
 bool TWebSession::Flush() {
-  if (!FPeerClosed) return FIO->Flush();
-  try {
-    return FIO->Flush();
-  } catch (...) {
-    Release();
-    throw;
+  std::size_t unsent = FIO->OutBuffer().size();
+  bool emptied = false;
+  if (!FPeerClosed) {
+    emptied = FIO->Flush();
+  } else {
+    try {
+      emptied = FIO->Flush();
+    } catch (...) {
+      Release();
+      throw;
+    }
   }
+  if (FIO->OutBuffer().size() < unsent) FLastProgress = GetTickCount();
+  return emptied;
+}
+
+bool TWebSession::Stalled(uint32_t now) const {
+  if (!FRequestTaken) return now - FStarted >= TWebTraffic::RequestLineTimeoutMs;
+  return now - FLastProgress >= TWebTraffic::StalledDownloadTimeoutMs;
 }
 
 void TWebSession::PeerClosed() {
@@ -208,17 +232,101 @@ void TWebSession::SendMore() {
     SendText();
     return;
   }
-  char piece[FilePieceBytes];
+  // What the socket did not take last time goes before the next piece.
+  if (!FIO->OutBuffer().empty() && !Flush()) return;
+  SendPieces();
+}
+
+// The pieces of one pass join the buffer and go out in one send: a send
+// per piece would cost the host a system call for every kilobyte.
+void TWebSession::SendPieces() {
   while (FRemaining > 0) {
-    auto count = static_cast<std::streamsize>(std::min<int64_t>(FRemaining, FilePieceBytes));
-    ReadBuffer(*FFileStream, piece, static_cast<std::size_t>(count));
-    FRemaining -= count;
-    FIO->Write(piece, static_cast<std::size_t>(count));
+    for (int pieces = 0; pieces < PiecesPerPass && FRemaining > 0; ++pieces) AppendPiece();
     if (!Flush()) return;
+    if (FRemaining > 0 && FTraffic) {
+      FTraffic->SendLater(*this);
+      return;
+    }
   }
   FFileStream.reset();
   // An empty file leaves its header unsent: no write event would ever come
   // for it, so it goes now.
   if (!FIO->OutBuffer().empty()) Flush();
   if (FIO->OutBuffer().empty()) Release();
+}
+
+void TWebSession::AppendPiece() {
+  char piece[FilePieceBytes];
+  auto count = static_cast<std::streamsize>(std::min<int64_t>(FRemaining, FilePieceBytes));
+  try {
+    ReadBuffer(*FFileStream, piece, static_cast<std::size_t>(count));
+  } catch (const Exception&) {
+    // The file shrank under us: the peer would wait for the bytes its
+    // header promised until it gave up.  Closing now tells it the answer
+    // is cut short, and the session no longer counts on the page.
+    FFileStream.reset();
+    Release();
+    throw;
+  }
+  FRemaining -= count;
+  FIO->Write(piece, static_cast<std::size_t>(count));
+}
+
+// ---------------------------------------------------------------------------
+// TWebTraffic
+
+TWebTraffic::TWebTraffic(TServer& server)
+    : FServer(server), FPassTimer(std::make_unique<QTimer>()), FSweepTimer(std::make_unique<QTimer>()) {
+  // A zero single-shot timer runs once the events already waiting have
+  // been handled: the next pass of the event loop.
+  FPassTimer->setSingleShot(true);
+  FPassTimer->setInterval(0);
+  QObject::connect(FPassTimer.get(), &QTimer::timeout, [this] { RunPass(); });
+  FSweepTimer->setInterval(SweepPeriodMs);
+  QObject::connect(FSweepTimer.get(), &QTimer::timeout,
+                   [this] { Guarded([this] { EndStalled(GetTickCount()); }); });
+  FSweepTimer->start();
+}
+
+TWebTraffic::~TWebTraffic() = default;
+
+bool TWebTraffic::Admit(TWebSession& newcomer) {
+  const TSessionList& connections = FServer.Connections();
+  int same = 0;
+  for (int i = 0; i < connections.Count(); ++i) same += connections[i]->Address() == newcomer.Address();
+  if (connections.Count() <= MaxConnections && same <= MaxPerAddress) return true;
+  newcomer.Row().SetSubItem(TSessionRow::StatusColumn, WebFullText);
+  newcomer.Release();
+  return false;
+}
+
+void TWebTraffic::SendLater(TWebSession& session) {
+  if (std::find(FWaiting.begin(), FWaiting.end(), &session) == FWaiting.end()) FWaiting.push_back(&session);
+  if (!FPassTimer->isActive()) FPassTimer->start();
+}
+
+void TWebTraffic::Forget(const TWebSession& session) { std::erase(FWaiting, &session); }
+
+// Sessions are taken from the front one at a time, so that one that ends
+// meanwhile (an error box runs the event loop) is never reached; those put
+// off again during the pass wait for the next one.
+void TWebTraffic::RunPass() {
+  std::size_t due = std::min<std::size_t>(FWaiting.size(), SessionsPerPass);
+  for (; due > 0 && !FWaiting.empty(); --due) {
+    TWebSession* session = FWaiting.front();
+    FWaiting.erase(FWaiting.begin());
+    Guarded(*session, [session] { session->SendMore(); });
+  }
+  if (!FWaiting.empty() && !FPassTimer->isActive()) FPassTimer->start();
+}
+
+void TWebTraffic::EndStalled(uint32_t now) {
+  TSessionList& connections = FServer.Connections();
+  // From the end: a release moves only the sessions after it.
+  for (int i = connections.Count() - 1; i >= 0; --i) {
+    auto* session = static_cast<TWebSession*>(connections[i]);
+    if (!session->Stalled(now)) continue;
+    session->Row().SetSubItem(TSessionRow::StatusColumn, TimedOutText);
+    session->Release();
+  }
 }

@@ -3,13 +3,16 @@
 // files from the current folder, and closes.  A TWebSession is created by
 // the host on an accept event of the web port and owned by the web
 // server's Connections; it owns its IO, its row in the connection list and
-// the file being sent.  User-interface thread only.
+// the file being sent.  TWebTraffic, owned by the host beside the web
+// server, keeps the sessions within their limits of number, time and
+// bytes sent per pass.  User-interface thread only.
 #pragma once
 
 #include <cstdint>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/SessionRows.h"
 #include "net/Sockets.h"
@@ -21,17 +24,27 @@ class TWebSocketIO : public TSocketIO {
   void DropInput() { FInBuffer.clear(); }
 };
 
+class QTimer;
+class TWebTraffic;
+
 class TWebSession : public TSessionItem {
  public:
   // A request line that has not ended within this many bytes closes the
   // connection, so no peer can make the host hold unbounded memory.
   static constexpr int32_t MaxRequestLineBytes = 8 * 1024;
-  // Files go out in pieces of this size, one per flush.
+  // Files are read in pieces of this size.
   static constexpr int32_t FilePieceBytes = 1024;
+  // Pieces one session sends, in one flush, in one pass of the event loop;
+  // the rest waits for the next pass, so that fifty downloads to fast
+  // readers cannot hold the players' relaying for long, and a download
+  // never holds more than this in memory.
+  static constexpr int32_t PiecesPerPass = 16;
 
   // Accepts the pending connection of listening and adds its row to list
-  // ("(web)", "connexion", "00:00:00").
-  TWebSession(TServer& server, TSocketHandle listening, TSessionListView& list);
+  // ("(web)", "connexion", "00:00:00").  traffic, when given, must outlive
+  // the session; it takes the sends put off to the next pass.
+  TWebSession(TServer& server, TSocketHandle listening, TSessionListView& list,
+              TWebTraffic* traffic = nullptr);
   // Closes the file, removes the row; the socket closes last.
   ~TWebSession() override;
 
@@ -39,8 +52,11 @@ class TWebSession : public TSessionItem {
   // answers it.  Whatever the peer sends after the request line is read and
   // dropped.  May release the session (`this` is then gone).
   void HandleRequest();
-  // On a write event: sends what is left of the answer; releases the
-  // session once the last byte has been handed over.
+  // On a write event: sends what is left of the answer, at most
+  // PiecesPerPass pieces of a file at a time; releases the session once the
+  // last byte has been handed over.  A file that ends before the size its
+  // header announced ends the session (the peer sees the answer cut short)
+  // and raises "Stream read error".
   void SendMore();
   // Answers with the file folder + name (folder "" or "DATA\"), or with the
   // not-found page.
@@ -50,6 +66,11 @@ class TWebSession : public TSessionItem {
   // under way goes on until its last byte or until a send fails; without
   // one the session is released.  `this` may be gone afterwards.
   void PeerClosed();
+
+  // Whether the request line or the answer has stalled at now (a tick):
+  // no request line RequestLineTimeoutMs after the connection came, or no
+  // byte handed over for StalledDownloadTimeoutMs while answering.
+  bool Stalled(uint32_t now) const;
 
   TSocketIO& IO() const { return *FIO; }
   TSessionRow& Row() const { return *FRow; }
@@ -65,14 +86,64 @@ class TWebSession : public TSessionItem {
   // ends the session (its close event has come already) before the error
   // goes on to the caller.
   bool Flush();
+  // The next pieces of the file, within this pass's share.
+  void SendPieces();
+  // Reads the next piece of the file into the output buffer.
+  void AppendPiece();
 
   std::unique_ptr<TWebSocketIO> FIO;
   TSessionListView& FListView;
+  TWebTraffic* FTraffic;
   std::unique_ptr<TSessionRow> FRow;
   std::unique_ptr<std::ifstream> FFileStream;
   int64_t FRemaining = 0;
   bool FRequestTaken = false;
   bool FPeerClosed = false;
+  // Ticks: when the connection came, and when a byte last went out.
+  uint32_t FStarted;
+  uint32_t FLastProgress;
+};
+
+// The bounds of the web server as a whole: how many connections it keeps,
+// in all and from one address (the ones past them are closed at once, the
+// game port is not concerned), how long a request line or a stalled answer
+// may take, and the sends put off to the next pass of the event loop.  The
+// game host owns it with the web server; it refers to the server's
+// sessions without owning them, and a session forgets itself as it goes.
+class TWebTraffic {
+ public:
+  static constexpr int MaxConnections = 64;
+  static constexpr int MaxPerAddress = 8;
+  static constexpr uint32_t RequestLineTimeoutMs = 10 * 1000;
+  static constexpr uint32_t StalledDownloadTimeoutMs = 60 * 1000;
+  // Sessions that send in one pass of the event loop, in turn; with
+  // PiecesPerPass, at most this many sends of 16 KiB hold the loop.
+  static constexpr std::size_t SessionsPerPass = 8;
+  // How often the time-outs are looked at, in milliseconds of real time.
+  static constexpr int SweepPeriodMs = 1000;
+
+  explicit TWebTraffic(TServer& server);
+  ~TWebTraffic();
+  TWebTraffic(const TWebTraffic&) = delete;
+  TWebTraffic& operator=(const TWebTraffic&) = delete;
+
+  // Whether newcomer, already accepted and listed, stays within the
+  // limits; when it does not, it is released at once (`newcomer` is gone).
+  bool Admit(TWebSession& newcomer);
+  // Sends more for session at the next pass of the event loop.
+  void SendLater(TWebSession& session);
+  // Drops session from the sends put off (it is going away).
+  void Forget(const TWebSession& session);
+  // Releases every session stalled at now (a tick).
+  void EndStalled(uint32_t now);
+
+ private:
+  void RunPass();
+
+  TServer& FServer;
+  std::vector<TWebSession*> FWaiting;
+  std::unique_ptr<QTimer> FPassTimer;
+  std::unique_ptr<QTimer> FSweepTimer;
 };
 
 // The size as the download page shows it: "1023 octets", "1 Ko", "1023 Ko",

@@ -12,6 +12,7 @@
 #include "host/WebSessions.h"
 #include "platform/Messages.h"
 #include "platform/Text1252.h"
+#include "platform/Tick.h"
 
 namespace {
 
@@ -222,6 +223,101 @@ TEST_F(WebSessionsTest, HalfClosedClientGetsTheWholeFileAndAResetAfterwardsEndsT
   quitter.Reset();
   EXPECT_TRUE(PumpUntil([&] { return Host->WebServer()->Connections().Count() == 0 && List.Count() == 0; }));
   EXPECT_EQ(errors.Texts.size(), 1u);
+}
+
+// A connection that never finishes its request line and a download whose
+// reader stopped are both ended by the clock; a reader that keeps taking
+// bytes, however slowly, is not.
+TEST_F(WebSessionsTest, SilentRequestsAndStalledDownloadsTimeOutWhileSlowReadersGoOn) {
+  TTestClock clock;
+  std::string model = Pattern(2 * 1024 * 1024);
+  WriteFile("data/tris.md2", model);
+  constexpr int SmallBufferBytes = 4096;
+  const auto& connections = Host->WebServer()->Connections();
+  TRawClient silent(WebPort()), halfLine(WebPort());
+  halfLine.Send("GET / HT");
+  TRawClient stalled(WebPort(), SmallBufferBytes), slow(WebPort(), SmallBufferBytes);
+  ASSERT_TRUE(PumpUntil([&] { return connections.Count() == 4; }));
+  for (int i = 2; i < 4; ++i) ws::SetSendBufferSize(connections[i]->Handle(), SmallBufferBytes);
+  stalled.Send("GET /data1 HTTP/1.0\r\n\r\n");
+  slow.Send("GET /data1 HTTP/1.0\r\n\r\n");
+  ASSERT_TRUE(stalled.WaitBytes(1000) && slow.WaitBytes(1000));
+
+  clock.Advance(TWebTraffic::RequestLineTimeoutMs - 1);
+  PumpFor(TWebTraffic::SweepPeriodMs + 300);
+  EXPECT_EQ(connections.Count(), 4);
+  clock.Advance(1);
+  EXPECT_TRUE(silent.WaitClosed(3000));
+  EXPECT_TRUE(halfLine.WaitClosed(3000));
+  EXPECT_EQ(silent.Received + halfLine.Received, "");
+  EXPECT_EQ(connections.Count(), 2);
+
+  // The slow reader takes a little more every half time-out; the other
+  // reader has stopped.
+  std::size_t taken = slow.Received.size();
+  for (int step = 0; step < 3; ++step) {
+    clock.Advance(TWebTraffic::StalledDownloadTimeoutMs / 2);
+    ASSERT_TRUE(slow.WaitBytes(taken + 64 * 1024, 5000)) << "step " << step;
+    taken = slow.Received.size();
+    PumpFor(TWebTraffic::SweepPeriodMs + 300);
+  }
+  EXPECT_EQ(connections.Count(), 1);
+  EXPECT_FALSE(stalled.PeerClosed);
+  EXPECT_TRUE(stalled.WaitClosed(5000));
+  EXPECT_LT(stalled.Received.size(), model.size());
+  ASSERT_TRUE(slow.WaitClosed(20000));
+  EXPECT_TRUE(slow.Received == FileHeader(model.size(), "TRIS.MD2") + model);
+  EXPECT_EQ(List.Count(), 0);
+}
+
+// Past 64 web connections, or 8 from one address, a newcomer is closed at
+// once without an answer; the game port takes its players all the same,
+// and a place that frees up is taken again.
+TEST_F(WebSessionsTest, WebConnectionsPastTheLimitsAreClosedAtOnceAndPlayersStillJoin) {
+  const auto& connections = Host->WebServer()->Connections();
+  std::vector<std::unique_ptr<TRawClient>> held;
+  auto from = [](int n) { return "127.0.0." + std::to_string(n + 2); };
+  // One at a time: the listening queue is short.
+  for (int n = 0; n < TWebTraffic::MaxConnections; ++n) {
+    held.push_back(std::make_unique<TRawClient>(WebPort(), 0, from(n / TWebTraffic::MaxPerAddress).c_str()));
+    ASSERT_TRUE(PumpUntil([&] { return connections.Count() == n + 1; }));
+  }
+
+  TRawClient ninthOfAnAddress(WebPort(), 0, from(0).c_str());
+  EXPECT_TRUE(ninthOfAnAddress.WaitClosed(2000));
+  TRawClient pastAll(WebPort(), 0, "127.0.1.1");
+  EXPECT_TRUE(pastAll.WaitClosed(2000));
+  EXPECT_EQ(ninthOfAnAddress.Received + pastAll.Received, "");
+  EXPECT_EQ(connections.Count(), TWebTraffic::MaxConnections);
+
+  auto player = Connect();
+  Join(*player, "Alice", 0);
+
+  held[0].reset();
+  ASSERT_TRUE(PumpUntil([&] { return connections.Count() == TWebTraffic::MaxConnections - 1; }));
+  std::string page = Fetch("GET / HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(page.substr(0, PageStart.size()), PageStart);
+}
+
+// A file cut short while it goes out ends its download: the reader sees
+// the end before the length its header gave, and the row leaves the list.
+TEST_F(WebSessionsTest, FileCutShortWhileSentEndsItsDownloadAndItsRow) {
+  std::string model = Pattern(2 * 1024 * 1024);
+  WriteFile("data/tris.md2", model);
+  constexpr int SmallBufferBytes = 4096;
+  TMessageCapture errors;
+  TRawClient reader(WebPort(), SmallBufferBytes);
+  ASSERT_TRUE(PumpUntil([&] { return Host->WebServer()->Connections().Count() == 1; }));
+  auto* download = static_cast<TWebSession*>(Host->WebServer()->Connections()[0]);
+  ws::SetSendBufferSize(download->Handle(), SmallBufferBytes);
+  reader.Send("GET /data1 HTTP/1.0\r\n\r\n");
+  ASSERT_TRUE(PumpUntil([&] { return !download->IO().OutBuffer().empty(); }));
+  fs::resize_file("data/tris.md2", 100 * 1024);
+
+  ASSERT_TRUE(reader.WaitClosed(10000));
+  EXPECT_LT(reader.Received.size(), FileHeader(model.size(), "TRIS.MD2").size() + model.size());
+  EXPECT_TRUE(PumpUntil([&] { return Host->WebServer()->Connections().Count() == 0 && List.Count() == 0; }));
+  EXPECT_EQ(errors.Texts, std::vector<std::string>{"Stream read error"});
 }
 
 }  // namespace
