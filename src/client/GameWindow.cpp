@@ -6,12 +6,14 @@
 
 #include "client/ClientForm.h"
 #include "client/Clients.h"
+#include "client/Floor.h"
 #include "client/FrameClock.h"
 #include "client/GLContext.h"
 #include "models/Frustum.h"
 #include "models/GLMath.h"
 #include "models/GLTextures.h"
 #include "models/MD2.h"
+#include "platform/Bitmaps.h"
 #include "platform/Tick.h"
 #include "world/ZULPlayers.h"
 
@@ -119,6 +121,19 @@ void ForEachVisibleCell(TVisit visit) {
     for (int j = first; j <= last; ++j)
       if (CellVisible(i, j)) visit(i, j);
   }
+}
+
+// The last cell ForEachVisibleCell would visit, searched from the end.
+bool LastVisibleCell(int& i, int& j) {
+  for (i = TGameWindow::MapSide - 1; i >= 0; --i) {
+    int first = 0, last = 0;
+    if (!ColumnInFrustum(static_cast<float>(i) * TGameWindow::CellWidth, TGameWindow::CellWidth,
+                         TGameWindow::MapSide, CellRadius, first, last))
+      continue;
+    for (j = last; j >= first; --j)
+      if (CellVisible(i, j)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -331,7 +346,10 @@ void TGameWindow::ClickedOn(GLuint name) {
 // ---------------------------------------------------------------- drawing
 
 void TGameWindow::Paint() {
-  if (!FloorTexture) FloorTexture = TextureManager.Get(FloorTextureFile);
+  if (!FloorTexture) {
+    FloorTexture = TextureManager.Get(FloorTextureFile);
+    if (TBitmap* picture = FloorTexture->Bitmap()) ArrangeFloorTiles(*picture);
+  }
   TickFrame();
   if (ClientWindowActive())
     UpdateCamera(FrameTime);
@@ -367,31 +385,11 @@ void TGameWindow::DrawFloor() {
   if (FloorTexture) FloorTexture->Bind();
   glColor3f(1, 1, 1);
   ExtractFrustum();
-  // Each visible cell's quad, its corners in the order (x - 3, z + 3),
-  // (x + 3, z + 3), (x + 3, z - 3), (x - 3, z - 3), into the array kept from
-  // frame to frame.
-  FFloor.clear();
-  ForEachVisibleCell([this](int i, int j) {
-    const float x = static_cast<float>(i) * CellWidth;
-    const float z = static_cast<float>(j) * CellWidth;
-    const float s = CellS(j), t = CellT(i);
-    FFloor.push_back({s, t, x - HalfCell, 0, z + HalfCell});
-    FFloor.push_back({s + HalfTexture, t, x + HalfCell, 0, z + HalfCell});
-    FFloor.push_back({s + HalfTexture, t + HalfTexture, x + HalfCell, 0, z - HalfCell});
-    FFloor.push_back({s, t + HalfTexture, x - HalfCell, 0, z - HalfCell});
-  });
-  if (!FFloor.empty()) {
-    glTexCoordPointer(2, GL_FLOAT, sizeof(TFloorVertex), &FFloor[0].S);
-    glVertexPointer(3, GL_FLOAT, sizeof(TFloorVertex), &FFloor[0].X);
-    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(FFloor.size()));
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-    // The current texture coordinate ends as the last corner's, as it did
-    // when the corners were given one by one.
-    glTexCoord2f(FFloor.back().S, FFloor.back().T);
-  }
+  DrawFloorRegions(MapSide, CellWidth, FFloor);
+  // The current texture coordinate ends as the last corner (x - 3, z - 3)
+  // of the last visible cell left it when the cells were drawn one by one.
+  int i = 0, j = 0;
+  if (LastVisibleCell(i, j)) glTexCoord2f(CellS(j), CellT(i) + HalfTexture);
   glEnable(GL_DEPTH_TEST);
   glDepthMask(GL_TRUE);
 }

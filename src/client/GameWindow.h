@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "client/Floor.h"
 #include "client/GLWindows.h"
 #include "client/Hearing.h"
 #include "effects/GLGui.h"
@@ -70,7 +71,7 @@ class TGameWindow : public TGLWindow {
 
   // The parts of a frame, in the order Paint draws them (exposed so that the
   // frame benchmark can time each).
-  // The visible floor cells, fogged, writing no depth.
+  // The floor where it is visible, fogged, writing no depth.
   void DrawFloor();
   // The knight, advanced by elapsedMs, on its cell.
   void DrawKnight(uint32_t elapsedMs);
@@ -79,8 +80,10 @@ class TGameWindow : public TGLWindow {
   // Picks the object under client pixel (x, y) and acts on it.
   void Pick(int32_t x, int32_t y);
 
-  TGLTexture* FloorTexture = nullptr;  // got on the first Paint; one reference held
-  TGLMemo Chat;                        // the connection writes its lines here
+  // Got on the first Paint, its picture arranged for the floor's tiling;
+  // one reference held.
+  TGLTexture* FloorTexture = nullptr;
+  TGLMemo Chat;  // the connection writes its lines here
   std::array<GLuint, SelectBufferSize> SelectBuffer{};
   TPoint Target;           // the cell of the last successful floor click
   uint32_t ClickTime = 0;  // tick count of that click; 0 when no marker is drawn
@@ -97,15 +100,9 @@ class TGameWindow : public TGLWindow {
   void Listen(float cx, float cz, TZULPlayerList* players);
   void KnightSound(const char* fileName);
 
-  // A corner of a floor quad: texture coordinate, then position.
-  struct TFloorVertex {
-    GLfloat S, T;
-    GLfloat X, Y, Z;
-  };
-
   TGLFont& FFont;
-  // The visible floor of the last frame, four corners a cell; its room is
-  // kept from frame to frame.
+  // The visible floor of the last frame; its room is kept from frame to
+  // frame.
   std::vector<TFloorVertex> FFloor;
   TFootsteps FFootsteps;
 };

@@ -48,6 +48,7 @@ class TGLTexture : public TInstance {
 
   // The picture waiting for its upload; null once uploaded.
   const TBitmap* Bitmap() const { return FBitmap.get(); }
+  TBitmap* Bitmap() { return FBitmap.get(); }
   // Valid once uploaded.
   GLuint GLName() const { return FGLName; }
 

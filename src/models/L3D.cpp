@@ -44,6 +44,12 @@ static_assert(offsetof(TS3DBone, Parent) == 20 && offsetof(TS3DBone, Axis) == 40
 static_assert(std::is_trivially_copyable_v<TS3DBone> && std::is_trivially_copyable_v<TL3DVertex>);
 
 // Constant-initialised, so that they exist before any other file's start-up code runs.
+std::string LowDetailFile(const std::string& fileName) {
+  const std::size_t slash = fileName.find_last_of("\\/");
+  const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+  return fileName.substr(0, name) + LowDetailFolderName + "\\" + fileName.substr(name);
+}
+
 constinit TS3DManager S3DManager;
 constinit TL3DManager L3DManager;
 constinit TM3DManager M3DManager;

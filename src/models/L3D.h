@@ -250,6 +250,12 @@ class TM3DManager : public TManager {
   TMotion* Get(const std::string& fileName) { return Share<TMotion>(fileName); }
 };
 
+// The low level of detail of a mesh file (fewer triangles, the same bones
+// and texture) lies under the same name in this folder beside it:
+// "data\qelt-3d\Corps.L3D" has "data\qelt-3d\lod\Corps.L3D".
+inline constexpr const char* LowDetailFolderName = "lod";
+std::string LowDetailFile(const std::string& fileName);
+
 extern TS3DManager S3DManager;
 extern TL3DManager L3DManager;
 extern TM3DManager M3DManager;

@@ -7,6 +7,9 @@
 #include <cmath>
 #include <numbers>
 
+#include "models/BoneMatrices.h"
+#include "platform/Files.h"
+
 const TBoneMatrix ShadowMatrix = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
 std::array<TMotion*, MotionCount> Motions = {};
@@ -115,24 +118,22 @@ void ApplyTrack(const TMotion& motion, std::string_view boneName, float phase) {
 }
 
 void ComputeBindInverse(TSkeleton& skeleton) {
-  // OpenGL multiplies on the right, so walking from the bone up to its root
-  // builds R(b)^-1 T(b)^-1 R(parent)^-1 T(parent)^-1 ..., the inverse of the
-  // rest transform root ... T(parent) R(parent) T(b) R(b).
+  // Walking from the bone up to its root, each step multiplied on the
+  // right, builds R(b)^-1 T(b)^-1 R(parent)^-1 T(parent)^-1 ..., the inverse
+  // of the rest transform root ... T(parent) R(parent) T(b) R(b).
   const std::size_t count = skeleton.Bones.size();
-  glPushMatrix();
   skeleton.BindInverse.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
-    glLoadIdentity();
+    TBoneMatrix m = IdentityMatrix;
     int b = int(i);
     for (std::size_t depth = 0; b >= 0 && std::size_t(b) < count && depth < count; ++depth) {
       const TS3DBone& bone = skeleton.Bones[std::size_t(b)];
-      glRotatef(-bone.Angle, bone.Axis.X, bone.Axis.Y, bone.Axis.Z);
-      glTranslatef(-bone.Position.X, -bone.Position.Y, -bone.Position.Z);
+      m = MultiplyMatrices(m, RotationMatrix(-bone.Angle, bone.Axis.X, bone.Axis.Y, bone.Axis.Z));
+      m = MultiplyMatrices(m, TranslationMatrix(-bone.Position.X, -bone.Position.Y, -bone.Position.Z));
       b = bone.Parent;
     }
-    glGetFloatv(GL_MODELVIEW_MATRIX, skeleton.BindInverse[i].data());
+    skeleton.BindInverse[i] = m;
   }
-  glPopMatrix();
 }
 
 TVector3 TransformPoint(const TVector3& v, const TBoneMatrix& m) {
@@ -159,6 +160,57 @@ void TAnimatedSkeleton::SetSkeleton(TSkeleton* skeleton) {
   FSkeleton = skeleton;
 }
 
+void TAnimatedSkeleton::FindTracks() {
+  // Found again for another motion or skeleton, and for a motion whose
+  // tracks were read again.
+  if (FTracksMotion == Motion && FTracksSkeleton == FSkeleton && FTracksData == Motion->Tracks.data() &&
+      FTrackOfBone.size() == FSkeleton->Bones.size())
+    return;
+  FTrackOfBone.resize(FSkeleton->Bones.size());
+  for (std::size_t b = 0; b < FTrackOfBone.size(); ++b)
+    FTrackOfBone[b] = Motion->FindTrack(FSkeleton->Bones[b].Name.View());
+  FTracksMotion = Motion;
+  FTracksSkeleton = FSkeleton;
+  FTracksData = Motion->Tracks.data();
+}
+
+// A bone's own animated transform: its track's translation, then its
+// rotation, as ApplyTrack multiplies them.
+static TBoneMatrix TrackMatrix(const TMotion& motion, int track, float phase) {
+  TBoneMatrix m = IdentityMatrix;
+  if (track < 0) return m;
+  TVector3 position;
+  if (SamplePosition(motion, track, phase, position)) {
+    m[12] = position.X;
+    m[13] = position.Y;
+    m[14] = position.Z;
+  }
+  TVector4 rotation;
+  if (SampleRotation(motion, track, phase, rotation)) m = MultiplyMatrices(m, QuaternionMatrix(rotation));
+  return m;
+}
+
+void TAnimatedSkeleton::ChainOf(int bone) {
+  // The bones up to the first whose chain is made (or the root), bounded by
+  // the skeleton's size as ApplyBone bounds its chain; then each chain from
+  // its parent's, root first.
+  const std::size_t count = FSkeleton->Bones.size();
+  FChain.clear();
+  int b = bone;
+  while (b >= 0 && std::size_t(b) < count && !FChainMade[std::size_t(b)] && FChain.size() < count) {
+    FChain.push_back(b);
+    b = FSkeleton->Bones[std::size_t(b)].Parent;
+  }
+  const bool fromParent = b >= 0 && std::size_t(b) < count && FChainMade[std::size_t(b)];
+  TBoneMatrix m = fromParent ? FChains[std::size_t(b)] : IdentityMatrix;
+  for (auto k = FChain.rbegin(); k != FChain.rend(); ++k) {
+    const auto at = std::size_t(*k);
+    m = MultiplyMatrices(m, TrackMatrix(*Motion, FTrackOfBone[at], Phase));
+    FChains[at] = m;
+    FChainMade[at] = 1;
+  }
+}
+
 void TAnimatedSkeleton::Pose(const TMotion* motion, float phase) {
   if (!FSkeleton) return;
   if (FSkeleton->BindInverse.size() != FSkeleton->Bones.size()) ComputeBindInverse(*FSkeleton);
@@ -166,14 +218,18 @@ void TAnimatedSkeleton::Pose(const TMotion* motion, float phase) {
   Phase = phase;
   const std::size_t count = FSkeleton->Bones.size();
   Matrices.resize(count);
-  glPushMatrix();
-  for (std::size_t i = 0; i < count; ++i) {
-    glLoadIdentity();
-    ApplyBone(int(i));
-    glMultMatrixf(FSkeleton->BindInverse[i].data());
-    glGetFloatv(GL_MODELVIEW_MATRIX, Matrices[i].data());
+  if (!Motion) {
+    // No motion moves no bone: each is its inverse rest transform.
+    for (std::size_t i = 0; i < count; ++i) Matrices[i] = FSkeleton->BindInverse[i];
+    return;
   }
-  glPopMatrix();
+  FindTracks();
+  FChains.resize(count);
+  FChainMade.assign(count, 0);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!FChainMade[i]) ChainOf(int(i));
+    Matrices[i] = MultiplyMatrices(FChains[i], FSkeleton->BindInverse[i]);
+  }
 }
 
 void TAnimatedSkeleton::ApplyBone(int bone) const {
@@ -181,8 +237,7 @@ void TAnimatedSkeleton::ApplyBone(int bone) const {
   // The chain from the bone up to its root, applied root first.  Parent
   // links are checked acyclic when the skeleton is loaded, so no chain is
   // longer than the skeleton; the bound keeps a hand-made skeleton from
-  // looping all the same.  The buffer is kept from pose to pose, so that
-  // posing allocates nothing after the first frame.
+  // looping all the same.
   const std::size_t count = FSkeleton->Bones.size();
   FChain.clear();
   for (int b = bone; b >= 0 && std::size_t(b) < count && FChain.size() < count;
@@ -194,40 +249,60 @@ void TAnimatedSkeleton::ApplyBone(int bone) const {
 
 // ------------------------------------------------------------- TTexturedMesh
 
-TTexturedMesh::TTexturedMesh() : Textures(std::make_unique<TTextureList>()) {}
+TTexturedMesh::TTexturedMesh() : Textures(std::make_unique<TTextureList>()) {
+  FFull.Skinned = &Skinned;
+  FLow.Skinned = &FLowSkinned;
+}
 
 TTexturedMesh::~TTexturedMesh() {
-  if (FMesh) FMesh->Release();
+  if (FFull.Mesh) FFull.Mesh->Release();
+  if (FLow.Mesh) FLow.Mesh->Release();
 }
 
 void TTexturedMesh::SetMesh(TMesh* mesh) {
   if (mesh) ++mesh->RefCount;
-  if (FMesh) FMesh->Release();
-  FMesh = mesh;
-  FArrays = TMeshArrays{};
+  AdoptMesh(mesh);
 }
 
 void TTexturedMesh::AdoptMesh(TMesh* mesh) {
-  if (FMesh) FMesh->Release();
-  FMesh = mesh;
-  FArrays = TMeshArrays{};
+  if (FFull.Mesh) FFull.Mesh->Release();
+  FFull.Mesh = mesh;
+  FFull.Arrays = TMeshArrays{};
+  FFull.BonesFor = nullptr;
+  // The low level is optional: data without it shadows with the mesh itself.
+  TMesh* low = nullptr;
+  if (mesh && !mesh->FileName.empty()) {
+    const std::string lowFile = LowDetailFile(mesh->FileName);
+    if (!FindFile(lowFile).empty()) low = L3DManager.Get(lowFile);
+  }
+  AdoptLowDetail(low);
+}
+
+void TTexturedMesh::AdoptLowDetail(TMesh* low) {
+  if (FLow.Mesh) FLow.Mesh->Release();
+  FLow.Mesh = low;
+  FLow.Arrays = TMeshArrays{};
+  FLow.BonesFor = nullptr;
+  FLowSkinned.clear();
 }
 
 void TTexturedMesh::SkinVertices(const TAnimatedSkeleton& animated) {
-  if (!FMesh) return;
-  Skinned.resize(FMesh->Vertices.size());
+  if (!FFull.Mesh) return;
+  const TMesh& mesh = *FFull.Mesh;
+  Skinned.resize(mesh.Vertices.size());
   std::fill(Skinned.begin(), Skinned.end(), TSkinnedVertex{});
   const TSkeleton* skeleton = animated.Skeleton();
   if (!skeleton) return;
-  for (const TL3DBinding& binding : FMesh->Bindings) {
-    int bone = skeleton->IndexOfBone(binding.BoneName.View());
+  FindBones(FFull, *skeleton);
+  for (std::size_t k = 0; k < mesh.Bindings.size(); ++k) {
+    const TL3DBinding& binding = mesh.Bindings[k];
+    const int bone = FFull.BoneOfBinding[k];
     if (bone < 0 || std::size_t(bone) >= animated.Matrices.size()) continue;
     const TBoneMatrix& m = animated.Matrices[std::size_t(bone)];
-    for (int w = std::max(binding.First, 0); w <= binding.Last && std::size_t(w) < FMesh->Weights.size();
-         ++w) {
-      const TL3DWeight& weight = FMesh->Weights[std::size_t(w)];
+    for (int w = std::max(binding.First, 0); w <= binding.Last && std::size_t(w) < mesh.Weights.size(); ++w) {
+      const TL3DWeight& weight = mesh.Weights[std::size_t(w)];
       if (weight.Vertex < 0 || std::size_t(weight.Vertex) >= Skinned.size()) continue;
-      const TL3DVertex& rest = FMesh->Vertices[std::size_t(weight.Vertex)];
+      const TL3DVertex& rest = mesh.Vertices[std::size_t(weight.Vertex)];
       TSkinnedVertex& out = Skinned[std::size_t(weight.Vertex)];
       const float s = weight.Weight * SkinScale;
       // The normal goes through the whole matrix, translation included; no
@@ -236,6 +311,51 @@ void TTexturedMesh::SkinVertices(const TAnimatedSkeleton& animated) {
       out.Normal += TransformPoint(rest.Normal, m) * s;
     }
   }
+}
+
+void TTexturedMesh::FindBones(TLevel& level, const TSkeleton& skeleton) {
+  const std::vector<TL3DBinding>& bindings = level.Mesh->Bindings;
+  if (level.BonesFor == &skeleton && level.BoneOfBinding.size() == bindings.size()) return;
+  level.BoneOfBinding.resize(bindings.size());
+  for (std::size_t k = 0; k < bindings.size(); ++k)
+    level.BoneOfBinding[k] = skeleton.IndexOfBone(bindings[k].BoneName.View());
+  level.BonesFor = &skeleton;
+}
+
+void TTexturedMesh::SkinLevel(TLevel& level, const TAnimatedSkeleton& animated) {
+  const TMesh& mesh = *level.Mesh;
+  std::vector<TSkinnedVertex>& skinned = *level.Skinned;
+  skinned.resize(mesh.Vertices.size());
+  std::fill(skinned.begin(), skinned.end(), TSkinnedVertex{});
+  const TSkeleton* skeleton = animated.Skeleton();
+  if (!skeleton) return;
+  FindBones(level, *skeleton);
+  const std::size_t vertexCount = skinned.size();
+  const std::size_t weightCount = mesh.Weights.size();
+  for (std::size_t k = 0; k < mesh.Bindings.size(); ++k) {
+    const int bone = level.BoneOfBinding[k];
+    if (bone < 0 || std::size_t(bone) >= animated.Matrices.size()) continue;
+    const TBoneMatrix& m = animated.Matrices[std::size_t(bone)];
+    const TL3DBinding& binding = mesh.Bindings[k];
+    const auto first = std::size_t(std::max(binding.First, 0));
+    const std::size_t end = std::min(std::size_t(std::max(binding.Last + 1, 0)), weightCount);
+    for (std::size_t w = first; w < end; ++w) {
+      const TL3DWeight& weight = mesh.Weights[w];
+      const auto vertex = std::size_t(weight.Vertex);
+      if (vertex >= vertexCount) continue;  // also a negative index
+      const TVector3& p = mesh.Vertices[vertex].Position;
+      const float s = weight.Weight * SkinScale;
+      TVector3& out = skinned[vertex].Position;
+      out.X += (p.X * m[0] + p.Y * m[4] + p.Z * m[8] + m[12]) * s;
+      out.Y += (p.X * m[1] + p.Y * m[5] + p.Z * m[9] + m[13]) * s;
+      out.Z += (p.X * m[2] + p.Y * m[6] + p.Z * m[10] + m[14]) * s;
+    }
+  }
+}
+
+void TTexturedMesh::SkinPositions(const TAnimatedSkeleton& animated, bool full) {
+  if (full && FFull.Mesh) SkinLevel(FFull, animated);
+  if (FLow.Mesh) SkinLevel(FLow, animated);
 }
 
 void TTexturedMesh::SelectTexture(int group) {
@@ -249,25 +369,23 @@ void TTexturedMesh::SelectTexture(int group) {
   }
 }
 
-bool TTexturedMesh::Drawable() const {
-  // Skinned must match the mesh it is drawn with: before the first skinning
-  // (or after a new mesh) it does not, and the arrays would be read past.
-  return Visible && FMesh && !Skinned.empty() && Skinned.size() == FMesh->Vertices.size();
+bool TTexturedMesh::Drawable(const TLevel& level) const {
+  // The skinned vertices must match the mesh they are drawn with: before
+  // the first skinning (or after a new mesh) they do not, and the arrays
+  // would be read past.
+  return Visible && level.Mesh && !level.Skinned->empty() &&
+         level.Skinned->size() == level.Mesh->Vertices.size();
 }
 
-void TTexturedMesh::PrepareArrays() {
-  if (!FArrays.BuiltFor(*FMesh)) FArrays.Build(*FMesh);
+bool TTexturedMesh::PrepareArrays(TLevel& level) {
+  if (!level.Arrays.BuiltFor(*level.Mesh)) level.Arrays.Build(*level.Mesh);
+  return level.Arrays.Valid;
 }
 
-void TTexturedMesh::SetArrays() {
-  glVertexPointer(3, GL_FLOAT, sizeof(TSkinnedVertex), &Skinned[0].Position);
-  glNormalPointer(GL_FLOAT, sizeof(TSkinnedVertex), &Skinned[0].Normal);
-}
-
-void TTexturedMesh::DrawGroups(const std::vector<uint32_t>& corners) const {
-  for (const TL3DGroup& group : FMesh->Groups) {
+void TTexturedMesh::DrawGroups(const TLevel& level, const std::vector<uint32_t>& corners) {
+  for (const TL3DGroup& group : level.Mesh->Groups) {
     int first, last;
-    GroupRange(*FMesh, group, first, last);
+    GroupRange(*level.Mesh, group, first, last);
     if (first > last) continue;
     glDrawElements(GL_TRIANGLES, 3 * (last - first + 1), GL_UNSIGNED_INT, &corners[3 * std::size_t(first)]);
   }
@@ -276,26 +394,29 @@ void TTexturedMesh::DrawGroups(const std::vector<uint32_t>& corners) const {
 // Texture coordinates belong to the triangle corners, not to the vertices:
 // the textured pass draws the vertices of the corner table, copies of the
 // skinned ones, each with the texture coordinate of its corners.
-void TTexturedMesh::DrawTextured() {
-  const TSkinnedVertex* vertices = Skinned.data();
-  if (!FArrays.SameAsMesh) {
-    FTextured.resize(FArrays.VertexOfTextured.size());
-    for (std::size_t k = 0; k < FTextured.size(); ++k) FTextured[k] = Skinned[FArrays.VertexOfTextured[k]];
-    vertices = FTextured.data();
+void TTexturedMesh::DrawTextured(TLevel& level) {
+  const TMeshArrays& arrays = level.Arrays;
+  const TSkinnedVertex* vertices = level.Skinned->data();
+  if (!arrays.SameAsMesh) {
+    level.Textured.resize(arrays.VertexOfTextured.size());
+    const std::vector<TSkinnedVertex>& skinned = *level.Skinned;
+    for (std::size_t k = 0; k < level.Textured.size(); ++k)
+      level.Textured[k].Position = skinned[arrays.VertexOfTextured[k]].Position;
+    vertices = level.Textured.data();
   }
   glVertexPointer(3, GL_FLOAT, sizeof(TSkinnedVertex), &vertices->Position);
-  glNormalPointer(GL_FLOAT, sizeof(TSkinnedVertex), &vertices->Normal);
-  glTexCoordPointer(2, GL_FLOAT, sizeof(TCornerTexCoord), FArrays.TexCoords.data());
+  glTexCoordPointer(2, GL_FLOAT, sizeof(TCornerTexCoord), arrays.TexCoords.data());
   glEnableClientState(GL_TEXTURE_COORD_ARRAY);
   const TCornerTexCoord* lastCoord = nullptr;
-  for (std::size_t g = 0; g < FMesh->Groups.size(); ++g) {
+  const TMesh& mesh = *level.Mesh;
+  for (std::size_t g = 0; g < mesh.Groups.size(); ++g) {
     SelectTexture(int(g));
     int first, last;
-    GroupRange(*FMesh, FMesh->Groups[g], first, last);
+    GroupRange(mesh, mesh.Groups[g], first, last);
     if (first > last) continue;
     glDrawElements(GL_TRIANGLES, 3 * (last - first + 1), GL_UNSIGNED_INT,
-                   &FArrays.TexturedOfCorner[3 * std::size_t(first)]);
-    lastCoord = &FArrays.TexCoords[FArrays.TexturedOfCorner[3 * std::size_t(last) + 2]];
+                   &arrays.TexturedOfCorner[3 * std::size_t(first)]);
+    lastCoord = &arrays.TexCoords[arrays.TexturedOfCorner[3 * std::size_t(last) + 2]];
   }
   glDisableClientState(GL_TEXTURE_COORD_ARRAY);
   // The current texture coordinate ends as the last corner's, as it did
@@ -303,27 +424,28 @@ void TTexturedMesh::DrawTextured() {
   if (lastCoord) glTexCoord2f(lastCoord->U, lastCoord->V);
 }
 
-void TTexturedMesh::Draw() {
-  if (!Drawable()) return;
-  PrepareArrays();
-  if (!FArrays.Valid) return;
-  DrawTextured();
-  // The shadow: the skinned mesh squashed onto the ground, solid black.
-  SetArrays();
+void TTexturedMesh::Draw(bool far) {
+  TLevel& shown = Shown(far);
+  if (!Drawable(shown) || !PrepareArrays(shown)) return;
+  DrawTextured(shown);
+  // The shadow: the mesh squashed onto the ground, solid black.  Its low
+  // level casts the same silhouette from far fewer triangles.
+  TLevel& shadow = Shadow();
+  if (!Drawable(shadow) || !PrepareArrays(shadow)) return;
+  glVertexPointer(3, GL_FLOAT, sizeof(TSkinnedVertex), &shadow.Skinned->data()->Position);
   glPushMatrix();
   glMultMatrixf(ShadowMatrix.data());
   glDisable(GL_TEXTURE_2D);
   glColor3f(0, 0, 0);
-  DrawGroups(FArrays.VertexOfCorner);
+  DrawGroups(shadow, shadow.Arrays.VertexOfCorner);
   glPopMatrix();
 }
 
-void TTexturedMesh::DrawPlain() {
-  if (!Drawable()) return;
-  PrepareArrays();
-  if (!FArrays.Valid) return;
-  SetArrays();
-  DrawGroups(FArrays.VertexOfCorner);
+void TTexturedMesh::DrawPlain(bool far) {
+  TLevel& shown = Shown(far);
+  if (!Drawable(shown) || !PrepareArrays(shown)) return;
+  glVertexPointer(3, GL_FLOAT, sizeof(TSkinnedVertex), &shown.Skinned->data()->Position);
+  DrawGroups(shown, shown.Arrays.VertexOfCorner);
 }
 
 // ------------------------------------------------------------- TMeshArrays
@@ -434,21 +556,22 @@ void TL3DPlayer::Advance(uint32_t elapsedMs) {
   Time = uint32_t(time);
   Phase = duration ? float(double(Time) / double(duration)) : 0;
   Animated.Pose(Motion, Phase);
-  for (int i = 0; i < Meshes.Count(); ++i) Meshes[i]->SkinVertices(Animated);
+  for (int i = 0; i < Meshes.Count(); ++i) {
+    TTexturedMesh* mesh = Meshes[i];
+    // A far mesh without a low level shows its full mesh all the same.
+    mesh->SkinPositions(Animated, !Far || !mesh->LowDetail());
+  }
 }
 
+// Lighting is never enabled, so the normals are not given to OpenGL.
 void TL3DPlayer::Draw() {
   glEnableClientState(GL_VERTEX_ARRAY);
-  glEnableClientState(GL_NORMAL_ARRAY);
-  for (int i = 0; i < Meshes.Count(); ++i) Meshes[i]->Draw();
+  for (int i = 0; i < Meshes.Count(); ++i) Meshes[i]->Draw(Far);
   glDisableClientState(GL_VERTEX_ARRAY);
-  glDisableClientState(GL_NORMAL_ARRAY);
 }
 
 void TL3DPlayer::DrawPlain() {
   glEnableClientState(GL_VERTEX_ARRAY);
-  glEnableClientState(GL_NORMAL_ARRAY);
-  for (int i = 0; i < Meshes.Count(); ++i) Meshes[i]->DrawPlain();
+  for (int i = 0; i < Meshes.Count(); ++i) Meshes[i]->DrawPlain(Far);
   glDisableClientState(GL_VERTEX_ARRAY);
-  glDisableClientState(GL_NORMAL_ARRAY);
 }

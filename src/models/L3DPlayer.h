@@ -3,9 +3,11 @@
 // TTexturedMesh skins a mesh with them and draws it, one texture per
 // material group, with a flat black shadow; TL3DPlayer is a whole character
 // (skeleton, list of textured meshes, current motion) advanced by elapsed
-// milliseconds.  Posing uses the OpenGL modelview stack as its calculator, so
-// posing and drawing need the context current in modelview mode; the stack
-// is left as it was found.  User-interface thread only.
+// milliseconds.  A textured mesh may have a low level of detail beside its
+// mesh: the shadow is flattened from it, and a character drawn Far shows it
+// instead of the full mesh.  Posing computes its matrices on its own and
+// needs no context; drawing needs the context current in modelview mode.
+// User-interface thread only.
 //
 // References: SetSkeleton, SetMesh and SetAnimation count one on what they
 // take; Get, TMeshList::Add and SetMotion pass the first reference on; each
@@ -49,7 +51,8 @@ void Slerp(TVector4& q, const TVector4& p, float t);
 bool SampleRotation(const TMotion& motion, int track, float phase, TVector4& rotation);
 bool SamplePosition(const TMotion& motion, int track, float phase, TVector3& position);
 
-// Matrix helpers on the current OpenGL matrix
+// Matrix helpers; RotateByQuaternion and ApplyTrack multiply the current
+// OpenGL matrix.
 // Rotates by a unit quaternion; one with a zero vector part does nothing.
 void RotateByQuaternion(const TVector4& q);
 // Multiplies by the animated local transform of a bone: its track's
@@ -69,7 +72,8 @@ class TAnimatedSkeleton {
 
   // Keeps skeleton with one reference counted; gives the previous one back.
   void SetSkeleton(TSkeleton* skeleton);
-  // Computes Matrices for the motion at the phase.
+  // Computes Matrices for the motion at the phase (the bone's animated
+  // chain from its root, times its inverse rest transform).
   void Pose(const TMotion* motion, float phase);
   // Multiplies the current matrix by the animated chain from the root to bone.
   void ApplyBone(int bone) const;
@@ -80,8 +84,22 @@ class TAnimatedSkeleton {
   std::vector<TBoneMatrix> Matrices;  // skinning matrix of each bone
 
  private:
+  // The track of each bone in Motion, found by name once per motion.
+  void FindTracks();
+  // The animated chain of bone, from the chains of its ancestors already
+  // in FChains where they are.
+  void ChainOf(int bone);
+
   TSkeleton* FSkeleton = nullptr;
-  mutable std::vector<int> FChain;  // ApplyBone's chain of bones, reused
+  mutable std::vector<int> FChain;  // a chain of bones, reused
+  // Tracks of the bones in the motion they were found in.
+  std::vector<int> FTrackOfBone;
+  const TMotion* FTracksMotion = nullptr;
+  const TSkeleton* FTracksSkeleton = nullptr;
+  const TM3DTrack* FTracksData = nullptr;
+  // The animated chain of each bone during a pose, and whether it is made.
+  std::vector<TBoneMatrix> FChains;
+  std::vector<uint8_t> FChainMade;
 };
 
 // Position then normal, the layout given to the vertex and normal arrays.
@@ -129,41 +147,68 @@ class TTexturedMesh {
   TTexturedMesh& operator=(const TTexturedMesh&) = delete;
 
   // Keeps mesh with one reference counted (none for null); gives the
-  // previous one back.
+  // previous one back.  The low level of the mesh's file comes with it
+  // when its file exists (see LowDetailFile).
   void SetMesh(TMesh* mesh);
-  // Blends each vertex between the posed bones that weigh it.
+  // Blends each vertex between the posed bones that weigh it, position and
+  // normal.
   void SkinVertices(const TAnimatedSkeleton& animated);
+  // Blends the positions only, of the full mesh when full is set and of the
+  // low level when there is one: all that drawing uses (no lighting ever
+  // reads the normals), left zero.
+  void SkinPositions(const TAnimatedSkeleton& animated, bool full);
+  // Keeps low (or none) as the low level of detail, taking its first
+  // reference without counting one; gives the previous one back.
+  void AdoptLowDetail(TMesh* low);
   // Texture of material group `group`; a group without one is plain red.
   void SelectTexture(int group);
   // Textured, with the black shadow; nothing when invisible or not skinned.
-  void Draw();
-  // Geometry only (picking); nothing when invisible or not skinned.
-  void DrawPlain();
+  // Far draws the low level in place of the mesh where there is one.
+  void Draw(bool far = false);
+  // Geometry only (picking), of the level Draw shows.
+  void DrawPlain(bool far = false);
 
-  TMesh* Mesh() const { return FMesh; }
+  TMesh* Mesh() const { return FFull.Mesh; }
+  TMesh* LowDetail() const { return FLow.Mesh; }
   std::unique_ptr<TTextureList> Textures;  // texture i serves group i
   std::vector<TSkinnedVertex> Skinned;
   bool Visible = true;
 
  private:
   friend class TMeshList;
-  // Takes the first reference of mesh without counting one.
-  void AdoptMesh(TMesh* mesh);
-  bool Drawable() const;
-  // Makes the tables of FMesh when they are not made yet.
-  void PrepareArrays();
-  // The skinned vertices as the vertex and normal arrays.
-  void SetArrays();
-  // The triangles of every group through the corner table given, with the
-  // arrays as the caller set them.
-  void DrawGroups(const std::vector<uint32_t>& corners) const;
-  void DrawTextured();
+  // What one level of detail is drawn from: its mesh and tables, its
+  // skinned vertices, the textured copies of them (reused from frame to
+  // frame) and the bone of each binding, found by name once per skeleton.
+  struct TLevel {
+    TMesh* Mesh = nullptr;
+    TMeshArrays Arrays;
+    std::vector<TSkinnedVertex>* Skinned = nullptr;
+    std::vector<TSkinnedVertex> Textured;
+    std::vector<int> BoneOfBinding;
+    const TSkeleton* BonesFor = nullptr;
+  };
 
-  TMesh* FMesh = nullptr;
-  TMeshArrays FArrays;
-  // The textured vertices of the last Draw, copied from Skinned; reused
-  // from frame to frame.
-  std::vector<TSkinnedVertex> FTextured;
+  // Takes the first reference of mesh without counting one, and the low
+  // level of its file.
+  void AdoptMesh(TMesh* mesh);
+  bool Drawable(const TLevel& level) const;
+  // The level drawn: the low one when far and it is skinned.
+  TLevel& Shown(bool far) { return far && Drawable(FLow) ? FLow : FFull; }
+  // The level the shadow is flattened from: the low one when it is skinned.
+  TLevel& Shadow() { return Drawable(FLow) ? FLow : FFull; }
+  // Makes the tables of the level's mesh when they are not made yet;
+  // whether they are usable.
+  static bool PrepareArrays(TLevel& level);
+  static void FindBones(TLevel& level, const TSkeleton& skeleton);
+  static void SkinLevel(TLevel& level, const TAnimatedSkeleton& animated);
+  // The triangles of every group through the corner table given, with the
+  // vertex array as the caller set it.
+  static void DrawGroups(const TLevel& level, const std::vector<uint32_t>& corners);
+  void DrawTextured(TLevel& level);
+
+  TLevel FFull;
+  TLevel FLow;
+  std::vector<TSkinnedVertex> FLowSkinned;
 };
 
 // The textured meshes of a character; owns them.
@@ -208,6 +253,7 @@ class TL3DPlayer {
   // then poses and skins every mesh.  Nothing without skeleton, meshes or
   // motion.
   void Advance(uint32_t elapsedMs);
+  // Every mesh, of the low level when Far.
   void Draw();
   void DrawPlain();
   // A marker above the character; draws nothing.
@@ -219,6 +265,9 @@ class TL3DPlayer {
   uint8_t Animation = 0;
   uint32_t Time = 0;  // ms into the motion, 0 to its Duration
   float Phase = 0;    // Time / Duration
+  // Seen from so far that the low levels of detail stand for the meshes;
+  // set before Advance, which then skins the full meshes only when not.
+  bool Far = false;
 
  private:
   void DropMotion();

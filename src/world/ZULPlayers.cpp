@@ -72,10 +72,16 @@ void TZULPlayerList::Update(uint32_t now) {
 
 void TZULPlayerList::Draw(uint32_t elapsedMs) {
   glColor4f(1, 1, 1, 1);
+  // The eye's distance to a point is the length of the point in eye space.
+  TBoneMatrix view{};
+  glGetFloatv(GL_MODELVIEW_MATRIX, view.data());
   for (TZULPlayer* player : FItems) {
-    player->Model->Advance(elapsedMs);
     float wx, wz;
     player->GetWorldPos(wx, wz);
+    const TVector3 eye = TransformPoint({wx, 0, wz}, view);
+    player->Model->Far =
+        eye.X * eye.X + eye.Y * eye.Y + eye.Z * eye.Z > FarDetailDistance * FarDetailDistance;
+    player->Model->Advance(elapsedMs);
     glPushMatrix();
     glTranslatef(wx, 0, wz);
     // Direction 4 (towards +Y on the map) draws the model unrotated.

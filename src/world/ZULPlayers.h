@@ -18,6 +18,11 @@
 class TZULPlayerList;
 
 inline constexpr float MarkerHeight = 7.0f;  // marker frame above the feet
+// A character whose feet lie farther than this from the eye is drawn from
+// its meshes' low levels of detail, world units.  The low levels stray at
+// most 0.033 model units (0.1 world units) from the full surface, which at
+// 640 by 480 through the 45-degree view is under one pixel from here on.
+inline constexpr float FarDetailDistance = 58.0f;
 
 // Animation numbers of the shared motions (entries of Motions).
 enum : int32_t {
@@ -78,7 +83,9 @@ class TZULPlayerList {
   TZULPlayer* Find(int32_t id) const;
   // Advances every player's walk to time now (once a frame, before drawing).
   void Update(uint32_t now);
-  // Advances each character's motion by elapsedMs and draws it in place.
+  // Advances each character's motion by elapsedMs and draws it in place,
+  // from the low levels of detail beyond FarDetailDistance from the eye of
+  // the current modelview matrix.
   void Draw(uint32_t elapsedMs);
   // Draws each player's marker in a frame facing the camera (yaw and pitch
   // in degrees); leaves blending on and the colour at half-transparent white.

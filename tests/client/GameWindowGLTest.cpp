@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QCursor>
+#include <cstdlib>
 
 #include "GameWindowClientSupport.h"
 #include "Pump.h"
@@ -16,6 +17,7 @@
 #include "client/GameWindow.h"
 #include "effects/GLGui.h"
 #include "models/Frustum.h"
+#include "models/GLTextures.h"
 #include "models/MD2.h"
 #include "world/ZULPlayers.h"
 
@@ -44,6 +46,24 @@ class GameWindowTest : public ScreensTest {
 };
 
 std::string Goal(uint32_t column, uint32_t row) { return Packed(column) + Packed(row); }
+
+// Two pictures are the same picture when at most SameShare of their pixels
+// differ by more than SameTolerance in a channel: drawn another way, the
+// edges of the floor's cells and of the shadows may round a little apart.
+constexpr int SameTolerance = 12;    // of 255
+constexpr double SameShare = 0.005;  // of the pixels
+int CountFarApart(const QImage& a, const QImage& b) {
+  int count = 0;
+  for (int y = 0; y < a.height() && y < b.height(); ++y)
+    for (int x = 0; x < a.width() && x < b.width(); ++x) {
+      const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+      if (std::abs(qRed(p) - qRed(q)) > SameTolerance || std::abs(qGreen(p) - qGreen(q)) > SameTolerance ||
+          std::abs(qBlue(p) - qBlue(q)) > SameTolerance)
+        ++count;
+    }
+  return count;
+}
+constexpr int MostFarApart = int(SameShare * 640 * 480);
 
 TEST_F(GameWindowTest, AFloorClickWalksThereSendsTheGoalAndLeavesAMarkerThatFadesInOneSecond) {
   Place(LocalId, 127, 126);
@@ -262,12 +282,80 @@ TEST_F(GameWindowTest, EachFloorCellShowsTheQuarterOfTheTextureItsParitiesChoose
   }
 }
 
-// The floor drawn from its array of visible cells is the floor drawn cell
-// by cell after testing all 65536 of them, from any camera: looking ahead,
-// turned, straight down, along the floor and from below it.
-TEST_F(GameWindowTest, TheFloorShowsWhatTestingEveryCellWouldShow) {
+// The floor as it was drawn before it became large quads: every cell that
+// passes the frustum test, one quad each, with the marble as the file
+// holds it.
+void DrawFloorCellByCell(TGLTexture& marble) {
+  glEnable(GL_FOG);
+  glDisable(GL_BLEND);
+  glDepthMask(GL_FALSE);
+  glEnable(GL_TEXTURE_2D);
+  marble.Bind();
+  glColor3f(1, 1, 1);
+  ExtractFrustum();
+  glBegin(GL_QUADS);
+  for (int i = 0; i < TGameWindow::MapSide; ++i)
+    for (int j = 0; j < TGameWindow::MapSide; ++j) {
+      const float x = float(i) * Cell, z = float(j) * Cell;
+      if (!SphereInFrustum(x, 0, z, Cell)) continue;
+      const float s = j % 2 ? 0 : 0.5f, t = i % 2 ? 0 : 0.5f;
+      glTexCoord2f(s, t);
+      glVertex3f(x - 3, 0, z + 3);
+      glTexCoord2f(s + 0.5f, t);
+      glVertex3f(x + 3, 0, z + 3);
+      glTexCoord2f(s + 0.5f, t + 0.5f);
+      glVertex3f(x + 3, 0, z - 3);
+      glTexCoord2f(s, t + 0.5f);
+      glVertex3f(x - 3, 0, z - 3);
+    }
+  glEnd();
+  glEnable(GL_DEPTH_TEST);
+  glDepthMask(GL_TRUE);
+}
+
+// The characters as they were drawn before the levels of detail: each mesh
+// skinned whole (normals too) from the player's current pose, textured,
+// and flattened whole as its shadow.
+void DrawCharactersWhole(TZULPlayerList& players) {
+  glColor4f(1, 1, 1, 1);
+  for (int k = 0; k < players.Count(); ++k) {
+    TZULPlayer& player = *players[k];
+    float wx = 0, wz = 0;
+    player.GetWorldPos(wx, wz);
+    glPushMatrix();
+    glTranslatef(wx, 0, wz);
+    glRotatef(DirectionAngles[DirectionIndex(player.Direction)] + 90, 0, 1, 0);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    for (int m = 0; m < player.Model->Meshes.Count(); ++m) {
+      TTexturedMesh& mesh = *player.Model->Meshes[m];
+      TTexturedMesh whole;
+      whole.SetMesh(mesh.Mesh());
+      whole.AdoptLowDetail(nullptr);
+      for (int t = 0; t < mesh.Textures->Count(); ++t) whole.Textures->Add(mesh.Textures->Items(t)->FileName);
+      whole.SkinVertices(player.Model->Animated);
+      whole.Draw();
+    }
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    glPopMatrix();
+  }
+}
+
+// The game's own data, as the forge makes it.
+class GameScreenshot : public GameWindowTest {
+  bool WithGameData() const override { return true; }
+};
+
+// The floor drawn as large quads is the floor drawn cell by cell, with the
+// game's marble as the file holds it, after testing all 65536 cells, from
+// any camera: looking ahead, turned, straight down, along the floor and
+// from below it.  (Only the half texel along a cell's edges may blend with
+// other neighbours: the tiling puts other quarters side by side.)
+TEST_F(GameScreenshot, TheFloorShowsWhatTestingEveryCellWouldShow) {
   Paint();  // gets the floor texture
   ASSERT_NE(Game().FloorTexture, nullptr);
+  TGLTexture* marble = TextureManager.Get("data\\images\\marbre.bmp");
   struct TView {
     float Yaw, Pitch;
   } views[] = {{0, 25}, {37, 25}, {200, 90}, {90, 0}, {315, -10}};
@@ -288,39 +376,10 @@ TEST_F(GameWindowTest, TheFloorShowsWhatTestingEveryCellWouldShow) {
     const QImage drawn = scene([&] { Game().DrawFloor(); });
     GLfloat coord[4];
     glGetFloatv(GL_CURRENT_TEXTURE_COORDS, coord);
-    const QImage expected = scene([&] {
-      glEnable(GL_FOG);
-      glDisable(GL_BLEND);
-      glDepthMask(GL_FALSE);
-      glEnable(GL_TEXTURE_2D);
-      Game().FloorTexture->Bind();
-      glColor3f(1, 1, 1);
-      ExtractFrustum();
-      glBegin(GL_QUADS);
-      for (int i = 0; i < TGameWindow::MapSide; ++i)
-        for (int j = 0; j < TGameWindow::MapSide; ++j) {
-          const float x = float(i) * Cell, z = float(j) * Cell;
-          if (!SphereInFrustum(x, 0, z, Cell)) continue;
-          const float s = j % 2 ? 0 : 0.5f, t = i % 2 ? 0 : 0.5f;
-          glTexCoord2f(s, t);
-          glVertex3f(x - 3, 0, z + 3);
-          glTexCoord2f(s + 0.5f, t);
-          glVertex3f(x + 3, 0, z + 3);
-          glTexCoord2f(s + 0.5f, t + 0.5f);
-          glVertex3f(x + 3, 0, z - 3);
-          glTexCoord2f(s, t + 0.5f);
-          glVertex3f(x - 3, 0, z - 3);
-        }
-      glEnd();
-      glEnable(GL_DEPTH_TEST);
-      glDepthMask(GL_TRUE);
-    });
+    const QImage expected = scene([&] { DrawFloorCellByCell(*marble); });
     GLfloat expectedCoord[4];
     glGetFloatv(GL_CURRENT_TEXTURE_COORDS, expectedCoord);
-    int different = 0;
-    for (int y = 0; y < FrameHeight; ++y)
-      for (int x = 0; x < FrameWidth; ++x) different += drawn.pixel(x, y) == expected.pixel(x, y) ? 0 : 1;
-    EXPECT_EQ(different, 0);
+    EXPECT_LE(CountFarApart(drawn, expected), MostFarApart);
     EXPECT_EQ(coord[0], expectedCoord[0]);
     EXPECT_EQ(coord[1], expectedCoord[1]);
     EXPECT_FALSE(glIsEnabled(GL_TEXTURE_COORD_ARRAY));
@@ -329,11 +388,75 @@ TEST_F(GameWindowTest, TheFloorShowsWhatTestingEveryCellWouldShow) {
       EXPECT_NE(drawn.pixel(FrameWidth / 2, FrameHeight - 30), qRgba(0, 0, 0, 255)) << "the floor shows";
     }
   }
+  marble->Release();
 }
 
-class GameScreenshot : public GameWindowTest {
-  bool WithGameData() const override { return true; }
-};
+// The same scene (floor, players, knight, camera, poses) drawn the way the
+// frame draws it now and the way it was drawn before the floor became large
+// quads and the shadows came from the low levels of detail: the same picture.
+// Every character stands nearer than the switch to its low levels; one
+// farther is drawn from them.
+TEST_F(GameScreenshot, TheFrameDrawsThePictureOfTheWholeMeshesAndTheCellByCellFloor) {
+  Place(LocalId, 127, 128, 1);
+  const TPoint cells[] = {{124, 124}, {126, 123}, {129, 124}, {131, 125}, {125, 122}, {128, 122}, {127, 126}};
+  for (int k = 0; k < int(std::size(cells)); ++k)
+    Arrive(20 + k, "P" + std::to_string(k), cells[k].X, cells[k].Y);
+  Settle();
+  for (int frame = 0; frame < 5; ++frame) {
+    Clock.Advance(40);
+    Paint();
+  }
+  TZULPlayerList& players = Window->Client->Players;
+  TGLTexture* marble = TextureManager.Get("data\\images\\marbre.bmp");
+  struct TView {
+    float Yaw, Pitch, Zoom;
+  } views[] = {{0, 25, StartZoom}, {150, 40, 0}, {260, 60, 15}};
+  for (const TView& view : views) {
+    SCOPED_TRACE(testing::Message() << "yaw " << view.Yaw << " pitch " << view.Pitch << " zoom "
+                                    << view.Zoom);
+    CameraYaw = view.Yaw;
+    CameraPitch = view.Pitch;
+    CameraZoom = view.Zoom;
+    auto scene = [&](bool before) {
+      glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+      SetPerspective();
+      glLoadIdentity();
+      float wx = 0, wz = 0;
+      Local().GetWorldPos(wx, wz);
+      ApplyCamera(wx, wz);
+      if (before) {
+        DrawFloorCellByCell(*marble);
+        DrawCharactersWhole(players);
+      } else {
+        Game().DrawFloor();
+        players.Draw(0);  // poses as they stand
+      }
+      Game().DrawKnight(0);
+      return Frame();
+    };
+    const QImage now = scene(false);
+    for (int k = 0; k < players.Count(); ++k) ASSERT_FALSE(players[k]->Model->Far) << players[k]->Name;
+    const QImage before = scene(true);
+    EXPECT_LE(CountFarApart(now, before), MostFarApart);
+    // Every shadow of the frame came from a low level.
+    for (int k = 0; k < players.Count(); ++k)
+      for (int m = 0; m < players[k]->Model->Meshes.Count(); ++m)
+        if (players[k]->Model->Meshes[m]->Mesh()) {
+          EXPECT_NE(players[k]->Model->Meshes[m]->LowDetail(), nullptr) << "the forge made no low level";
+        }
+  }
+  marble->Release();
+
+  // Far away, the low levels stand in for the meshes.
+  Arrive(40, "far", 127, 128 - int(FarDetailDistance / Cell) - 4);
+  Settle();
+  CameraYaw = 0;
+  CameraPitch = StartPitch;
+  CameraZoom = StartZoom;
+  Paint();
+  EXPECT_TRUE(players[players.Count() - 1]->Model->Far);
+  EXPECT_FALSE(players[1]->Model->Far);
+}
 
 TEST_F(GameScreenshot, WithPlayersAndTheKnight) {
   Place(LocalId, 125, 128, 1);

@@ -48,7 +48,8 @@ std::vector<std::string> FilesEndingWith(const std::string& end) {
 }
 
 TEST_F(Forged, EveryFileLoadsThroughTheGamesOwnLoaders) {
-  EXPECT_EQ(FilesEndingWith(".L3D").size(), 17u);  // body, 2 heads, 8 hair, 3 beards, 3 ears
+  // Body, 2 heads, 8 hair, 3 beards, 3 ears, and the low level of each.
+  EXPECT_EQ(FilesEndingWith(".L3D").size(), 34u);
   EXPECT_EQ(FilesEndingWith(".M3D").size(), 6u);
   for (const std::string& file : FilesEndingWith(".S3D")) EXPECT_NO_THROW(TSkeleton().Load(file)) << file;
   for (const std::string& file : FilesEndingWith(".L3D")) EXPECT_NO_THROW(TMesh().Load(file)) << file;

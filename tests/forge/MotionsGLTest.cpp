@@ -117,3 +117,33 @@ TEST_F(MotionsGL, AFootStandingInTheRunMovesBackAtTheWalkingPace) {
 }
 
 }  // namespace
+
+// Posing computes its matrices on its own: for every motion of the game at
+// several phases they are those the OpenGL matrix stack makes from the same
+// tracks (each bone's chain from its root, then its inverse rest transform
+// as glRotatef and glTranslatef build it).
+TEST_F(MotionsGL, PosesAreTheMatricesTheOpenGLStackMakes) {
+  std::unique_ptr<TL3DPlayer> character = MakeHuman(5, 1);
+  const TSkeleton& skeleton = *character->Animated.Skeleton();
+  glMatrixMode(GL_MODELVIEW);
+  float worst = 0;
+  for (const char* motion : {"Arret", "Parle", "Marche", "Course", "att_poing", "Chute"})
+    for (int i = 0; i <= 8; ++i) {
+      ShowMotion(*character, motion, float(i) / 8);
+      for (std::size_t b = 0; b < skeleton.Bones.size(); ++b) {
+        glLoadIdentity();
+        character->Animated.ApplyBone(int(b));
+        for (int x = int(b); x >= 0; x = skeleton.Bones[std::size_t(x)].Parent) {
+          const TS3DBone& bone = skeleton.Bones[std::size_t(x)];
+          glRotatef(-bone.Angle, bone.Axis.X, bone.Axis.Y, bone.Axis.Z);
+          glTranslatef(-bone.Position.X, -bone.Position.Y, -bone.Position.Z);
+        }
+        TBoneMatrix stack{};
+        glGetFloatv(GL_MODELVIEW_MATRIX, stack.data());
+        for (std::size_t e = 0; e < stack.size(); ++e)
+          worst = std::max(worst, std::fabs(stack[e] - character->Animated.Matrices[b][e]));
+      }
+    }
+  glLoadIdentity();
+  EXPECT_LT(worst, 1e-4f);
+}

@@ -7,6 +7,7 @@
 #include "Meshes.h"
 #include "Motions.h"
 #include "Paint.h"
+#include "Simplify.h"
 #include "Skeleton.h"
 #include "Sounds.h"
 #include "models/L3D.h"
@@ -25,17 +26,26 @@ constexpr int GrowTexels = 3;
 const std::string ModelFolder = "qelt-3d/";
 const std::string ImageFolder = "images/";
 const std::string SoundFolder = "sons/";
+const std::string LowDetailFolder = std::string(LowDetailFolderName) + "/";
 
-void SaveMesh(const TMeshBuilder& builder, const std::string& fileName) {
+void SaveBuilder(const TMeshBuilder& builder, const std::string& fileName) {
   TMesh mesh;
   FillMesh(builder, mesh);
   SaveL3D(mesh, fileName);
 }
 
+// The mesh in models, and its low level of detail under the same name in
+// the low-detail folder beside it.
+void SaveMesh(const TMeshBuilder& builder, const std::string& models, const std::string& name) {
+  SaveBuilder(builder, models + name);
+  const auto target = static_cast<std::size_t>(static_cast<float>(builder.Triangles.size()) * LowDetailShare);
+  SaveBuilder(Simplify(builder, target), models + LowDetailFolder + name);
+}
+
 void ForgeBody(const std::string& models) {
   TMeshBuilder body = BuildBody();
   body.PackParts(BodyTextureSize, PartPadding);
-  SaveMesh(body, models + "Corps.L3D");
+  SaveMesh(body, models, "Corps.L3D");
   TImage armour(BodyTextureSize, BodyTextureSize, Hex(0x808080));
   TBaker baker(armour);
   baker.Paint(body, [](const TSurfacePoint& s) { return ShadeBody(s); });
@@ -46,7 +56,7 @@ void ForgeBody(const std::string& models) {
 void ForgeHeads(const std::string& models) {
   TMeshBuilder human = BuildHead(TRace::Human);
   human.PackParts(HeadTextureSize, PartPadding);
-  SaveMesh(human, models + "Humain.L3D");
+  SaveMesh(human, models, "Humain.L3D");
   TImage humanSkin(HeadTextureSize, HeadTextureSize);
   TBaker humanBaker(humanSkin);
   humanBaker.Paint(human, [](const TSurfacePoint& s) { return ShadeHead(TRace::Human, s); });
@@ -58,13 +68,13 @@ void ForgeHeads(const std::string& models) {
   std::vector<TMeshBuilder> ears;
   for (int style = 1; style <= 3; ++style) ears.push_back(BuildEars(style));
   PackParts({&elf, &ears[0], &ears[1], &ears[2]}, HeadTextureSize, PartPadding);
-  SaveMesh(elf, models + "Elfe.L3D");
+  SaveMesh(elf, models, "Elfe.L3D");
   TImage elfSkin(HeadTextureSize, HeadTextureSize);
   TBaker elfBaker(elfSkin);
   auto shadeElf = [](const TSurfacePoint& s) { return ShadeHead(TRace::Elf, s); };
   elfBaker.Paint(elf, shadeElf);
   for (int style = 1; style <= 3; ++style) {
-    SaveMesh(ears[style - 1], models + "Oreilles" + std::to_string(style) + ".L3D");
+    SaveMesh(ears[style - 1], models, "Oreilles" + std::to_string(style) + ".L3D");
     elfBaker.Paint(ears[style - 1], shadeElf);
   }
   elfBaker.Grow(GrowTexels);
@@ -73,9 +83,9 @@ void ForgeHeads(const std::string& models) {
 
 void ForgeHair(const std::string& models) {
   for (int style = 1; style <= 8; ++style)
-    SaveMesh(BuildHair(style), models + "Cheveux" + std::to_string(style) + ".L3D");
+    SaveMesh(BuildHair(style), models, "Cheveux" + std::to_string(style) + ".L3D");
   for (int style = 1; style <= 3; ++style)
-    SaveMesh(BuildBeard(style), models + "Barbe" + std::to_string(style) + ".L3D");
+    SaveMesh(BuildBeard(style), models, "Barbe" + std::to_string(style) + ".L3D");
   TImage hair(HairTextureSize, HairTextureSize);
   PaintHair(hair);
   SaveBitmap(hair, models + "Poils.BMP");
@@ -104,7 +114,7 @@ void ForgeKnight(const std::string& folder) {
 
 void ForgeData(const std::string& folder) {
   const std::string models = folder + "/" + ModelFolder;
-  std::filesystem::create_directories(models);
+  std::filesystem::create_directories(models + LowDetailFolder);
   std::filesystem::create_directories(folder + "/" + ImageFolder);
 
   TSkeleton skeleton;
@@ -137,6 +147,9 @@ std::vector<std::string> ForgedFiles() {
   for (int i = 1; i <= 3; ++i) files.push_back("Oreilles" + std::to_string(i) + ".L3D");
   for (const char* motion : {"Arret", "Parle", "Marche", "Course", "att_poing", "Chute"})
     files.push_back(std::string(motion) + ".M3D");
+  const std::size_t count = files.size();
+  for (std::size_t i = 0; i < count; ++i)
+    if (files[i].ends_with(".L3D")) files.push_back(LowDetailFolder + files[i]);
   for (std::string& file : files) file = ModelFolder + file;
   for (const char* file : {"tris.md2", "knight.pcx", "weapon.md2", "weapon.pcx"}) files.push_back(file);
   for (const char* image : {"logozul.bmp", "titre.bmp", "flare.bmp", "marbre.bmp"})
