@@ -198,7 +198,7 @@ void TFrmClient::Connect(uint32_t address, uint16_t port, const std::string& nam
     };
   Timer = std::make_unique<QTimer>();
   Timer->setTimerType(Qt::PreciseTimer);
-  Timer->setInterval(FramePeriodMs);
+  Timer->setInterval(FramePeriodMs(FrameRate));
   QObject::connect(Timer.get(), &QTimer::timeout, [this] { Guarded(*this, [this] { TimerTick(); }); });
   Timer->start();
   // A window already on screen has had its first paint request while

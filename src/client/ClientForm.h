@@ -1,8 +1,9 @@
 // The game client's window: one full-window OpenGL view in which the current
-// screen is drawn every 40 ms.  It owns the connection, both screens, the
-// shared map and the shared font; it makes the context on its first paint,
-// routes keyboard, mouse and socket events, and decides when the game ends
-// for this player.  One exists at a time, as FrmClient.  User-interface thread.
+// screen is drawn every frame period (40 ms, or as --fps sets it).  It owns
+// the connection, both screens, the shared map and the shared font; it makes
+// the context on its first paint, routes keyboard, mouse and socket events,
+// and decides when the game ends for this player.  One exists at a time, as
+// FrmClient.  User-interface thread.
 #pragma once
 
 #include <QCoreApplication>
@@ -37,7 +38,6 @@ class TFrmClient : public QWindow, public TClientOwner {
  public:
   // Socket events of the connection arrive under this message number.
   static constexpr uint32_t SocketMessage = 1024;
-  static constexpr int FramePeriodMs = 40;
   static constexpr int NormalWidth = 640;  // client pixels before maximising
   static constexpr int NormalHeight = 480;
   static constexpr int DebugWidth = 320;  // client pixels of the "debug" window

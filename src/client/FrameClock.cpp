@@ -13,6 +13,7 @@ uint32_t FrameDelta = 0;
 uint32_t FramesPerSecond = 0;
 uint32_t FpsCount = 0;
 uint32_t FpsWindowStart = 0;
+int FrameRate = DefaultFrameRate;
 
 float CameraYaw = 0;
 float CameraPitch = StartPitch;
@@ -26,6 +27,11 @@ float YawRate = 0;
 float PitchRate = 0;
 uint32_t WheelDownTime = 0;
 uint32_t WheelUpTime = 0;
+
+int FramePeriodMs(int rate) {
+  const int bounded = std::clamp(rate, MinFrameRate, MaxFrameRate);
+  return static_cast<int>(std::lround(1000.0 / bounded));
+}
 
 namespace {
 constexpr uint32_t FpsWindowMs = 1000;

@@ -38,6 +38,17 @@ constexpr float ZoomBase = 25.0f;       // distance to the target at zoom 0, wor
 constexpr float ZoomMsPerUnit = 12.0f;  // wheel: one unit of zoom per 12 ms
 constexpr int EdgeBand = 10;            // pixels from an edge that turn the camera
 
+// The frame timer's rate (--fps), frames a second.  Everything that moves
+// is driven by the time elapsed between frames, so any rate walks the same
+// paths at the same times; a higher one only draws more of the steps.
+constexpr int DefaultFrameRate = 25;  // the written 40 ms a frame
+constexpr int MinFrameRate = 10;
+constexpr int MaxFrameRate = 120;
+// What main read on the command line; the client window's timer runs at it.
+extern int FrameRate;
+// The timer's period for a rate, whole milliseconds (25: 40, 60: 17).
+int FramePeriodMs(int rate);
+
 // Advances the frame clock to GetTickCount; once at the start of each Paint.
 void TickFrame();
 // Yaw 0, pitch and zoom as at start; nothing else.

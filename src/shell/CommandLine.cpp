@@ -8,12 +8,12 @@
 #include "platform/Text1252.h"
 
 const char* const UsageText =
-    "Usage: varozuvod [debug] [WIDTH HEIGHT [DEPTH]] [--mute] [--volume N]\n"
+    "Usage: varozuvod [debug] [WIDTH HEIGHT [DEPTH]] [--mute] [--volume N] [--fps N]\n"
     "       varozuvod --serve [--port N] [--password P] [--web] [--web-port N]\n"
     "                 [--max-players N] [--max-per-address N] [--chat-limit N]\n"
     "                 [--no-discovery] [--discovery-port N]\n"
     "       varozuvod --join HOST[:PORT] [--name NAME] [--password P] [debug]\n"
-    "                 [--mute] [--volume N]\n"
+    "                 [--mute] [--volume N] [--fps N]\n"
     "       varozuvod --bots HOST[:PORT] [--count N] [--name PREFIX] [--password P]\n"
     "                 [--walk] [--chat PER_MINUTE] [--seconds S]\n"
     "       varozuvod --find [--broadcast ADDRESS] [--seconds S] [--discovery-port N]\n"
@@ -26,6 +26,8 @@ const char* const UsageText =
     "  --mute                start the game without sound; F9 in the game window\n"
     "                        turns all sound off and on again\n"
     "  --volume N            sound volume, 0 to 100 (default 100)\n"
+    "  --fps N               frames the game draws a second, 10 to 120 (default\n"
+    "                        25); walks and motions keep their pace at any rate\n"
     "  --serve               run the game host without a window; the connection\n"
     "                        list goes to standard output, SIGTERM or SIGINT ends it\n"
     "  --port N              game port (default 2048; 0 picks a free one)\n"
@@ -108,6 +110,23 @@ bool ParseSound(const std::vector<std::string>& words, std::size_t& i, TSoundSet
     return false;
   }
   sound.Volume = *value;
+  return true;
+}
+
+// --fps with the next word (i moves past it); false when the word is not
+// --fps, or the rate is not MinFrameRate..MaxFrameRate (why says so).
+bool ParseFrameRate(const std::vector<std::string>& words, std::size_t& i, int& rate, std::string& why) {
+  if (words[i] != "--fps") return false;
+  if (i + 1 >= words.size()) {
+    why = "--fps needs a number from 10 to 120";
+    return false;
+  }
+  auto value = TryStrToInt(words[++i]);
+  if (!value || *value < MinFrameRate || *value > MaxFrameRate) {
+    why = "invalid --fps: " + words[i];
+    return false;
+  }
+  rate = *value;
   return true;
 }
 
@@ -197,6 +216,8 @@ TCommandLine ParseJoin(const std::vector<std::string>& words) {
       line.Join.Password = Text(words[++i]);
     } else if (std::string why; ParseSound(words, i, line.Sound, why) || !why.empty()) {
       if (!why.empty()) return Refuse(why);
+    } else if (ParseFrameRate(words, i, line.FrameRate, why) || !why.empty()) {
+      if (!why.empty()) return Refuse(why);
     } else if (IsOption(option)) {
       return Refuse("unknown or incomplete option for --join: " + option);
     } else {
@@ -211,7 +232,7 @@ QStringList WithoutSoundOptions(const QStringList& arguments) {
   QStringList kept;
   for (qsizetype i = 0; i < arguments.size(); ++i) {
     if (i > 0 && arguments[i] == QLatin1String("--mute")) continue;
-    if (i > 0 && arguments[i] == QLatin1String("--volume")) {
+    if (i > 0 && (arguments[i] == QLatin1String("--volume") || arguments[i] == QLatin1String("--fps"))) {
       ++i;  // and its number
       continue;
     }
@@ -242,7 +263,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& words) {
   TCommandLine line;
   for (std::size_t i = 0; i < words.size(); ++i) {
     std::string why;
-    if (ParseSound(words, i, line.Sound, why)) continue;
+    if (ParseSound(words, i, line.Sound, why) || ParseFrameRate(words, i, line.FrameRate, why)) continue;
     if (!why.empty()) return Refuse(why);
     if (IsOption(words[i])) return Refuse("unknown option: " + words[i]);
     line.GameArguments.push_back(words[i]);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/Sounds.h"
+#include "client/FrameClock.h"
 #include "host/HostSettings.h"
 
 enum class TCommandKind { Game, Join, Serve, Bots, Find, Help, Version, Error };
@@ -38,6 +39,8 @@ struct TCommandLine {
   TFindRequest Find;
   // --mute and --volume, for the game and --join.
   TSoundSettings Sound;
+  // --fps, for the game and --join: frames a second.
+  int FrameRate = DefaultFrameRate;
   // Why the line was refused (Kind Error).
   std::string Error;
 };
@@ -50,8 +53,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 // "HOST" or "HOST:PORT" into request; false when the port is not 0..65535.
 bool ParseHostAndPort(const std::string& text, std::string& host, uint16_t& port);
 
-// The arguments without --mute and --volume N, which main has read: the
-// client window reads its first argument as "debug" or not.
+// The arguments without --mute, --volume N and --fps N, which main has
+// read: the client window reads its first argument as "debug" or not.
 QStringList WithoutSoundOptions(const QStringList& arguments);
 
 extern const char* const UsageText;

@@ -102,6 +102,7 @@ void LinkClientWindow() {
 int RunWindows(int argc, char** argv, const TCommandLine& line) {
   TEndSignals ends;  // first, so that it goes last
   SoundSettings = line.Sound;
+  FrameRate = line.FrameRate;
   TXRandRDisplay display;
   TDisplayModeScope mode(display, line.GameArguments);
   QApplication app(argc, argv);

@@ -8,6 +8,7 @@
 
 #include <QCursor>
 #include <cstdlib>
+#include <map>
 
 #include "GameWindowClientSupport.h"
 #include "Pump.h"
@@ -339,6 +340,52 @@ void DrawCharactersWhole(TZULPlayerList& players) {
     glDisableClientState(GL_VERTEX_ARRAY);
     glDisableClientState(GL_NORMAL_ARRAY);
     glPopMatrix();
+  }
+}
+
+// The frame timer's rate changes how often a walk is drawn, never where the
+// walker is: walked from the same cell to the same goal at 25, 60 and 120
+// frames a second, the local player is at the same place at every time two
+// rates both draw (every 40 ms for 25 and 120, every 680 ms for 25 and 60),
+// and ends on the goal.  The walker starts each step on a whole
+// millisecond, so the frame that crosses a step's end may round its start
+// by half a millisecond: a few thousandths of a world unit.
+TEST_F(GameWindowTest, AWalkIsAtTheSamePlaceAtTheSameTimeAtAnyFrameRate) {
+  constexpr uint32_t WalkMs = 8000;   // 6 diagonal and 5 straight steps take 7,284
+  constexpr float SamePlace = 0.02f;  // world units: under 2 ms of walking
+  const TPoint from{120, 120}, goal{131, 126};
+  using TTrack = std::map<uint32_t, std::pair<float, float>>;  // ms since the start
+  auto walk = [&](int rate) {
+    Place(LocalId, from.X, from.Y);
+    Settle();
+    Paint();
+    EXPECT_TRUE(Local().MoveTo(goal));
+    TTrack track;
+    const auto period = uint32_t(FramePeriodMs(rate));
+    for (uint32_t t = 0; t <= WalkMs; t += period) {
+      Paint();
+      float wx = 0, wz = 0;
+      Local().GetWorldPos(wx, wz);
+      track[t] = {wx, wz};
+      Clock.Advance(period);
+    }
+    return track;
+  };
+  const TTrack at25 = walk(25), at60 = walk(60), at120 = walk(120);
+  int compared = 0;
+  for (const TTrack* other : {&at60, &at120})
+    for (const auto& [t, where] : *other) {
+      auto same = at25.find(t);
+      if (same == at25.end()) continue;
+      ++compared;
+      EXPECT_NEAR(where.first, same->second.first, SamePlace) << "at " << t << " ms";
+      EXPECT_NEAR(where.second, same->second.second, SamePlace) << "at " << t << " ms";
+    }
+  EXPECT_EQ(compared, int(WalkMs / 680 + 1 + WalkMs / 40 + 1));
+  EXPECT_GT(at25.at(2000).first, at25.at(0).first + Cell) << "the player walks";
+  for (const TTrack* track : {&at25, &at60, &at120}) {
+    EXPECT_FLOAT_EQ(track->rbegin()->second.first, goal.X * Cell);
+    EXPECT_FLOAT_EQ(track->rbegin()->second.second, goal.Y * Cell);
   }
 }
 

@@ -104,3 +104,36 @@ TEST(CommandLine, SoundOptionsGoWithTheGameAndJoinAndStayOutOfTheGamesWords) {
 }
 
 }  // namespace
+
+// --fps goes with the game and with --join, within 10 to 120, and the frame
+// timer's period follows it (to the nearest millisecond).
+namespace {
+
+TEST(CommandLine, FrameRateGoesWithTheGameAndJoinWithinItsRangeAndSetsThePeriod) {
+  TCommandLine line = ParseCommandLine({"debug", "--fps", "60", "800", "600"});
+  ASSERT_EQ(line.Kind, TCommandKind::Game) << line.Error;
+  EXPECT_EQ(line.FrameRate, 60);
+  EXPECT_EQ(line.GameArguments, (std::vector<std::string>{"debug", "800", "600"}));
+  line = ParseCommandLine({"--join", "127.0.0.1", "--fps", "120", "--mute"});
+  ASSERT_EQ(line.Kind, TCommandKind::Join) << line.Error;
+  EXPECT_EQ(line.FrameRate, 120);
+  EXPECT_TRUE(line.Sound.Muted);
+  EXPECT_EQ(ParseCommandLine({"debug"}).FrameRate, 25);
+
+  for (std::vector<std::string> refused : {std::vector<std::string>{"--fps"},
+                                           {"--fps", "9"},
+                                           {"--fps", "121"},
+                                           {"--fps", "fast"},
+                                           {"--join", "h", "--fps", "0"},
+                                           {"--serve", "--fps", "60"}})
+    EXPECT_EQ(ParseCommandLine(refused).Kind, TCommandKind::Error) << refused.back();
+
+  const QStringList words{"varozuvod", "--fps", "60", "debug", "--volume", "20"};
+  EXPECT_EQ(WithoutSoundOptions(words), (QStringList{"varozuvod", "debug"}));
+  EXPECT_EQ(FramePeriodMs(25), 40);
+  EXPECT_EQ(FramePeriodMs(60), 17);
+  EXPECT_EQ(FramePeriodMs(10), 100);
+  EXPECT_EQ(FramePeriodMs(120), 8);
+}
+
+}  // namespace
