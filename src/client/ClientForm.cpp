@@ -40,6 +40,7 @@ constexpr float FogDensity = 0.8f;
 // Turns every sound off and on again; a function key, since the chat input
 // line takes every printable one.
 constexpr uint16_t SoundKey = VK_F1 + 8;  // F9
+constexpr uint16_t HelpKey = VK_F1;
 
 TMouseButton ButtonOf(Qt::MouseButton button) {
   if (button == Qt::RightButton) return TMouseButton::mbRight;
@@ -279,6 +280,10 @@ void TFrmClient::DrawOverlay() {
     SetPerspective();
     DrawWaitClock(FrameTime - WaitStart);
   }
+  if (Help.Shown) {
+    SetOrtho();
+    Help.Draw(*Font, width(), height());
+  }
   if (isActive() && cursor().shape() == Qt::BlankCursor) {
     SetOrtho();
     QPoint mouse = mapFromGlobal(QCursor::pos());
@@ -332,6 +337,7 @@ void TFrmClient::FormClose() {
 void TFrmClient::FormKeyDown(uint16_t key, TShiftState shift) {
   if (Screen) Screen->KeyDown(key, shift);
   if (key == SoundKey && Sounds) Sounds->ToggleMuted();
+  if (key == HelpKey) Help.Toggle();
   if (key != VK_ESCAPE) return;
   // The window goes whatever the leave message meets; a failure to send it
   // is still reported once the window is on its way.
@@ -411,12 +417,8 @@ void TFrmClient::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TFrmClient::wheelEvent(QWheelEvent* event) {
-  // Only the time stamp: the camera turns it into zoom at its next update.
-  int turn = event->angleDelta().y();
-  if (turn < 0)
-    WheelDownTime = GetTickCount();
-  else if (turn > 0)
-    WheelUpTime = GetTickCount();
+  // Every notch counts, however many arrive between two frames.
+  ZoomByWheel(event->angleDelta().y());
   event->ignore();
 }
 

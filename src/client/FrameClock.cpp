@@ -96,15 +96,28 @@ void ResetCamera() {
   CameraZoom = StartZoom;
 }
 
+namespace {
+// Written as "not at least" so that a NaN lands on the lower limit too.
+void KeepPitchInLimits() {
+  if (!(CameraPitch >= MinPitch)) CameraPitch = MinPitch;
+  if (CameraPitch > MaxPitch) CameraPitch = MaxPitch;
+}
+
+void KeepZoomInLimits() {
+  if (!(CameraZoom >= MinZoom))
+    CameraZoom = MinZoom;
+  else if (CameraZoom > MaxZoom)
+    CameraZoom = MaxZoom;
+}
+}  // namespace
+
 void UpdateCamera(uint32_t now) {
   if (CameraLastUpdate != 0) {
     CameraYaw += Advance(TurnRightSince, now, YawRate);
     CameraYaw -= Advance(TurnLeftSince, now, YawRate);
     CameraPitch -= Advance(TiltUpSince, now, PitchRate);
     CameraPitch += Advance(TiltDownSince, now, PitchRate);
-    // Written as "not at least" so that a NaN lands on the limit too.
-    if (!(CameraPitch >= MinPitch)) CameraPitch = MinPitch;
-    if (CameraPitch > MaxPitch) CameraPitch = MaxPitch;
+    KeepPitchInLimits();
     if (WheelDownTime != 0) {
       CameraZoom -= static_cast<float>((now - WheelDownTime) / ZoomMsPerUnit);
       WheelDownTime = 0;
@@ -113,12 +126,20 @@ void UpdateCamera(uint32_t now) {
       CameraZoom += static_cast<float>((now - WheelUpTime) / ZoomMsPerUnit);
       WheelUpTime = 0;
     }
-    if (!(CameraZoom >= MinZoom))
-      CameraZoom = MinZoom;
-    else if (CameraZoom > MaxZoom)
-      CameraZoom = MaxZoom;
+    KeepZoomInLimits();
   }
   CameraLastUpdate = now;
+}
+
+void ZoomByWheel(int angleDelta) {
+  CameraZoom += static_cast<float>(angleDelta) * ZoomPerNotch / static_cast<float>(WheelNotch);
+  KeepZoomInLimits();
+}
+
+void TurnCamera(float yawDegrees, float pitchDegrees) {
+  CameraYaw += yawDegrees;
+  CameraPitch += pitchDegrees;
+  KeepPitchInLimits();
 }
 
 void PauseCamera() { CameraLastUpdate = 0; }

@@ -33,10 +33,13 @@ constexpr float StartZoom = 12.0f;
 constexpr float MinPitch = -10.0f;
 constexpr float MaxPitch = 90.0f;
 constexpr float MinZoom = -18.0f;
-constexpr float MaxZoom = 25.0f;
-constexpr float ZoomBase = 25.0f;       // distance to the target at zoom 0, world units
+constexpr float ZoomBase = 25.0f;              // distance to the target at zoom 0, world units
+constexpr float NearestCameraDistance = 8.0f;  // world units: outside the head at any pitch
+constexpr float MaxZoom = ZoomBase - NearestCameraDistance;
 constexpr float ZoomMsPerUnit = 12.0f;  // wheel: one unit of zoom per 12 ms
 constexpr int EdgeBand = 10;            // pixels from an edge that turn the camera
+constexpr int WheelNotch = 120;         // angle delta of one notch of a common wheel
+constexpr float ZoomPerNotch = 2.0f;    // world units nearer or farther per notch
 
 // The frame timer's rate (--fps), frames a second.  Everything that moves
 // is driven by the time elapsed between frames, so any rate walks the same
@@ -55,6 +58,12 @@ void TickFrame();
 void ResetCamera();
 // Applies the held edges and the pending wheel turns up to now.
 void UpdateCamera(uint32_t now);
+// Zooms by a wheel's angle delta at once, WheelNotch to a notch, positive
+// away from the user (nearer); fractions of a notch count in proportion.
+void ZoomByWheel(int angleDelta);
+// Turns the camera by the given degrees (arrow keys, a right-button drag);
+// the pitch stays within its limits.
+void TurnCamera(float yawDegrees, float pitchDegrees);
 // The next UpdateCamera only records its time.
 void PauseCamera();
 // Starts or stops the edge turning from a mouse position in a screen of

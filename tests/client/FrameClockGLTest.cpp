@@ -69,6 +69,27 @@ TEST_F(FrameClockGLTest, CameraOrbitsFiveUnitsAboveThePlayersFeet) {
   EXPECT_NEAR(north[1], -5 + 1, 1e-4);
 }
 
+// However many notches the wheel turns towards the player, at every pitch
+// the eye stays clear of the character's head (six units tall, the head's
+// middle at about 5.5 above the feet).
+TEST_F(FrameClockGLTest, NoWheelTurnOrPitchPutsTheEyeInsideThePlayersHead) {
+  constexpr float HeadMiddle = 5.5f;
+  constexpr float ClearOfHead = 3.0f;  // head's radius and the shoulders, with room to spare
+  glMatrixMode(GL_MODELVIEW);
+  for (int notches = 0; notches <= 80; notches += 10) {
+    for (float pitch = MinPitch; pitch <= MaxPitch; pitch += 5) {
+      ResetCamera();
+      for (int n = 0; n < notches; ++n) ZoomByWheel(WheelNotch);
+      CameraPitch = pitch;
+      glLoadIdentity();
+      ApplyCamera(762, 756);
+      auto head = Transform(Read(GL_MODELVIEW_MATRIX), 762, HeadMiddle, 756);
+      const float distance = std::hypot(head[0], head[1], head[2]);
+      EXPECT_GT(distance, ClearOfHead) << notches << " notches, pitch " << pitch;
+    }
+  }
+}
+
 // At a quarter of a second the black hand (a turn a second) points to the
 // right and the red one (a turn a minute) still points up: both go clockwise.
 TEST_F(FrameClockGLTest, WaitClockHandsTurnClockwise) {

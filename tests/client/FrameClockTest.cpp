@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "client/FrameClock.h"
 #include "platform/Tick.h"
@@ -182,6 +183,40 @@ TEST_F(FrameClockTest, PausedCameraAppliesNothingUntilItRunsAgain) {
   UpdateCamera(Clock.Now);
   EXPECT_EQ(CameraYaw, 0.0f);
   EXPECT_EQ(CameraPitch, StartPitch);
+}
+
+// Each notch moves the camera a step a player sees, a fraction of a notch
+// (a fine-grained wheel or a touch pad) in proportion, and forty notches
+// either way reach the limit and stay there.
+TEST_F(FrameClockTest, EachWheelNotchZoomsAVisibleStepUntilTheLimits) {
+  const float start = ZoomBase - CameraZoom;  // the camera's distance to the player
+  ZoomByWheel(-WheelNotch);
+  EXPECT_GE((ZoomBase - CameraZoom) - start, 0.1f * start) << "a notch towards the user: farther by a tenth";
+  ZoomByWheel(WheelNotch / 2);
+  ZoomByWheel(WheelNotch / 2);
+  EXPECT_FLOAT_EQ(CameraZoom, StartZoom) << "two half notches make one";
+  for (int n = 0; n < 40; ++n) ZoomByWheel(-WheelNotch);
+  EXPECT_EQ(CameraZoom, MinZoom);
+  for (int n = 0; n < 40; ++n) ZoomByWheel(WheelNotch);
+  EXPECT_EQ(CameraZoom, MaxZoom);
+  ZoomByWheel(WheelNotch);
+  EXPECT_EQ(CameraZoom, MaxZoom);
+  EXPECT_GE(ZoomBase - MaxZoom, NearestCameraDistance);
+}
+
+// Arrow keys and drags turn by degrees; the pitch keeps its limits, the
+// yaw goes round freely.
+TEST_F(FrameClockTest, TurningTheCameraKeepsThePitchWithinItsLimits) {
+  TurnCamera(-30, 10);
+  EXPECT_FLOAT_EQ(CameraYaw, -30);
+  EXPECT_FLOAT_EQ(CameraPitch, StartPitch + 10);
+  TurnCamera(400, 500);
+  EXPECT_FLOAT_EQ(CameraYaw, 370);
+  EXPECT_EQ(CameraPitch, MaxPitch);
+  TurnCamera(0, -500);
+  EXPECT_EQ(CameraPitch, MinPitch);
+  TurnCamera(0, std::nanf(""));
+  EXPECT_EQ(CameraPitch, MinPitch) << "a NaN lands on a limit";
 }
 
 }  // namespace
