@@ -43,10 +43,12 @@ class TClientOwner : public TMessageTarget {
   virtual TSoundSystem* SoundSystem() { return nullptr; }
 };
 
-// Chat panel colours, 0xRRGGBB.
+// Chat panel colours, 0xRRGGBB, each light enough to read on the in-game
+// screen's dark panel; arrivals and departures are a light blue, since a
+// pure blue is hardly seen on it.
 inline constexpr uint32_t GreetingColor = 0xFFFFFF;
 inline constexpr uint32_t ChatColor = 0x00FF00;
-inline constexpr uint32_t ArrivalColor = 0x0000FF;
+inline constexpr uint32_t ArrivalColor = 0x99CCFF;
 
 // The most other players a client keeps.  Each costs memory and drawing,
 // so a host that keeps announcing newcomers is refused past this many: the

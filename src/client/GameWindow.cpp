@@ -2,6 +2,7 @@
 
 #include <QOpenGLContext>
 #include <QWindow>
+#include <cstdlib>
 #include <string>
 
 #include "client/ClientForm.h"
@@ -149,6 +150,7 @@ TGameWindow::TGameWindow(TGLFont& font) : Chat(font), Knight(std::make_unique<TQ
   weapon->LoadSkin(WeaponSkinFile);
   weapon->TrailVertexA = WeaponTrailVertexA;
   weapon->TrailVertexB = WeaponTrailVertexB;
+  Chat.BackColor = ChatBackColor;
 }
 
 TGameWindow::~TGameWindow() {
@@ -168,7 +170,28 @@ void TGameWindow::Resize(int32_t width, int32_t height) {
 
 // ---------------------------------------------------------------- keyboard
 
-void TGameWindow::KeyDown(uint16_t& key, TShiftState) { Chat.KeyDown(key); }
+void TGameWindow::KeyDown(uint16_t& key, TShiftState) {
+  const bool typing = !Chat.InputText.empty();
+  switch (key) {
+    case VK_LEFT:
+      if (typing) break;
+      TurnCamera(-KeyYawStep, 0);
+      return;
+    case VK_RIGHT:
+      if (typing) break;
+      TurnCamera(KeyYawStep, 0);
+      return;
+    case VK_UP:
+      TurnCamera(0, -KeyPitchStep);
+      return;
+    case VK_DOWN:
+      TurnCamera(0, KeyPitchStep);
+      return;
+    default:
+      break;
+  }
+  Chat.KeyDown(key);
+}
 
 void TGameWindow::KeyPress(char& key) {
   switch (key) {
@@ -197,17 +220,36 @@ void TGameWindow::KnightSound(const char* fileName) {
 
 // ---------------------------------------------------------------- mouse
 
-void TGameWindow::MouseDown(QWindow*, TMouseButton, TShiftState, int32_t x, int32_t y) {
+void TGameWindow::MouseDown(QWindow*, TMouseButton button, TShiftState, int32_t x, int32_t y) {
   const bool taken = Chat.MouseDown(x, y);
   if (Chat.Resizing) {
     // The drag of the edge goes on when the mouse leaves the window.
     if (TFrmClient* window = ClientWindow()) window->setMouseGrabEnabled(true);
   }
   if (taken) return;
+  if (button == TMouseButton::mbRight) {
+    FRightDown = true;
+    FRightDragged = false;
+    FRightStartX = FRightLastX = x;
+    FRightStartY = FRightLastY = y;
+    return;
+  }
   Pick(x, y);
 }
 
+void TGameWindow::DragCamera(int32_t x, int32_t y) {
+  if (!FRightDragged && std::abs(x - FRightStartX) <= DragThreshold &&
+      std::abs(y - FRightStartY) <= DragThreshold)
+    return;
+  FRightDragged = true;
+  TurnCamera(static_cast<float>(x - FRightLastX) * DragYawRate,
+             static_cast<float>(y - FRightLastY) * DragPitchRate);
+  FRightLastX = x;
+  FRightLastY = y;
+}
+
 void TGameWindow::MouseMove(QWindow*, TShiftState, int32_t x, int32_t y) {
+  if (FRightDown) DragCamera(x, y);
   const bool handled = Chat.MouseMove(y);
   if (Chat.Dragging) {
     Refresh();
@@ -226,7 +268,11 @@ void TGameWindow::MouseMove(QWindow*, TShiftState, int32_t x, int32_t y) {
   if (!handled) EdgeScroll(x, y, Width, Height, ClientWindowActive());
 }
 
-void TGameWindow::MouseUp(QWindow*, TMouseButton, TShiftState, int32_t, int32_t) {
+void TGameWindow::MouseUp(QWindow*, TMouseButton button, TShiftState, int32_t x, int32_t y) {
+  if (button == TMouseButton::mbRight && FRightDown) {
+    FRightDown = false;
+    if (!FRightDragged) Pick(x, y);
+  }
   if (Chat.Resizing) {
     if (TFrmClient* window = ClientWindow()) window->setMouseGrabEnabled(false);
     SetClientCursor(Qt::BlankCursor);

@@ -46,6 +46,14 @@ class TGameWindow : public TGLWindow {
   static constexpr int ChatRightMargin = 14;      // window width minus panel width
   static constexpr int ChatBottomBand = 22;       // pixels below the panel: its input line
   static constexpr int ChatTopMargin = 26;        // the panel leaves at least this above
+  // The panel behind the chat, dark enough that every line's colour stands
+  // out at 4.5 to 1 or more over the brightest marble and over black.
+  static constexpr uint32_t ChatBackColor = 0xD0202020;  // 0xAARRGGBB
+  static constexpr float KeyYawStep = 5.0f;              // degrees per Left or Right key (and its repeats)
+  static constexpr float KeyPitchStep = 3.0f;            // degrees per Up or Down key
+  static constexpr float DragYawRate = 0.4f;             // degrees per pixel of a right-button drag
+  static constexpr float DragPitchRate = 0.3f;
+  static constexpr int DragThreshold = 4;  // pixels a right press may move and still be a click
 
   // Makes the chat panel on the shared font and loads the knight's models
   // and skins; a missing or malformed file is an Exception.
@@ -56,12 +64,16 @@ class TGameWindow : public TGLWindow {
   void Init() override;
   // The base work, then the chat panel laid out along the bottom.
   void Resize(int32_t width, int32_t height) override;
-  // Editing keys and Enter go to the chat input line.
+  // Editing keys and Enter go to the chat input line; the arrows turn the
+  // camera, Left and Right only while the input line is empty (otherwise
+  // they move its caret).
   void KeyDown(uint16_t& key, TShiftState shift) override;
   // "a", "f" and "t" make the knight attack, flip and taunt; every
   // character is also typed into the chat input line.
   void KeyPress(char& key) override;
   // The chat panel first; otherwise the pick of what lies under the mouse.
+  // The right button picks as it is released without having moved: moved,
+  // it turns the camera instead.
   void MouseDown(QWindow* sender, TMouseButton button, TShiftState shift, int32_t x, int32_t y) override;
   // The panel's drags, the cursor over its edge, and the edge scrolling.
   void MouseMove(QWindow* sender, TShiftState shift, int32_t x, int32_t y) override;
@@ -100,7 +112,14 @@ class TGameWindow : public TGLWindow {
   void Listen(float cx, float cz, TZULPlayerList* players);
   void KnightSound(const char* fileName);
 
+  // Turns the camera by the drag's move since its last point.
+  void DragCamera(int32_t x, int32_t y);
+
   TGLFont& FFont;
+  bool FRightDown = false;     // the right button went down over the scene
+  bool FRightDragged = false;  // ... and has moved past DragThreshold since
+  int32_t FRightStartX = 0, FRightStartY = 0;
+  int32_t FRightLastX = 0, FRightLastY = 0;
   // The visible floor of the last frame; its room is kept from frame to
   // frame.
   std::vector<TFloorVertex> FFloor;

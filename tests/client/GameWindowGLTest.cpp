@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <QCursor>
+#include <QOpenGLContext>
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 
@@ -254,6 +257,57 @@ TEST_F(GameWindowTest, TypedLettersGoToTheChatLineAndAFTAlsoPlayTheKnight) {
   uint16_t enter = VK_RETURN;
   Game().KeyDown(enter, 0);
   EXPECT_EQ(SentWithin(), (std::vector<TRawFrame>{{5, "aftA"}}));
+}
+
+// WCAG relative luminance of a pixel as it was read back.
+double Luminance(QRgb pixel) {
+  auto linear = [](int channel) {
+    const double c = channel / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * linear(qRed(pixel)) + 0.7152 * linear(qGreen(pixel)) + 0.0722 * linear(qBlue(pixel));
+}
+
+double Contrast(QRgb a, QRgb b) {
+  const double la = Luminance(a), lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The welcome, an arrival, a chat line and a departure, drawn by the panel
+// over the brightest scene (white) and the darkest (black): every line's
+// pixels as read back stand out from the panel's by 4.5 to 1 at least.
+TEST_F(GameWindowTest, EveryChatLineStandsOutFromThePanelOverWhiteAndOverBlack) {
+  Settle();
+  TGLMemo& chat = Game().Chat;
+  chat.Add("Bob rejoint la partie", ArrivalColor);
+  chat.Add("Bob>salut", ChatColor);
+  chat.Add("Bob nous quitte", ArrivalColor);
+  for (float back : {1.0f, 0.0f}) {
+    GLContext->makeCurrent(Window.data());
+    glClearColor(back, back, back, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // The state the in-game screen's overlay draws the panel in.
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_FOG);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    SetOrtho();
+    chat.Draw();
+    glFinish();
+    const QImage frame = Frame();
+    // Left of the scroll bar, right of the longest line: the panel alone.
+    const QRgb panel = frame.pixel(chat.Left + chat.Width - 20, chat.Top + chat.Height / 2);
+    for (uint32_t colour : {GreetingColor, ArrivalColor, ChatColor}) {
+      const QRgb drawn = qRgb((colour >> 16) & 0xFF, (colour >> 8) & 0xFF, colour & 0xFF);
+      int pixels = 0;
+      for (int y = chat.Top; y < chat.Top + chat.Height; ++y)
+        for (int x = chat.Left; x < chat.Left + chat.Width; ++x)
+          if ((frame.pixel(x, y) & 0xFFFFFF) == (drawn & 0xFFFFFF)) ++pixels;
+      EXPECT_GT(pixels, 20) << std::hex << colour << " is drawn as it is";
+      EXPECT_GE(Contrast(drawn, panel), 4.5)
+          << std::hex << colour << " on the panel over " << (back > 0 ? "white" : "black") << ", panel "
+          << (panel & 0xFFFFFF);
+    }
+  }
 }
 
 TEST_F(GameWindowTest, EachFloorCellShowsTheQuarterOfTheTextureItsParitiesChoose) {
