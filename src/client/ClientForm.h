@@ -17,6 +17,7 @@
 
 #include "client/Clients.h"
 #include "client/GLWindows.h"
+#include "client/HelpOverlay.h"
 
 class TClientJournal;
 class TGLFont;
@@ -83,6 +84,8 @@ class TFrmClient : public QWindow, public TClientOwner {
   std::unique_ptr<TGLFont> Font;  // the one font every screen draws with
   // Every sound of the window; empty once it closes, silent without a device.
   std::unique_ptr<TSoundSystem> Sounds;
+  // The controls, drawn over either screen while F1 has shown them.
+  THelpOverlay Help;
 
  protected:
   bool event(QEvent* event) override;

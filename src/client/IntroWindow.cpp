@@ -56,6 +56,19 @@ constexpr float TuneGain = 0.5f;
 
 // Menu entries below the window's middle, one row each.
 enum : int { RowFirst, RowSecond, RowThird, RowFourth, RowFifth };
+constexpr int TitleRows = 2;
+constexpr int CreationRows = 5;
+
+// The entries in red, the one under the mouse in yellow; the choices shown
+// beside them in white, this many pixels right of the entry's text.
+constexpr float EntryColor[3] = {1, 0, 0};
+constexpr float HoverColor[3] = {1, 1, 0};
+constexpr int ChoiceGap = 12;
+
+// The help key's hint, in grey in the bottom left corner.
+constexpr int HintMargin = 6;  // pixels from the left and bottom edges
+constexpr int HintHeight = 16;
+constexpr float HintGrey = 0.6f;
 
 // One textured quad in the plane z = 0, from (-w, -h) to (w, h).
 void TexturedQuad(float w, float h) {
@@ -270,20 +283,43 @@ void TIntroWindow::DrawCharacter() {
 void TIntroWindow::DrawMenu() {
   SetOrtho();
   FFont.BeginText();
-  glColor3f(1, 0, 0);
-  const int cx = Width / 2;
-  const int cy = Height / 2;
   if (Menu == MenuTitle) {
-    FFont.TextOutCentered(cx, cy, "Nouvelle partie"_cp.View());
-    FFont.TextOutCentered(cx, cy + MenuRowHeight, "Quitter"_cp.View());
+    DrawEntry(RowFirst, "Nouvelle partie"_cp.View());
+    DrawEntry(RowSecond, "Quitter"_cp.View());
   } else {
-    FFont.TextOutCentered(cx, cy, "Race"_cp.View());
-    FFont.TextOutCentered(cx, cy + MenuRowHeight, "Cheveux"_cp.View());
-    FFont.TextOutCentered(cx, cy + RowThird * MenuRowHeight, OptionLabel);
-    FFont.TextOutCentered(cx, cy + RowFourth * MenuRowHeight, "Jouer"_cp.View());
-    FFont.TextOutCentered(cx, cy + RowFifth * MenuRowHeight, "Annuler"_cp.View());
+    DrawEntry(RowFirst, "Race"_cp.View());
+    DrawEntry(RowSecond, "Cheveux"_cp.View());
+    DrawEntry(RowThird, OptionLabel);
+    DrawEntry(RowFourth, "Jouer"_cp.View());
+    DrawEntry(RowFifth, "Annuler"_cp.View());
+    DrawChoices();
   }
+  glColor3f(HintGrey, HintGrey, HintGrey);
+  FFont.TextOut(HintMargin, Height - HintMargin - HintHeight, "F1 : aide"_cp.View());
   FFont.EndText();
+}
+
+void TIntroWindow::DrawEntry(int row, std::string_view text) {
+  const float* color = row == HoverRow ? HoverColor : EntryColor;
+  glColor3f(color[0], color[1], color[2]);
+  FFont.TextOutCentered(Width / 2, Height / 2 + row * MenuRowHeight, text);
+}
+
+void TIntroWindow::DrawChoices() {
+  const std::string race = Race == RaceElf ? std::string("Elfe"_cp) : std::string("Humain"_cp);
+  const std::string hair = HairIndex < 0 ? std::string("aucun"_cp)
+                                         : std::to_string(HairIndex + 1) + "/" + std::to_string(HairStyles);
+  const std::string option = OptionIndex < 0
+                                 ? std::string("aucune"_cp)
+                                 : std::to_string(OptionIndex + 1) + "/" + std::to_string(OptionStyles);
+  const std::pair<std::string_view, const std::string*> rows[] = {
+      {"Race"_cp.View(), &race}, {"Cheveux"_cp.View(), &hair}, {OptionLabel, &option}};
+  glColor3f(1, 1, 1);
+  for (int row = RowFirst; row <= RowThird; ++row) {
+    const auto& [label, choice] = rows[row];
+    const int x = Width / 2 + FFont.TextWidth(label) / 2 + ChoiceGap;
+    FFont.TextOut(x, Height / 2 + row * MenuRowHeight, *choice);
+  }
 }
 
 // ---------------------------------------------------------------- sound
@@ -324,16 +360,30 @@ void TIntroWindow::Click() {
 
 // Only the middle third of the width counts, its bounds included; the rows
 // start at the window's middle.
-void TIntroWindow::MouseDown(QWindow*, TMouseButton, TShiftState, int32_t x, int32_t y) {
+int TIntroWindow::RowAt(int32_t x, int32_t y) const {
   const int32_t third = Width / 3;
-  if (x - third < 0 || x - third > third) return;
+  if (x - third < 0 || x - third > third) return -1;
   const int32_t d = y - Height / 2;
-  if (d < 0) return;
-  const int row = d / MenuRowHeight;
+  if (d < 0) return -1;
+  return d / MenuRowHeight;
+}
+
+int TIntroWindow::RowCount() const { return Menu == MenuTitle ? TitleRows : CreationRows; }
+
+void TIntroWindow::MouseDown(QWindow*, TMouseButton, TShiftState, int32_t x, int32_t y) {
+  const int row = RowAt(x, y);
+  if (row < 0) return;
   if (Menu == MenuTitle)
     TitleChoice(row);
   else
     CreationChoice(row);
+  // The other page may have another entry under the mouse.
+  HoverRow = row < RowCount() ? row : -1;
+}
+
+void TIntroWindow::MouseMove(QWindow*, TShiftState, int32_t x, int32_t y) {
+  const int row = RowAt(x, y);
+  HoverRow = row < RowCount() ? row : -1;
 }
 
 void TIntroWindow::TitleChoice(int row) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "client/GLWindows.h"
 
@@ -40,6 +41,8 @@ class TIntroWindow : public TGLWindow {
   void Init() override;
   // The menu entry under the mouse; every button acts the same.
   void MouseDown(QWindow* sender, TMouseButton button, TShiftState shift, int32_t x, int32_t y) override;
+  // Highlights the menu entry under the mouse.
+  void MouseMove(QWindow* sender, TShiftState shift, int32_t x, int32_t y) override;
   // The title scene, the character on the creation page, then the menu.
   void Paint() override;
   // Shows the head of the race, the chosen hair and the chosen beard or ears.
@@ -65,6 +68,7 @@ class TIntroWindow : public TGLWindow {
   std::string OptionLabel;   // "Barbe" or "Oreilles": the third entry and its mesh files' stem
   int32_t HairIndex = -1;    // -1 for none, else 0 to HairStyles - 1
   int32_t OptionIndex = -1;  // -1 for none (humans only), else 0 to OptionStyles - 1
+  int HoverRow = -1;         // the menu row under the mouse, -1 for none
 
  private:
   bool CharacterAlive() const;
@@ -74,6 +78,13 @@ class TIntroWindow : public TGLWindow {
   void DrawBolt();
   void DrawCharacter();
   void DrawMenu();
+  // An entry centred on its row, highlighted while the mouse is over it.
+  void DrawEntry(int row, std::string_view text);
+  // The creation page's current choices, right of their entries.
+  void DrawChoices();
+  // The row of the menu under (x, y), -1 outside the menu's band.
+  int RowAt(int32_t x, int32_t y) const;
+  int RowCount() const;
   void TitleChoice(int row);
   void CreationChoice(int row);
   // The fires and the tune, started once the screen draws.
