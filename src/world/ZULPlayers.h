@@ -20,9 +20,10 @@ class TZULPlayerList;
 inline constexpr float MarkerHeight = 7.0f;  // marker frame above the feet
 // A character whose feet lie farther than this from the eye is drawn from
 // its meshes' low levels of detail, world units.  The low levels stray at
-// most 0.033 model units (0.1 world units) from the full surface, which at
-// 640 by 480 through the 45-degree view is under one pixel from here on.
-inline constexpr float FarDetailDistance = 58.0f;
+// most 0.021 model units (0.063 world units) from the full surface, and at
+// 640 by 480 through the 45-degree view a world unit at distance d is
+// 579 / d pixels: from here on that is under one pixel.
+inline constexpr float FarDetailDistance = 40.0f;
 
 // Animation numbers of the shared motions (entries of Motions).
 enum : int32_t {

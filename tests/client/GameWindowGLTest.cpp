@@ -499,7 +499,7 @@ TEST_F(GameScreenshot, TheFloorShowsWhatTestingEveryCellWouldShow) {
 // farther is drawn from them.
 TEST_F(GameScreenshot, TheFrameDrawsThePictureOfTheWholeMeshesAndTheCellByCellFloor) {
   Place(LocalId, 127, 128, 1);
-  const TPoint cells[] = {{124, 124}, {126, 123}, {129, 124}, {131, 125}, {125, 122}, {128, 122}, {127, 126}};
+  const TPoint cells[] = {{124, 126}, {126, 125}, {129, 126}, {130, 128}, {125, 130}, {128, 125}, {127, 126}};
   for (int k = 0; k < int(std::size(cells)); ++k)
     Arrive(20 + k, "P" + std::to_string(k), cells[k].X, cells[k].Y);
   Settle();
@@ -511,7 +511,7 @@ TEST_F(GameScreenshot, TheFrameDrawsThePictureOfTheWholeMeshesAndTheCellByCellFl
   TGLTexture* marble = TextureManager.Get("data\\images\\marbre.bmp");
   struct TView {
     float Yaw, Pitch, Zoom;
-  } views[] = {{0, 25, StartZoom}, {150, 40, 0}, {260, 60, 15}};
+  } views[] = {{0, 25, StartZoom}, {150, 40, 6}, {260, 60, 15}};
   for (const TView& view : views) {
     SCOPED_TRACE(testing::Message() << "yaw " << view.Yaw << " pitch " << view.Pitch << " zoom "
                                     << view.Zoom);

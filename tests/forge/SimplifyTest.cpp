@@ -16,8 +16,9 @@ namespace {
 using namespace forge;
 
 // Farthest a vertex of a character mesh lies from its low level's surface,
-// model units (the character is two units tall).
-constexpr float MaxCharacterDeviation = 0.04f;
+// model units (the character is two units tall): the distance at which the
+// client switches to the low levels is reckoned from it.
+constexpr float MaxCharacterDeviation = 0.025f;
 
 double Area(const TMeshBuilder& b) {
   double area = 0;

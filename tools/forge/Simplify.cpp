@@ -89,15 +89,20 @@ class TSimplifier {
                  At(t.Corners[2].Vertex) - At(t.Corners[0].Vertex));
   }
 
-  // Each triangle's plane, weighted by its area, on its three corners.
+  // Each triangle's plane on its three corners, weighted by its area plus
+  // the mean area: large faces weigh more, yet the small parts (fingers,
+  // locks) are not given away for nothing.
   void AddSurfacePlanes() {
+    double total = 0;
+    for (const TMeshTriangle& t : FTriangles) total += Length(FaceNormal(t));
+    const double mean = FTriangles.empty() ? 0 : total / double(FTriangles.size());
     for (const TMeshTriangle& t : FTriangles) {
       const TVec3 n = FaceNormal(t);
       const double area = Length(n);
       if (!(area > 0)) continue;
       const TVec3 u = n * float(1 / area);
       const double d = -Dot(u, At(t.Corners[0].Vertex));
-      const TQuadric q = TQuadric::Plane(u.X, u.Y, u.Z, d, area);
+      const TQuadric q = TQuadric::Plane(u.X, u.Y, u.Z, d, area + mean);
       for (const TMeshCorner& c : t.Corners) FQuadrics[std::size_t(c.Vertex)] += q;
     }
   }
