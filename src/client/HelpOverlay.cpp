@@ -20,7 +20,7 @@ constexpr auto Zoom = "Molette : rapprocher ou éloigner la caméra"_cp;
 constexpr auto Knight = "a, f, t : le chevalier attaque, saute, nargue"_cp;
 constexpr auto Leave = "Échap : quitter la partie"_cp;
 constexpr auto Quit = "Maj+Échap : quitter le jeu"_cp;
-constexpr auto Mute = "F9 : son"_cp;
+constexpr auto Mute = "F9 : couper ou remettre le son"_cp;
 }  // namespace
 
 const std::vector<std::string_view>& THelpOverlay::Lines() {
