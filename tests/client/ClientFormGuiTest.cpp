@@ -28,6 +28,7 @@
 #include "client/ClientForm.h"
 #include "client/FrameClock.h"
 #include "client/GLContext.h"
+#include "client/GameWindow.h"
 #include "effects/GLGui.h"
 #include "platform/Errors.h"
 #include "platform/Messages.h"
@@ -283,6 +284,25 @@ TEST_F(ClientFormTest, KeysAndButtonsGoToTheCurrentScreenAndTheWheelToTheCamera)
   QCoreApplication::sendEvent(Window.data(), &towards);
   EXPECT_FLOAT_EQ(CameraZoom, StartZoom - ZoomPerNotch) << "a notch towards the user: one step farther";
   ResetCamera();
+  Window->SetScreen(Window->Intro.get());
+}
+
+// F1 shows and hides the help whatever the screen, which gets the key too;
+// the help stays shown across a change of screen.
+TEST_F(ClientFormTest, F1ShowsAndHidesTheHelpOverEveryScreen) {
+  Join();
+  TSpyScreen spy;
+  Window->SetScreen(&spy);
+  EXPECT_FALSE(Window->Help.Shown);
+  Press(Qt::Key_F1, Qt::NoModifier, "");
+  EXPECT_TRUE(Window->Help.Shown);
+  ASSERT_EQ(spy.Keys.size(), 1u);
+  EXPECT_EQ(spy.Keys[0].first, VK_F1);
+  Window->SetScreen(Window->Game.get());
+  EXPECT_TRUE(Window->Help.Shown);
+  Press(Qt::Key_F1, Qt::NoModifier, "");
+  EXPECT_FALSE(Window->Help.Shown);
+  EXPECT_TRUE(static_cast<TGameWindow&>(*Window->Game).Chat.InputText.empty()) << "no character typed";
   Window->SetScreen(Window->Intro.get());
 }
 

@@ -6,7 +6,9 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QCursor>
+#include <QMouseEvent>
 #include <QOpenGLContext>
 #include <algorithm>
 #include <cmath>
@@ -237,6 +239,53 @@ TEST_F(GameWindowTest, TheMouseHeldOnTheLeftColumnTurnsTheViewEveryFrameUntilItL
   Clock.Advance(100);
   Paint();
   EXPECT_FLOAT_EQ(CameraYaw, start - 75.0f);
+}
+
+// A right click walks as a left one, on its release; a right drag turns
+// the camera by its move and walks nobody.  The arrows turn and tilt it,
+// Left and Right only while the chat line is empty: with text they move
+// its caret.
+TEST_F(GameWindowTest, RightDragAndArrowsTurnTheCameraAndLeaveTheChatLineItsKeys) {
+  Place(LocalId, 127, 126);
+  Settle();
+  Paint();
+  auto right = [&](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+    const QPointF where(at);
+    QMouseEvent event(type, where, Window->mapToGlobal(where),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::RightButton, held, Qt::NoModifier);
+    QCoreApplication::sendEvent(Window.data(), &event);
+  };
+  const QPoint cell = CellOnScreen(129, 123);
+  right(QEvent::MouseButtonPress, cell, Qt::RightButton);
+  EXPECT_TRUE(SentWithin(50).empty()) << "nothing before the release";
+  right(QEvent::MouseButtonRelease, cell, Qt::NoButton);
+  EXPECT_EQ(SentWithin(), (std::vector<TRawFrame>{{9, Goal(129, 123)}}));
+
+  const float yaw = CameraYaw, pitch = CameraPitch;
+  right(QEvent::MouseButtonPress, QPoint(300, 150), Qt::RightButton);
+  right(QEvent::MouseMove, QPoint(302, 151), Qt::RightButton);
+  EXPECT_EQ(CameraYaw, yaw) << "a hand's tremble is still a click";
+  right(QEvent::MouseMove, QPoint(350, 170), Qt::RightButton);
+  right(QEvent::MouseButtonRelease, QPoint(350, 170), Qt::NoButton);
+  EXPECT_FLOAT_EQ(CameraYaw, yaw + 50 * TGameWindow::DragYawRate);
+  EXPECT_FLOAT_EQ(CameraPitch, pitch + 20 * TGameWindow::DragPitchRate);
+  EXPECT_TRUE(SentWithin().empty()) << "a drag walks nobody";
+
+  auto key = [&](uint16_t code) { Game().KeyDown(code, 0); };
+  key(VK_LEFT);
+  EXPECT_FLOAT_EQ(CameraYaw, yaw + 50 * TGameWindow::DragYawRate - TGameWindow::KeyYawStep);
+  key(VK_UP);
+  EXPECT_FLOAT_EQ(CameraPitch, pitch + 20 * TGameWindow::DragPitchRate - TGameWindow::KeyPitchStep);
+  const float turned = CameraYaw;
+  for (char c : std::string("xy")) Game().KeyPress(c);
+  key(VK_LEFT);
+  key(VK_BACK);
+  key(VK_RIGHT);
+  EXPECT_EQ(CameraYaw, turned) << "Left and Right belong to the line while it holds text";
+  EXPECT_EQ(Game().Chat.InputText, "y");
+  key(VK_DOWN);
+  EXPECT_FLOAT_EQ(CameraPitch, pitch + 20 * TGameWindow::DragPitchRate) << "Up and Down stay the camera's";
+  ResetCamera();
 }
 
 TEST_F(GameWindowTest, TypedLettersGoToTheChatLineAndAFTAlsoPlayTheKnight) {
