@@ -1,7 +1,7 @@
 // The frame clock, the orbit camera of the in-game view and two small
 // drawings of the client window (the waiting clock and the mouse pointer).
 // Module-wide state that lives as long as the process; the screens tick the
-// clock and feed the camera, the client window stores the wheel turns.
+// clock and feed the camera, the client window zooms it by wheel notches.
 // All times are tick-counter milliseconds, differences taken modulo 2^32.
 #pragma once
 
@@ -25,8 +25,10 @@ extern uint32_t TiltUpSince;       // ... the top edge
 extern uint32_t TiltDownSince;     // ... the bottom edge
 extern float YawRate;              // degrees per ms for the yaw
 extern float PitchRate;            // degrees per ms for the pitch
-extern uint32_t WheelDownTime;     // a turn towards the user not yet applied; 0 when none
-extern uint32_t WheelUpTime;       // a turn away from the user not yet applied
+// Zoom by the time from a turn to the next update, 0 when none; the window
+// zooms by notches (ZoomByWheel) and sets neither any more.
+extern uint32_t WheelDownTime;  // a turn towards the user not yet applied
+extern uint32_t WheelUpTime;    // a turn away from the user not yet applied
 
 constexpr float StartPitch = 25.0f;
 constexpr float StartZoom = 12.0f;
