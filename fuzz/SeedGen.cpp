@@ -289,13 +289,14 @@ void ClientSeeds() {
 // Discovery datagrams: queries and answers as finders and hosts send them.
 void DiscoverySeeds() {
   Seed("discovery", "query", EncodeQuery());
-  Seed("discovery", "smallest-query", EncodeQuery(0));
+  Seed("discovery", "smallest-query", EncodeQuery({}, MinQueryBytes));
+  Seed("discovery", "challenge", EncodeChallenge(std::string(CookieBytes, 'c')));
   TGameAnnounce announce;
   announce.GamePort = 2048;
   announce.Players = 3;
   announce.Password = true;
   announce.HostName = "salon";
-  Seed("discovery", "answer", EncodeAnswer(announce, FinderQueryBytes));
+  Seed("discovery", "answer", EncodeAnswer(announce, MinQueryBytes));
 }
 
 int main(int argc, char** argv) {

@@ -16,16 +16,28 @@ TDiscoveryResponder::TDiscoveryResponder(uint16_t port, TAnnounceSource announce
   FSocket.OnReadable([this] { TakeQueries(); });
 }
 
-// Malformed and oversized datagrams go unanswered and do not count against
-// their sender; the answer is never longer than the query plus
-// MaxAnswerGrowthBytes, so nobody gets more bytes out than they sent in
-// plus a little, and nobody gets more than the limiter's share of answers.
+// Malformed, short and oversized datagrams go unanswered and do not count
+// against their sender; the answer is never longer than the query, so
+// nobody gets more bytes out than they sent in, and nobody gets more than
+// the limiter's share of answers.
 void TDiscoveryResponder::TakeQueries() {
   TDatagram query;
-  for (int i = 0; i < MaxQueriesPerEvent && FSocket.Receive(query, MaxQueryBytes); ++i) {
-    if (!IsQuery(query.Bytes, query.Size)) continue;
-    if (!FLimiter.Allow(query.Address, GetTickCount())) continue;
-    std::string answer = EncodeAnswer(FAnnounce(), query.Size);
-    if (!answer.empty()) FSocket.SendTo(query.Address, query.Port, answer);
+  for (int i = 0; i < MaxQueriesPerEvent && FSocket.Receive(query, MaxQueryBytes); ++i) Answer(query);
+}
+
+void TDiscoveryResponder::Answer(const TDatagram& query) {
+  std::string cookie;
+  if (!IsQuery(query.Bytes, query.Size, &cookie)) return;
+  uint32_t now = GetTickCount();
+  if (cookie.empty() && FLimiter.BudgetSpent(now)) {
+    if (FChallenges.Take(now))
+      FSocket.SendTo(query.Address, query.Port,
+                     EncodeChallenge(FCookies.Issue(query.Address, query.Port, now)));
+    return;
   }
+  // A wrong or stale cookie is no proof: such a query waits like the others.
+  bool proven = !cookie.empty() && FCookies.Valid(cookie, query.Address, query.Port, now);
+  if (!(proven ? FProvenLimiter : FLimiter).Allow(query.Address, now)) return;
+  std::string answer = EncodeAnswer(FAnnounce(), query.Size);
+  if (!answer.empty()) FSocket.SendTo(query.Address, query.Port, answer);
 }

@@ -2,7 +2,11 @@
 // the game server runs, a UDP socket on the discovery port, shared with the
 // other hosts of the machine, answers each valid query with what the host
 // tells about its game (read afresh for every answer), at most
-// TAnswerLimiter's share per sender address.  The game host owns it.
+// TAnswerLimiter's share per sender address and its budget for everyone.
+// When that budget is spent (a flood, maybe from forged addresses), a
+// query is answered with a challenge instead; a finder that sends back the
+// challenge's cookie has shown its address and draws on a budget of its
+// own, which forged senders cannot reach.  The game host owns it.
 // User-interface thread only.
 #pragma once
 
@@ -20,12 +24,22 @@ class TDiscoveryResponder {
   // port UDP " + port + " (WINSOCK error #N)" when it cannot.
   TDiscoveryResponder(uint16_t port, TAnnounceSource announce);
 
+  // Challenges sent within any second, at most; each is a sixth of the
+  // query that caused it.
+  static constexpr int ChallengesPerSecond = 5000;
+
   uint16_t Port() const { return FSocket.Port(); }
 
  private:
   void TakeQueries();
+  void Answer(const TDatagram& query);
 
   TDatagramSocket FSocket;
   TAnnounceSource FAnnounce;
+  TQueryCookies FCookies;
+  // Queries without a cookie; with a valid one.  Each has the default
+  // budget: 200 answers a second in all.
   TAnswerLimiter FLimiter;
+  TAnswerLimiter FProvenLimiter;
+  TGlobalBudget FChallenges{ChallengesPerSecond};
 };

@@ -14,7 +14,9 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Pump.h"
@@ -81,12 +83,17 @@ class THost {
 // The answer a host with that game port, player count and password flag
 // must send, built with the tests' own packing.
 std::string ExpectedAnswer(uint16_t port, uint32_t players, bool password) {
-  return "VZD!" + Packed(1) + Packed(port) + Packed(players) + Packed(password ? 1 : 0) + MachineName();
+  return "VZD!" + Packed(2) + Packed(port) + Packed(players) + Packed(password ? 1 : 0) + MachineName();
 }
 
-// A query as the finder sends it: magic, version 1, zeros up to 16 bytes.
-std::string Query(std::size_t size = 16) {
-  std::string query = "VZD?" + Packed(1);
+// The size of the finder's queries: the longest answer's (magic 4, version
+// 1, port 3, players 5, flag 1, name 63).
+constexpr std::size_t QueryBytes = 77;
+
+// A query as the finder sends it: magic, version 2, no cookie (zeros), zeros
+// up to 77 bytes.
+std::string Query(std::size_t size = QueryBytes) {
+  std::string query = "VZD?" + Packed(2);
   query.resize(size, '\0');
   return query;
 }
@@ -131,8 +138,8 @@ class TProbe {
       ssize_t got = ::recv(FHandle, buffer, sizeof buffer, 0);
       if (got < 0) return false;
       std::string bytes(buffer, static_cast<std::size_t>(got));
-      // Magic, version 1, then the packed game port.
-      std::string head = "VZD!" + Packed(1) + Packed(gamePort);
+      // Magic, version 2, then the packed game port.
+      std::string head = "VZD!" + Packed(2) + Packed(gamePort);
       if (bytes.starts_with(head)) {
         answer = bytes;
         return true;
@@ -248,7 +255,9 @@ TEST(Discovery, MalformedAndOversizedDatagramsGoUnanswered) {
       "VZD?" + std::string(1, '\x81'),                            // version cut short
       "VZD?" + std::string(5, '\x80') + '\x01',                   // a six-byte number
       "VZD!" + Packed(1) + Packed(2048) + Packed(0) + Packed(0),  // an answer
-      "vzd?" + Packed(1) + std::string(11, '\0'),
+      "vzd?" + Packed(2) + std::string(72, '\0'),
+      "VZD?" + Packed(1) + std::string(11, '\0'),  // the first version's, too short
+      Query(QueryBytes - 1),
       Query(513),  // longer than any query
       Query(60000),
   };
@@ -262,13 +271,50 @@ TEST(Discovery, MalformedAndOversizedDatagramsGoUnanswered) {
   EXPECT_EQ(answer, ExpectedAnswer(host.Port, 0, false));
   EXPECT_EQ(junk.CountFrom(host.Port, 0), 1);
 
-  // The smallest query is answered too, the name cut so that the answer
-  // stays within 64 bytes of it.
-  std::string smallest = "VZD?" + Packed(1);
-  junk.Send(smallest);
+  // A first-version query padded to the size of the longest answer is
+  // answered; no answer outgrows its query.
+  junk.Send("VZD?" + Packed(1) + std::string(QueryBytes - 5, '\0'));
   ASSERT_TRUE(junk.NextFrom(host.Port, answer));
-  EXPECT_LE(answer.size(), smallest.size() + 64);
-  EXPECT_EQ(answer, ExpectedAnswer(host.Port, 0, false).substr(0, smallest.size() + 64));
+  EXPECT_LE(answer.size(), QueryBytes);
+  EXPECT_EQ(answer, ExpectedAnswer(host.Port, 0, false));
+}
+
+// Queries from thousands of forged loopback addresses, many times a second:
+// the host answers them within its budget and then only with challenges,
+// and a real finder, which follows its challenge, still finds the game.
+TEST(Discovery, FindStillFindsTheGameUnderAFloodFromForgedAddresses) {
+  THost host({});
+  ASSERT_TRUE(host.Discoverable());
+  std::atomic<bool> stop = false;
+  std::atomic<int> sent = 0;
+  std::thread flood([&] {
+    constexpr int Senders = 2000;
+    const std::string query = Query();
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(TestDiscoveryPort);
+    target.sin_addr.s_addr = htonl(0x7F000001);
+    while (!stop) {
+      for (int n = 0; n < Senders && !stop; ++n) {
+        int handle = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        source.sin_addr.s_addr = htonl(0x7F010000 + static_cast<uint32_t>(n / 250) * 256 + n % 250 + 1);
+        if (::bind(handle, reinterpret_cast<sockaddr*>(&source), sizeof source) == 0 &&
+            ::sendto(handle, query.data(), query.size(), 0, reinterpret_cast<sockaddr*>(&target),
+                     sizeof target) > 0)
+          ++sent;
+        ::close(handle);
+      }
+    }
+  });
+  PumpFor(1000);
+  QStringList lines = Find({"--seconds", "3"});
+  stop = true;
+  flood.join();
+  EXPECT_GT(sent, 2000);
+  EXPECT_FALSE(LineOf(lines, host.Port).isEmpty())
+      << sent << " forged queries; " << lines.join('\n').toStdString();
 }
 
 TEST(Discovery, TenAnswersASecondPerSenderAddressAndASenderUnderThatIsAlwaysAnswered) {
