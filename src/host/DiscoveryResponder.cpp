@@ -30,9 +30,8 @@ void TDiscoveryResponder::Answer(const TDatagram& query) {
   if (!IsQuery(query.Bytes, query.Size, &cookie)) return;
   uint32_t now = GetTickCount();
   if (cookie.empty() && FLimiter.BudgetSpent(now)) {
-    if (FChallenges.Take(now))
-      FSocket.SendTo(query.Address, query.Port,
-                     EncodeChallenge(FCookies.Issue(query.Address, query.Port, now)));
+    FSocket.SendTo(query.Address, query.Port,
+                   EncodeChallenge(FCookies.Issue(query.Address, query.Port, now)));
     return;
   }
   // A wrong or stale cookie is no proof: such a query waits like the others.

@@ -3,10 +3,13 @@
 // other hosts of the machine, answers each valid query with what the host
 // tells about its game (read afresh for every answer), at most
 // TAnswerLimiter's share per sender address and its budget for everyone.
-// When that budget is spent (a flood, maybe from forged addresses), a
-// query is answered with a challenge instead; a finder that sends back the
-// challenge's cookie has shown its address and draws on a budget of its
-// own, which forged senders cannot reach.  The game host owns it.
+// When that budget is spent (a flood, maybe from forged addresses), each
+// query is answered with a challenge instead, which has no budget of its
+// own: at 13 bytes for a query of at least 77 it multiplies nothing, and a
+// budget there would let the flood crowd the finders out again.  A finder
+// that sends back the challenge's cookie has shown its address and draws
+// on a budget of its own, which forged senders cannot reach.  The game
+// host owns it.
 // User-interface thread only.
 #pragma once
 
@@ -24,10 +27,6 @@ class TDiscoveryResponder {
   // port UDP " + port + " (WINSOCK error #N)" when it cannot.
   TDiscoveryResponder(uint16_t port, TAnnounceSource announce);
 
-  // Challenges sent within any second, at most; each is a sixth of the
-  // query that caused it.
-  static constexpr int ChallengesPerSecond = 5000;
-
   uint16_t Port() const { return FSocket.Port(); }
 
  private:
@@ -41,5 +40,4 @@ class TDiscoveryResponder {
   // budget: 200 answers a second in all.
   TAnswerLimiter FLimiter;
   TAnswerLimiter FProvenLimiter;
-  TGlobalBudget FChallenges{ChallengesPerSecond};
 };
