@@ -153,9 +153,7 @@ TGameWindow::TGameWindow(TGLFont& font) : Chat(font), Knight(std::make_unique<TQ
   Chat.BackColor = ChatBackColor;
 }
 
-TGameWindow::~TGameWindow() {
-  if (FloorTexture) FloorTexture->Release();
-}
+TGameWindow::~TGameWindow() = default;
 
 void TGameWindow::Init() { SetClientCursor(Qt::BlankCursor); }
 
@@ -393,8 +391,10 @@ void TGameWindow::ClickedOn(GLuint name) {
 
 void TGameWindow::Paint() {
   if (!FloorTexture) {
-    FloorTexture = TextureManager.Get(FloorTextureFile);
-    if (TBitmap* picture = FloorTexture->Bitmap()) ArrangeFloorTiles(*picture);
+    auto texture = std::make_unique<TGLTexture>();
+    texture->Load(FloorTextureFile);
+    ArrangeFloorTiles(*texture->Bitmap());
+    FloorTexture = std::move(texture);
   }
   TickFrame();
   if (ClientWindowActive())

@@ -92,9 +92,9 @@ class TGameWindow : public TGLWindow {
   // Picks the object under client pixel (x, y) and acts on it.
   void Pick(int32_t x, int32_t y);
 
-  // Got on the first Paint, its picture arranged for the floor's tiling;
-  // one reference held.
-  TGLTexture* FloorTexture = nullptr;
+  // Loaded on the first Paint, its picture arranged for the floor's tiling:
+  // a texture of the floor's own, shared with no one.
+  std::unique_ptr<TGLTexture> FloorTexture;
   TGLMemo Chat;  // the connection writes its lines here
   std::array<GLuint, SelectBufferSize> SelectBuffer{};
   TPoint Target;           // the cell of the last successful floor click
