@@ -452,6 +452,7 @@ void TFrmClient::SocketEvent(const TMessage& message) {
       setTitle(title() + QStringLiteral(" [connected]"));
       Client->SetPassword(Password);
       Client->SetName(PlayerName);
+      Client->OfferLook();
       WaitStart = 0;
       break;
     case FD_CLOSE:

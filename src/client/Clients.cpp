@@ -4,6 +4,8 @@
 #include "client/Hearing.h"
 #include "client/Journal.h"
 #include "effects/GLGui.h"
+#include "models/L3D.h"
+#include "models/L3DPlayer.h"
 #include "platform/Errors.h"
 #include "platform/Messages.h"
 #include "platform/SocketEvents.h"
@@ -15,6 +17,26 @@ namespace {
 // The events a client connection asks for: read, write, connect, close.
 constexpr uint32_t ClientEventMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 constexpr int StandingMotion = 0;
+
+// The meshes and textures of a look, in the folder of the characters.
+constexpr const char* ModelFolder = "data\\qelt-3d\\";
+constexpr const char* RaceMeshFiles[] = {"Humain.L3D", "Elfe.L3D"};
+constexpr const char* RaceTextureFiles[] = {"Humain.BMP", "Elfe.BMP"};
+constexpr const char* OptionStems[] = {"Barbe", "Oreilles"};
+constexpr const char* HairStem = "Cheveux";
+
+// Shows the file's mesh on a textured mesh, holding one reference to it.
+void ShowMesh(TTexturedMesh& mesh, const std::string& file) {
+  TMesh* loaded = L3DManager.Get(ModelFolder + file);
+  mesh.SetMesh(loaded);
+  loaded->Release();  // Get's own reference: the textured mesh holds one
+  mesh.Visible = true;
+}
+
+void ShowTexture(TTexturedMesh& mesh, const std::string& file) {
+  mesh.Textures->Clear();
+  mesh.Textures->Add(ModelFolder + file);
+}
 
 // A walk handing over to a new path at a cell boundary stops only for a
 // moment; only a player left standing has ended its walk.
@@ -45,7 +67,32 @@ void TZULPlayer2::MoveStopped() {
 // --- TRemotePlayer ---
 
 TRemotePlayer::TRemotePlayer(TMap* map, TZULPlayerList* list, TZULClient* client)
-    : TZULPlayer(map, list), Client(client) {}
+    : TZULPlayer(map, list), Client(client) {
+  // The model is made with a beard and hair; a player that never sends its
+  // look chose nothing on the creation page, where it starts without them.
+  BeardMesh->Visible = false;
+  HairMesh->Visible = false;
+}
+
+void TRemotePlayer::SetLook(const TPlayerLook& look) {
+  const std::size_t race = look.Race == LookElf ? 1 : 0;
+  if (look.Race != Look.Race) {
+    ShowMesh(*RaceMesh, RaceMeshFiles[race]);
+    ShowTexture(*RaceMesh, RaceTextureFiles[race]);
+  }
+  if (look.Hair > 0)
+    ShowMesh(*HairMesh, HairStem + std::to_string(look.Hair) + ".L3D");
+  else
+    HairMesh->Visible = false;
+  if (look.Option > 0) {
+    // Beards are hair, ears are skin.
+    ShowMesh(*BeardMesh, OptionStems[race] + std::to_string(look.Option) + ".L3D");
+    ShowTexture(*BeardMesh, race == 1 ? RaceTextureFiles[race] : "Poils.BMP");
+  } else {
+    BeardMesh->Visible = false;
+  }
+  Look = look;
+}
 
 void TRemotePlayer::MoveStopped() {
   TZULPlayer::MoveStopped();
@@ -66,6 +113,7 @@ TZULClient::TZULClient(TClientOwner& window, uint32_t notification, uint32_t add
   Bind(MsgLeave, &TZULClient::HandleDeparture);
   Bind(MsgPosition, &TZULClient::HandlePosition);
   Bind(MsgWalk, &TZULClient::HandleDestination);
+  Bind(MsgLook, &TZULClient::HandleLook);
   SelectEvents(Handle(), &window, notification, ClientEventMask);
   ws::TSockAddrIn target;
   target.sin_port = ws::htons(port);
@@ -90,6 +138,16 @@ void TZULClient::SetName(const std::string& text) {
 }
 
 const std::string& TZULClient::LocalName() const { return LocalPlayer->Name; }
+
+void TZULClient::OfferLook() {
+  IO->SendMessage(MsgLook, EncodeLook(Look));
+  FLookSent = Look;
+}
+
+void TZULClient::SetLook(const TPlayerLook& look) {
+  Look = look;
+  if (FLookSent && *FLookSent != look && !Disconnected) OfferLook();
+}
 
 void TZULClient::Say(const std::string& text) {
   PendingChat.push_back(text);
@@ -227,6 +285,18 @@ void TZULClient::HandleDestination(TZULMessage&) {
   TClientJournal* journal = Journal();
   if (journal && player != LocalPlayer) journal->Goal(player->Name, column, row);
   player->MoveTo(TPoint{column, row});
+}
+
+// The look is read whole before the player is looked for: a malformed one
+// is refused as such.  The local player is dressed by the creation page.
+void TZULClient::HandleLook(TZULMessage&) {
+  const int32_t id = IO->ReadInteger();
+  const TPlayerLook look = ReadLook(*IO);
+  TZULPlayer* player = Players.Find(id);
+  auto* remote = dynamic_cast<TRemotePlayer*>(player);
+  if (!remote) return;
+  remote->SetLook(look);
+  if (TClientJournal* journal = Journal()) journal->Look(remote->Name, look.Race, look.Hair, look.Option);
 }
 
 void TZULClient::AddLine(const std::string& text, uint32_t color) {

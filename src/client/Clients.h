@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "net/ZULLooks.h"
 #include "net/ZULSockets.h"
 #include "platform/Errors.h"
 #include "platform/MessageTarget.h"
@@ -68,14 +69,19 @@ class TZULPlayer2 : public TZULPlayer {
 };
 
 // Another player, as the host announces it: its walks report nothing to
-// the host; their ends go to the journal.
+// the host; their ends go to the journal.  It is dressed in DefaultLook
+// until the host relays the look that player chose.
 class TRemotePlayer : public TZULPlayer {
  public:
   TRemotePlayer(TMap* map, TZULPlayerList* list, TZULClient* client);
 
   void MoveStopped() override;
+  // Shows look (valid) on the player's four meshes: the race's head and
+  // skin, the hair, the beard or ears; a missing mesh file is an Exception.
+  void SetLook(const TPlayerLook& look);
 
   TZULClient* Client;  // not owned
+  TPlayerLook Look;    // as drawn
 };
 
 // Messages, by id.  The client sends 1 (password), 3 (name), 5 (chat),
@@ -83,6 +89,8 @@ class TRemotePlayer : public TZULPlayer {
 // 2 (refusal text), 3 (own id), 4 (id, Reserved, X, Y, already-present
 // flag, name), 5 (id, chat line), 6 (acknowledgement), 7 (id, without
 // warning flag), 8 (id, Reserved, X, Y, Direction), 9 (id, column, row).
+// The client also offers its look (10, after 3) and so receives the looks
+// of the other players that offered theirs (10: id, look).
 class TZULClient : public TSocket, public TZULMessageTarget, public THandlerOwner {
  public:
   // Opens the socket ("Impossible d'ouvrir un socket"), creates the local
@@ -97,6 +105,12 @@ class TZULClient : public TSocket, public TZULMessageTarget, public THandlerOwne
   void SetPassword(const std::string& text);
   void SetName(const std::string& text);
   const std::string& LocalName() const;
+  // Sends 10 with Look; the login does it right after SetName, and from
+  // then on SetLook sends every change.
+  void OfferLook();
+  // The local player's look as chosen; sent when it differs from the one
+  // offered last.
+  void SetLook(const TPlayerLook& look);
   // Sends a chat line; it shows once the host acknowledges it.
   void Say(const std::string& text);
   // Sends the leave message unless Disconnected, then sends nothing more;
@@ -128,6 +142,7 @@ class TZULClient : public TSocket, public TZULMessageTarget, public THandlerOwne
   // No leave message is to be sent any more.
   bool Disconnected = false;
   TZULPlayerList Players;  // the local player first, then as announced
+  TPlayerLook Look;        // the local player's, as last chosen
 
  private:
   void HandleRefused(TZULMessage&);      // 2
@@ -138,6 +153,7 @@ class TZULClient : public TSocket, public TZULMessageTarget, public THandlerOwne
   void HandleDeparture(TZULMessage&);    // 7
   void HandlePosition(TZULMessage&);     // 8
   void HandleDestination(TZULMessage&);  // 9
+  void HandleLook(TZULMessage&);         // 10
 
   // Registers a handler whose error is kept for the end of Receive.
   void Bind(int32_t id, void (TZULClient::*handler)(TZULMessage&));
@@ -148,4 +164,6 @@ class TZULClient : public TSocket, public TZULMessageTarget, public THandlerOwne
   TClientOwner& FWindow;
   std::optional<Exception> FHandlerError;
   bool FStreamFailed = false;
+  // The look last sent; empty until the login offered one.
+  std::optional<TPlayerLook> FLookSent;
 };

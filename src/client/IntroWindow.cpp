@@ -5,6 +5,7 @@
 
 #include "audio/Sounds.h"
 #include "client/ClientForm.h"
+#include "client/Clients.h"
 #include "client/FrameClock.h"
 #include "client/GLContext.h"
 #include "client/GameWindow.h"
@@ -201,6 +202,10 @@ void TIntroWindow::UpdateMeshes() {
     option->Visible = true;
     option->SetMesh(mesh);
   }
+}
+
+TPlayerLook TIntroWindow::Look() const {
+  return TPlayerLook{Race == RaceElf ? LookElf : LookHuman, HairIndex + 1, OptionIndex + 1};
 }
 
 // The meshes live in the local player's model, which goes with the
@@ -420,8 +425,11 @@ void TIntroWindow::CreationChoice(int row) {
       UpdateMeshes();
       break;
     case RowFourth:
-      // Only this client shows the choices; nothing goes to the host.
-      if (TFrmClient* window = ClientWindow()) window->SetScreen(window->Game.get());
+      // The others see the choices from now on.
+      if (TFrmClient* window = ClientWindow()) {
+        if (window->Client) window->Client->SetLook(Look());
+        window->SetScreen(window->Game.get());
+      }
       break;
     case RowFifth:
       Menu = MenuTitle;

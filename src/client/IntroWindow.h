@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "client/GLWindows.h"
+#include "net/ZULLooks.h"
 
 class TFireSystem;
 class TGLFont;
@@ -49,6 +50,8 @@ class TIntroWindow : public TGLWindow {
   void UpdateMeshes();
   // Stops the fires' crackle and the tune.
   void Leave() override;
+  // The choices as the other clients are told of them.
+  TPlayerLook Look() const;
 
   GLuint LogoTexture = 0;  // 0 until the first Paint makes every resource
   GLuint TitleTexture = 0;

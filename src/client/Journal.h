@@ -8,6 +8,8 @@
 //                          own (9 sent) or another player's (9 received)
 //   stop NAME COLUMN ROW   a walk ended with that player standing there
 //   chat TEXT              a line went into the chat panel
+//   look NAME RACE HAIR OPTION
+//                          another player is drawn with the look it sent
 #pragma once
 
 #include <cstdint>
@@ -31,6 +33,7 @@ class TClientJournal {
   void Goal(const std::string& name, int32_t column, int32_t row);
   void Stop(const std::string& name, int32_t column, int32_t row);
   void Chat(const std::string& text);
+  void Look(const std::string& name, int32_t race, int32_t hair, int32_t option);
 
  private:
   void Write(const std::string& line);

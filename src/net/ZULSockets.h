@@ -28,7 +28,24 @@ enum : int32_t {
   MsgLeave = 7,     // client: empty              host: id, without-warning flag
   MsgPosition = 8,  // client: X, Y, Direction    host: id, Reserved, X, Y, Direction
   MsgWalk = 9,      // client: goal X, goal Y     host: id, goal X, goal Y
+  MsgLook = 10,     // client: race, hair, option host: id, race, hair, option
 };
+
+// MsgLook is an extension of the catalogue above: a client built from the
+// catalogue alone never sends it and must never receive it (it would show
+// "Message #10 inconnu").  So the client offers first, the host answers in
+// kind only to the clients that offered:
+// - a client sends 10 with its look (ZULLooks.h: race 0 human or 1 elf;
+//   hair 0 none or 1 to 8; option 0 none or 1 to 3, never 0 for an elf)
+//   right after its 3, and again whenever the player picks another look;
+// - the host keeps the last look of each player; on a player's first 10
+//   it sends that player one 10 for every other admitted player that sent
+//   a look, then relays the player's look (its id in front) to every other
+//   admitted player that sent one; a later 10 is relayed the same way;
+// - a 10 whose payload is not exactly three packed integers within those
+//   choices ends its sender's connection like any malformed frame (status
+//   "Apparence invalide" or "Erreur de flux 2", the others get 7 flag 1).
+// A client draws a player that never sent a look with DefaultLook.
 
 // Packed integer: a 32-bit value as 1 to 5 bytes, 7 bits each, most
 // significant group first; every byte but the last has bit 7 set.  Groups

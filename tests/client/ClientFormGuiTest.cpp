@@ -152,6 +152,8 @@ class ClientFormTest : public ::testing::Test {
       ASSERT_TRUE(Host.NextFrame(frame));
     }
     ASSERT_EQ(frame, (TRawFrame{3, "guest"}));
+    ASSERT_TRUE(Host.NextFrame(frame));
+    ASSERT_EQ(frame, (TRawFrame{10, std::string(3, '\0')})) << "the look follows the name";
   }
   // Waits until the window has closed and been destroyed.
   bool Gone() {
@@ -536,6 +538,7 @@ TEST_F(ClientFormTest, AFrameNoHostMaySendEndsTheConnectionAsAFailure) {
     ASSERT_TRUE(host.Accept());
     TRawFrame frame;
     ASSERT_TRUE(host.NextFrame(frame));
+    ASSERT_TRUE(host.NextFrame(frame));  // the look after the name
     host.SendFrame(3, Packed(7));
     host.Send(bad + Frame(5, Packed(7) + "after"));
     EXPECT_TRUE(Gone());

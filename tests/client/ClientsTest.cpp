@@ -17,6 +17,7 @@
 #include "client/Clients.h"
 #include "client/Journal.h"
 #include "effects/GLGui.h"
+#include "models/L3DPlayer.h"
 #include "platform/Messages.h"
 #include "platform/Text1252.h"
 #include "platform/Tick.h"
@@ -309,7 +310,9 @@ TEST_F(ClientTest, TheJournalNotesGoalsEndsOfWalksAndPanelLines) {
   Window.Notes = std::make_unique<TClientJournal>(path);
   TTestClock clock;
   Welcome();
-  Arrive(12, "B\xE9" "a");
+  Arrive(12,
+         "B\xE9"
+         "a");
   auto walk = [&](TZULPlayer* player) {
     for (int step = 0; step < 200 && player->Moving(); ++step) {
       clock.Advance(40);
@@ -337,15 +340,17 @@ TEST_F(ClientTest, TheJournalNotesGoalsEndsOfWalksAndPanelLines) {
   std::vector<std::string> lines;
   for (std::string line; std::getline(file, line);)
     if (line != "chat me>sync") lines.push_back(line);
-  EXPECT_EQ(lines, (std::vector<std::string>{"chat Bonjour me", "chat Béa est déjà en ligne", "goal Béa 130 128",
-                                             "stop Béa 130 128", "goal Béa 135 128", "goal Béa 130 120",
-                                             "stop Béa 131 126", "goal me 127 126", "stop me 127 126"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"chat Bonjour me", "chat Béa est déjà en ligne", "goal Béa 130 128",
+                                      "stop Béa 130 128", "goal Béa 135 128", "goal Béa 130 120",
+                                      "stop Béa 131 126", "goal me 127 126", "stop me 127 126"}));
 
   try {
     TClientJournal unwritable(folder.filePath("no/such/folder/journal").toStdString());
     ADD_FAILURE() << "a journal in a missing folder was opened";
   } catch (const Exception& error) {
-    EXPECT_TRUE(std::string(error.what()).starts_with("Impossible d'écrire le journal "_cp.View())) << error.what();
+    EXPECT_TRUE(std::string(error.what()).starts_with("Impossible d'écrire le journal "_cp.View()))
+        << error.what();
   }
 }
 
@@ -413,6 +418,92 @@ TEST_F(ClientTest, UnknownAndFaultyMessagesDoNotStopTheOnesAfterThem) {
   EXPECT_EQ(Lines().back(), (TLine{"Ann rejoint la partie", Blue}));
   SendAndSettle(Frame(6));
   EXPECT_EQ(Boxes.Texts.size(), 2u) << "the faulty frame is not met again";
+}
+
+// The look of another player as its meshes show it: "Humain Humain.BMP
+// Cheveux3 Barbe1 Poils.BMP", the hidden ones left out.
+std::string Dress(const TZULPlayer& player) {
+  std::string shown;
+  auto add = [&](const TTexturedMesh* mesh) {
+    if (!mesh->Visible) return;
+    const std::string& file = mesh->Mesh()->FileName;  // data\qelt-3d\<stem>.L3D
+    shown += (shown.empty() ? "" : " ") + file.substr(13, file.size() - 17);
+    shown += " " + mesh->Textures->Items(0)->FileName.substr(13);
+  };
+  add(player.RaceMesh);
+  add(player.HairMesh);
+  add(player.BeardMesh);
+  return shown;
+}
+
+// The login offers the look after the name, a new choice is sent once, and
+// the looks the host relays dress the others; a player that never sent one
+// wears the creation page's start, as it sees itself.
+TEST_F(ClientTest, TheLookIsOfferedAfterTheNameAndRelayedLooksDressTheOthers) {
+  Login();
+  Client->OfferLook();
+  TRawFrame frame;
+  ASSERT_TRUE(Host.NextFrame(frame));
+  EXPECT_EQ(frame, (TRawFrame{3, "me"}));
+  ASSERT_TRUE(Host.NextFrame(frame));
+  EXPECT_EQ(frame, (TRawFrame{10, Packed(0) + Packed(0) + Packed(0)})) << "nothing chosen: the start";
+  Client->SetLook(DefaultLook);
+  Client->SetLook(TPlayerLook{LookElf, 8, 3});
+  Client->SetLook(TPlayerLook{LookElf, 8, 3});
+  EXPECT_EQ(Host.FramesWithin(100), (std::vector<TRawFrame>{{10, Packed(1) + Packed(8) + Packed(3)}}));
+
+  QTemporaryDir folder;
+  Window.Notes = std::make_unique<TClientJournal>(folder.filePath("journal").toStdString());
+  Host.SendFrame(3, Packed(7));
+  ASSERT_TRUE(PumpUntil([&] { return Client->LocalPlayer->Id == 7; }));
+  Arrive(12, "Bob");
+  Arrive(13, "Ann");
+  SendAndSettle("");
+  EXPECT_EQ(Dress(*PlayerNumbered(12)), "Humain Humain.BMP") << "no look sent: no hair, no beard";
+  SendAndSettle(Frame(10, Packed(12) + Packed(1) + Packed(3) + Packed(2)));
+  EXPECT_EQ(Dress(*PlayerNumbered(12)), "Elfe Elfe.BMP Cheveux3 Poils.BMP Oreilles2 Elfe.BMP");
+  SendAndSettle(Frame(10, Packed(12) + Packed(0) + Packed(0) + Packed(3)));
+  EXPECT_EQ(Dress(*PlayerNumbered(12)), "Humain Humain.BMP Barbe3 Poils.BMP") << "back to human";
+  EXPECT_EQ(Dress(*PlayerNumbered(13)), "Humain Humain.BMP");
+  SendAndSettle(Frame(10, Packed(7) + Packed(1) + Packed(1) + Packed(1)));
+  EXPECT_EQ(Client->LocalPlayer->Model->Meshes[1]->Mesh()->FileName, "data\\qelt-3d\\Humain.L3D")
+      << "the creation page dresses the local player";
+  EXPECT_TRUE(Boxes.Texts.empty());
+
+  std::ifstream journal(folder.filePath("journal").toStdString());
+  std::vector<std::string> looks;
+  for (std::string line; std::getline(journal, line);)
+    if (line.rfind("look ", 0) == 0) looks.push_back(line);
+  EXPECT_EQ(looks, (std::vector<std::string>{"look Bob 1 3 2", "look Bob 0 0 3"}));
+}
+
+// Every value outside the creation page's choices, a payload too short or
+// too long, is refused and changes nothing; the messages after it arrive.
+TEST_F(ClientTest, LooksOutsideTheChoicesAreRefusedAndChangeNothing) {
+  Welcome();
+  Arrive(12, "Bob");
+  const std::string bad[] = {
+      Packed(12) + Packed(2) + Packed(0) + Packed(0),        // no third race
+      Packed(12) + Packed(0) + Packed(9) + Packed(0),        // eight hair styles
+      Packed(12) + Packed(0) + Packed(0) + Packed(4),        // three beards
+      Packed(12) + Packed(1) + Packed(0) + Packed(0),        // an elf without ears
+      Packed(12) + Packed(0) + Packed(0) + Packed(0) + "x",  // a byte too many
+      Packed(12) + Packed(0) + Packed(0x7FFFFFFF) + Packed(0),
+  };
+  for (const std::string& payload : bad) {
+    SCOPED_TRACE(testing::PrintToString(payload));
+    Boxes.Texts.clear();
+    SendAndSettle(Frame(10, payload) + Frame(5, Packed(12) + "after"));
+    EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Apparence invalide"});
+    EXPECT_EQ(Dress(*PlayerNumbered(12)), "Humain Humain.BMP");
+    EXPECT_EQ(Lines().back(), (TLine{"Bob>after", Green}));
+  }
+  Boxes.Texts.clear();
+  SendAndSettle(Frame(10, Packed(12) + Packed(0) + Packed(1)));
+  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Erreur de flux 2"});
+  Boxes.Texts.clear();
+  SendAndSettle(Frame(10, Packed(99) + Packed(0) + Packed(1) + Packed(1)));
+  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Joueur #99 introuvable"});
 }
 
 }  // namespace

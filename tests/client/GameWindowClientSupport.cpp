@@ -49,6 +49,8 @@ void ScreensTest::SetUp() {
   TRawFrame login;
   ASSERT_TRUE(Host.NextFrame(login));
   ASSERT_EQ(login, (TRawFrame{3, "me"}));
+  ASSERT_TRUE(Host.NextFrame(login));
+  ASSERT_EQ(login, (TRawFrame{10, std::string(3, '\0')})) << "the look follows: nothing chosen yet";
   Host.SendFrame(3, Packed(LocalId));
   ASSERT_TRUE(PumpUntil([&] {
     return Window->ContextWindow != 0 && Window->width() == FrameWidth && Window->height() == FrameHeight &&

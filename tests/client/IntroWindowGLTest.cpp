@@ -161,14 +161,19 @@ TEST_F(IntroWindowTest, NineHairClicksRunThroughTheEightStylesBackToNone) {
   EXPECT_EQ(ClickRow(Row1, 9), expected);
 }
 
-TEST_F(IntroWindowTest, JouerMakesTheGameScreenCurrentAndTellsTheHostNothing) {
+// The login offered the starting look; the others learn the chosen one
+// when the player starts to play, in one message.
+TEST_F(IntroWindowTest, JouerMakesTheGameScreenCurrentAndSendsTheChosenLookOnce) {
   OpenCreation();
   Click(Middle, Row1);
+  Click(Middle, Row0);
+  Click(Middle, Row2);
+  EXPECT_TRUE(SentWithin(50).empty()) << "choosing alone sends nothing";
   Click(Middle, Row3);
   EXPECT_EQ(Window->Screen, Window->Game.get());
   EXPECT_EQ(Window->Game->Width, FrameWidth);
-  EXPECT_EQ(Shown(), "Corps Humain Cheveux1") << "the chosen look stays on the player";
-  EXPECT_TRUE(SentWithin().empty());
+  EXPECT_EQ(Shown(), "Corps Elfe Cheveux1 Oreilles2") << "the chosen look stays on the player";
+  EXPECT_EQ(SentWithin(), (std::vector<TRawFrame>{{10, std::string("\1\1\2", 3)}})) << "elf, hair 1, ears 2";
 }
 
 TEST_F(IntroWindowTest, TheBoltIsAbsentInEverySecondThatLeavesOneModuloFour) {

@@ -9,8 +9,11 @@
 #include "platform/Files.h"
 
 namespace {
-constexpr const char* Meshes[] = {"Corps", "Humain", "Barbe1", "Cheveux5"};
-constexpr const char* Textures[] = {"Chevalier", "Humain", "Poils"};
+// A player's own meshes, and every other one a look may choose.
+constexpr const char* Meshes[] = {"Corps",    "Humain",    "Barbe1",    "Cheveux5",  "Elfe",     "Barbe2",
+                                  "Barbe3",   "Oreilles1", "Oreilles2", "Oreilles3", "Cheveux1", "Cheveux2",
+                                  "Cheveux3", "Cheveux4",  "Cheveux6",  "Cheveux7",  "Cheveux8"};
+constexpr const char* Textures[] = {"Chevalier", "Humain", "Poils", "Elfe"};
 constexpr const char* Motions[] = {"Arret", "Parle", "Marche", "Course", "att_poing", "Chute"};
 constexpr int TextureSide = 8;  // pixels
 constexpr uint32_t MotionMs = 1000;
