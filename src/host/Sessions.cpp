@@ -39,6 +39,7 @@ TZULSession::TZULSession(TZULServer& server, TSocketHandle listening, TSessionLi
   SetHandler(MsgLeave, &TZULSession::HandleLeave);
   SetHandler(MsgPosition, &TZULSession::HandlePosition);
   SetHandler(MsgWalk, &TZULSession::HandleWalk);
+  SetHandler(MsgLook, &TZULSession::HandleLook);
 }
 
 TZULSession::~TZULSession() {
@@ -112,6 +113,8 @@ void TZULSession::HandleJoin(TZULMessage&) {
     auto* other = static_cast<TZULSession*>(connections[i]);
     if (other != this) IO->SendMessage(MsgPlayer, other->Describe(true));
   }
+  // A look sent before the name waited for the others to know the player.
+  if (FLook) ShareLook(true);
 }
 
 // Relayed messages are joined only in each receiver's output: no payload
@@ -171,6 +174,34 @@ void TZULSession::HandlePosition(TZULMessage&) {
 void TZULSession::HandleWalk(TZULMessage&) {
   if (CheckRefused()) return;
   FGameServer.Broadcast(this, MsgWalk, FId, IO->ReadStringView());
+}
+
+// Looks go only to players that sent one themselves: a client that knows
+// nothing of message 10 never receives it.  A malformed look ends this
+// session like any malformed frame (ReadLook raises).
+void TZULSession::HandleLook(TZULMessage&) {
+  if (CheckRefused()) return;
+  const TPlayerLook look = ReadLook(*IO);
+  const bool first = !FLook;
+  FLook = look;
+  if (FLoggedIn) ShareLook(first);
+}
+
+void TZULSession::ShareLook(bool introduce) {
+  const std::string mine = FId + EncodeLook(*FLook);
+  const TSessionList& connections = FGameServer.Connections();
+  for (int i = 0; i < connections.Count(); ++i) {
+    auto* other = static_cast<TZULSession*>(connections[i]);
+    if (other == this || !other->FLook || !other->FLoggedIn || !other->IO) continue;
+    if (introduce) IO->SendMessage(MsgLook, other->FId + EncodeLook(*other->FLook));
+    // As in a broadcast, a receiver that cannot take it is released on its
+    // own next event; this session goes on.
+    try {
+      other->IO->SendMessage(MsgLook, mine);
+    } catch (const std::exception&) {
+      other->Closing = true;
+    }
+  }
 }
 
 void TZULSession::DefaultHandler(TZULMessage& message) {

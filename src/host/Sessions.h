@@ -7,11 +7,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/HostLimits.h"
 #include "host/HostSettings.h"
 #include "host/SessionRows.h"
+#include "net/ZULLooks.h"
 #include "net/ZULSockets.h"
 
 class QTimer;
@@ -69,6 +71,9 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   bool LoggedIn() const { return FLoggedIn; }
   const std::string& Name() const { return FName; }
   bool Left() const { return FLeft; }
+  // The player's look, once it sent one (message 10): only such players
+  // hear of the others' looks.
+  const std::optional<TPlayerLook>& Look() const { return FLook; }
   // Whether the player's chat lines are being dropped (--chat-limit).
   bool Muted() const;
 
@@ -79,6 +84,10 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   void HandleLeave(TZULMessage& message);
   void HandlePosition(TZULMessage& message);
   void HandleWalk(TZULMessage& message);
+  void HandleLook(TZULMessage& message);
+  // Sends this player's look to every other logged-in player that sent a
+  // look; with introduce, also sends theirs to this player.
+  void ShareLook(bool introduce);
   void SetStatus(const std::string& text) { FRow->SetSubItem(TSessionRow::StatusColumn, text); }
   const std::string& Status() const { return FRow->SubItem(TSessionRow::StatusColumn); }
   // A chat line was dropped: the status says so until the mute wears off.
@@ -96,6 +105,7 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   std::unique_ptr<TSessionRow> FRow;
   bool FLeft = false;
   bool FLoggedIn = false;
+  std::optional<TPlayerLook> FLook;
   TChatGate FChatGate;
   // What the status showed before the mute, and the timer that watches for
   // its end while the player is muted.
