@@ -81,8 +81,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The glyph atlas falls back on DejaVu Sans where Verdana is missing; the
-# sound is OpenAL Soft's (dpkg-shlibdeps finds it too, this says it aloud).
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, libopenal1")
+# sound is OpenAL Soft's, the router's port mapping miniupnpc's and
+# libnatpmp's (dpkg-shlibdeps finds them too, this says it aloud).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, libopenal1, libminiupnpc17, libnatpmp1")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcap2-bin")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${staged}/control/postinst ${staged}/control/postrm
                                        ${staged}/control/conffiles)

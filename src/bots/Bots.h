@@ -53,13 +53,17 @@ struct TBotOptions {
   // room, up to this many; lines due beyond that are not said (counted as
   // held back), so a slow host sets the pace instead of an unbounded queue.
   int Window = 8;
+  // An address outside 127.0.0.0/8 the bots may join, network byte order;
+  // AddressNone (the default) allows none.  Tests of a network made of
+  // namespaces name it; nothing else should.
+  uint32_t LabAddress = ws::AddressNone;
 };
 
 // Reads "--bots HOST[:PORT] [--count N] [--name PREFIX] [--password TEXT]
-// [--walk] [--chat PER_MINUTE] [--seconds S] [--drop PERCENT] [--window N]"
-// (argv[1] is "--bots").  False with a reason in error on a mistake, and
-// for a host outside 127.0.0.0/8: the swarm is a test tool for a host on
-// this machine.
+// [--walk] [--chat PER_MINUTE] [--seconds S] [--drop PERCENT] [--window N]
+// [--lab ADDRESS]" (argv[1] is "--bots").  False with a reason in error on a
+// mistake, and for a host outside 127.0.0.0/8 other than the --lab address:
+// the swarm is a test tool for a host on this machine.
 bool ParseBotOptions(int argc, char** argv, TBotOptions& options, std::string& error);
 
 extern const char* const BotUsage;

@@ -19,6 +19,8 @@ TGameHost::TGameHost(const THostSettings& settings, TSessionListView& list)
     : FSettings(settings), FList(list) {}
 
 TGameHost::~TGameHost() {
+  // The router forgets the ports while the servers still hold them.
+  FRouterPorts.reset();
   // Finders stop seeing the game before its connections go.
   FResponder.reset();
   FGameServer.reset();
@@ -43,6 +45,13 @@ void TGameHost::Start() {
   if (FSettings.Discovery)
     FResponder =
         std::make_unique<TDiscoveryResponder>(FSettings.DiscoveryPort, [this] { return Announce(); });
+}
+
+void TGameHost::OpenRouterPorts(TPortMapper::TShow show) {
+  if (!FSettings.Upnp || !FGameServer) return;
+  std::vector<uint16_t> ports{FGameServer->Port()};
+  if (FWebServer) ports.push_back(FWebServer->Port());
+  FRouterPorts = std::make_unique<TPortMapper>(std::move(ports), std::move(show));
 }
 
 TGameAnnounce TGameHost::Announce() const {

@@ -13,6 +13,7 @@
 #include "host/DiscoveryResponder.h"
 #include "host/HostSettings.h"
 #include "host/SessionRows.h"
+#include "net/PortMapping.h"
 #include "net/ZULSockets.h"
 #include "platform/MessageTarget.h"
 
@@ -57,6 +58,14 @@ class TGameHost : public TMessageTarget {
   TZULServer* GameServer() const { return FGameServer.get(); }
   TServer* WebServer() const { return FWebServer.get(); }
   TDiscoveryResponder* Responder() const { return FResponder.get(); }
+  // The router's port mapping once OpenRouterPorts ran, or nothing.
+  TPortMapper* RouterPorts() const { return FRouterPorts.get(); }
+
+  // When the settings ask for it and the game server runs: asks the router
+  // for the game port and, when it runs, the web port, on a worker thread.
+  // show gets the result line on this thread.  The mappings go when the
+  // host is destroyed.
+  void OpenRouterPorts(TPortMapper::TShow show);
   TSessionListView& List() const { return FList; }
   const THostSettings& Settings() const { return FSettings; }
 
@@ -83,6 +92,7 @@ class TGameHost : public TMessageTarget {
   std::unique_ptr<TServer> FWebServer;
   std::unique_ptr<TWebTraffic> FWebTraffic;
   std::unique_ptr<TDiscoveryResponder> FResponder;
+  std::unique_ptr<TPortMapper> FRouterPorts;
 };
 
 // The time of day as the connection list shows it: hh:mm:ss.

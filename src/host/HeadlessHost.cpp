@@ -52,6 +52,7 @@ bool THeadlessHost::Start() {
   if (FHost->WebServer()) Print("web : port " + std::to_string(FHost->WebServer()->Port()));
   if (FHost->Responder())
     Print(std::string("découverte : port UDP "_cp) + std::to_string(FHost->Responder()->Port()));
+  FHost->OpenRouterPorts([this](const std::string& text) { Print(text); });
   return true;
 }
 

@@ -42,7 +42,8 @@ class THeadlessHost : public TSessionListView {
   // servers and prints the caption and the ports (game, web, discovery: the
   // last line once the host answers finders).  An error is
   // shown (on standard error) and the start goes on no further; returns
-  // whether the game server runs.
+  // whether the game server runs.  With --upnp the router's answer comes
+  // later as a line of its own (see PortMappingText).
   bool Start();
   // Runs the event loop until SIGTERM or SIGINT (or Stop), then closes every
   // connection and waits a little for them to end gracefully.  Returns the

@@ -25,6 +25,10 @@ struct THostSettings {
   // same on every host of a network; tests use a port of their own).
   bool Discovery = true;
   uint16_t DiscoveryPort = DefaultDiscoveryPort;
+  // Whether the host asks the router to open its ports (UPnP or NAT-PMP);
+  // exposing the game to the Internet is the host's choice, off unless
+  // asked.
+  bool Upnp = false;
 
   // Limits of the headless host's options (the host-a-game dialog has
   // none); 0 is no limit.  Game connections in all, logged in or not, as

@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -30,6 +31,8 @@ constexpr int ToolButtonWidth = 54;
 constexpr int ToolButtonHeight = 36;
 constexpr std::array<int, 4> ColumnWidths = {87, 130, 130, 60};
 constexpr int ImageCount = 4;
+// Space around the router's line, in pixels.
+constexpr int RouterLineMargin = 3;
 // The notification area shows at most this many characters of a tip.
 constexpr int MaxTipLength = 63;
 // The player name under which "Local" joins the own game.
@@ -72,6 +75,10 @@ TFrmServer::TFrmServer(QWidget* setupDialog, const THostSettings& settings)
   // started before it.
   Guarded([this] { FHost->Start(); });
   setWindowTitle(ToQString(FHost->Caption));
+  FHost->OpenRouterPorts([this](const std::string& text) {
+    lbRouter->setText(ToQString(text));
+    lbRouter->show();
+  });
 }
 
 TFrmServer::~TFrmServer() {
@@ -140,6 +147,12 @@ void TFrmServer::CreateList() {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addWidget(ToolBar1);
+  // The router's answer, once the host asked it for its ports.
+  lbRouter = new QLabel(this);
+  lbRouter->setContentsMargins(RouterLineMargin, RouterLineMargin, RouterLineMargin, RouterLineMargin);
+  lbRouter->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lbRouter->hide();
+  layout->addWidget(lbRouter);
   layout->addWidget(List);
 }
 
@@ -241,7 +254,8 @@ void TFrmServer::RowAdded(const TSessionRow& row, int index) {
 }
 
 void TFrmServer::RowChanged(const TSessionRow& row, int index, int column) {
-  if (QTreeWidgetItem* item = List->topLevelItem(index)) item->setText(column + 1, ToQString(row.SubItem(column)));
+  if (QTreeWidgetItem* item = List->topLevelItem(index))
+    item->setText(column + 1, ToQString(row.SubItem(column)));
 }
 
 void TFrmServer::RowRemoved(const TSessionRow&, int index) {

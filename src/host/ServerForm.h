@@ -16,6 +16,7 @@
 #include "platform/MessageTarget.h"
 
 class QAction;
+class QLabel;
 class QMenu;
 class QSystemTrayIcon;
 class QToolBar;
@@ -37,6 +38,9 @@ public:
   ~TFrmServer() override;
 
   QTreeWidget* List;
+  // Under the tool bar: the public address to give, or why there is none
+  // (only when the host asked the router for its ports).
+  QLabel* lbRouter;
   QToolBar* ToolBar1;
   QMenu* PopupMenu1;
   QAction* acShow;

@@ -11,7 +11,7 @@ const char* const UsageText =
     "Usage: varozuvod [debug] [WIDTH HEIGHT [DEPTH]] [--mute] [--volume N] [--fps N]\n"
     "       varozuvod --serve [--port N] [--password P] [--web] [--web-port N]\n"
     "                 [--max-players N] [--max-per-address N] [--chat-limit N]\n"
-    "                 [--no-discovery] [--discovery-port N]\n"
+    "                 [--no-discovery] [--discovery-port N] [--upnp]\n"
     "       varozuvod --join HOST[:PORT] [--name NAME] [--password P] [debug]\n"
     "                 [--mute] [--volume N] [--fps N]\n"
     "       varozuvod --bots HOST[:PORT] [--count N] [--name PREFIX] [--password P]\n"
@@ -47,6 +47,10 @@ const char* const UsageText =
     "                        most 10 answers a second per address and 100 in\n"
     "                        all, never longer than the query)\n"
     "  --discovery-port N    UDP port of the games search (default 2048; for tests)\n"
+    "  --upnp                ask the router (UPnP, else NAT-PMP) to open the game\n"
+    "                        port and the web port to the Internet while the host\n"
+    "                        runs; the listing then tells the public address to\n"
+    "                        give, or why there is none (default: off)\n"
     "  --join HOST[:PORT]    open the game client connected to that host\n"
     "  --name NAME           player name (default guest)\n"
     "  --bots HOST[:PORT]    headless bot players for tests and load runs\n"
@@ -166,6 +170,8 @@ TCommandLine ParseServe(const std::vector<std::string>& words) {
     } else if (option == "--chat-limit" && hasValue) {
       if (!ParseLimit(words[++i], TChatGate::MaxLimit, line.Serve.ChatLimit))
         return Refuse("invalid --chat-limit: " + words[i]);
+    } else if (option == "--upnp") {
+      line.Serve.Upnp = true;
     } else if (option == "--no-discovery") {
       line.Serve.Discovery = false;
     } else if (option == "--discovery-port" && hasValue) {

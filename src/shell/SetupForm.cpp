@@ -16,7 +16,7 @@ TFrmSetup* FrmSetup = nullptr;
 
 namespace {
 constexpr int ClientWidth = 389;
-constexpr int ClientHeight = 176;
+constexpr int ClientHeight = 200;
 constexpr int MaxPort = 65535;
 }  // namespace
 
@@ -35,8 +35,11 @@ TFrmSetup::TFrmSetup(QWidget* owner) : QDialog(nullptr), FOwner(owner) {
   Place(*edPass, 296, 82, 85, 22);
   cbWeb = new QCheckBox(ToQString("Serveur Web sur le port 80 (pour ZUL Vantor uniquement)"_cp), this);
   Place(*cbWeb, 8, 112, 373, 20);
+  // Unticked: opening the game to the Internet is the host's choice.
+  cbUpnp = new QCheckBox(ToQString("Ouvrir le port sur le routeur (UPnP)"_cp), this);
+  Place(*cbUpnp, 8, 134, 373, 20);
   Button1 = new QPushButton(ToQString("Démarrer la partie !"_cp), this);
-  Place(*Button1, 104, 140, 181, 28);
+  Place(*Button1, 104, 164, 181, 28);
   Button1->setDefault(true);
   OnClick(*Button1, [this] { Button1Click(); });
   FrmSetup = this;
@@ -52,6 +55,7 @@ void TFrmSetup::Button1Click() {
   Settings.Port = static_cast<uint16_t>(Port);
   Settings.Password = FromQString(edPass->text());
   Settings.Web = cbWeb->isChecked();
+  Settings.Upnp = cbUpnp->isChecked();
   hide();
   // The dialog owns the host window (a child window of its own).
   new TFrmServer(this, Settings);

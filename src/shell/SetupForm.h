@@ -1,7 +1,7 @@
 // The host-a-game dialog.  It validates the port and opens the host window,
 // which it owns; it stays alive, hidden, while the host runs, because the
-// host reads its port, password and web-server box.  Closing it brings the
-// main window back and destroys it.
+// host reads its port, password, web-server and router boxes.  Closing it
+// brings the main window back and destroys it.
 #pragma once
 
 #include <QDialog>
@@ -27,6 +27,7 @@ public:
   QLineEdit* edPort;
   QLineEdit* edPass;
   QCheckBox* cbWeb;
+  QCheckBox* cbUpnp;
   QPushButton* Button1;
 
   // The port accepted by Button1.

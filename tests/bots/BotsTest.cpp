@@ -446,10 +446,19 @@ TEST(BotOptions, CommandLineIsReadAndMistakesAreRefused) {
                                              {"varozuvod", "--bots", "127.0.0.1", "--count"},
                                              {"varozuvod", "--bots", "127.0.0.1", "--chat", "-1"},
                                              {"varozuvod", "--bots", "127.0.0.1", "--drop", "101"},
-                                             {"varozuvod", "--bots", "127.0.0.1", "--fly"}}) {
+                                             {"varozuvod", "--bots", "127.0.0.1", "--fly"},
+                                             {"varozuvod", "--bots", "10.1.2.3", "--lab", "10.1.2.4"},
+                                             {"varozuvod", "--bots", "10.1.2.3", "--lab", "nowhere."},
+                                             {"varozuvod", "--bots", "10.1.2.3", "--lab"}}) {
     TBotOptions ignored;
     EXPECT_FALSE(parse(wrong, ignored, error)) << wrong.back();
   }
+
+  // A test network of namespaces names its one address outside loopback.
+  TBotOptions lab;
+  ASSERT_TRUE(parse({"varozuvod", "--bots", "11.7.0.1:2048", "--lab", "11.7.0.1"}, lab, error)) << error;
+  EXPECT_EQ(lab.Host, "11.7.0.1");
+  EXPECT_EQ(lab.Port, 2048);
 }
 
 // The bucket of a delay is at most 1/32 wide, so percentiles come back

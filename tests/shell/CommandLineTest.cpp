@@ -45,6 +45,15 @@ TEST(CommandLine, ServeAnswersDiscoveryOnPort2048UnlessToldOtherwise) {
   EXPECT_EQ(ParseCommandLine({"--serve", "--discovery-port", "x"}).Kind, TCommandKind::Error);
 }
 
+// The router is asked for the ports only when the host says so.
+TEST(CommandLine, ServeOpensTheRouterPortOnlyWithUpnp) {
+  EXPECT_FALSE(ParseCommandLine({"--serve"}).Serve.Upnp);
+  TCommandLine line = ParseCommandLine({"--serve", "--web", "--upnp"});
+  ASSERT_EQ(line.Kind, TCommandKind::Serve) << line.Error;
+  EXPECT_TRUE(line.Serve.Upnp);
+  EXPECT_EQ(ParseCommandLine({"--join", "127.0.0.1", "--upnp"}).Kind, TCommandKind::Error);
+}
+
 // The host's limits are off unless asked for, so a game among friends plays
 // as without them.
 TEST(CommandLine, ServeLimitsAreOffByDefaultAndRefuseValuesOutOfRange) {

@@ -29,8 +29,11 @@ TEST(SetupDialog, PortBoxTakesDigitsOnlyAndChecksItsRange) {
   TFrmSetup& setup = *FrmSetup;
   EXPECT_EQ(setup.edPort->text(), "2048");
   EXPECT_FALSE(setup.cbWeb->isChecked());
+  // Opening the game to the Internet is the host's choice.
+  EXPECT_FALSE(setup.cbUpnp->isChecked());
+  EXPECT_EQ(setup.cbUpnp->text(), QString::fromUtf8("Ouvrir le port sur le routeur (UPnP)"));
   EXPECT_TRUE(setup.edPass->text().isEmpty());
-  EXPECT_EQ(setup.size(), QSize(389, 176));
+  EXPECT_EQ(setup.size(), QSize(389, 200));
 
   setup.edPort->clear();
   QTest::keyClicks(setup.edPort, "6a5b5-3x5");
