@@ -460,8 +460,11 @@ void TGameWindow::DrawOverlay() {
   glDisable(GL_TEXTURE_2D);
   if (ClickTime != 0) DrawClickMarker();
   glDisable(GL_BLEND);
+  Tags.Capture();
   SetOrtho();
   glDisable(GL_FOG);
+  if (TZULPlayerList* players = ConnectionPlayers(); players && ShowTags)
+    Tags.Draw(FFont, *players, ConnectionLocalPlayer(), ShowOwnTag);
   Chat.Draw();
   DrawStatus();
 }

@@ -17,6 +17,7 @@
 #include "client/Floor.h"
 #include "client/GLWindows.h"
 #include "client/Hearing.h"
+#include "client/NameTags.h"
 #include "effects/GLGui.h"
 #include "world/ZULPathFinder.h"
 
@@ -87,7 +88,7 @@ class TGameWindow : public TGLWindow {
   void DrawFloor();
   // The knight, advanced by elapsedMs, on its cell.
   void DrawKnight(uint32_t elapsedMs);
-  // Markers, click marker, chat panel and status text.
+  // Markers, click marker, name tags, chat panel and status text.
   void DrawOverlay();
   // Picks the object under client pixel (x, y) and acts on it.
   void Pick(int32_t x, int32_t y);
@@ -100,6 +101,9 @@ class TGameWindow : public TGLWindow {
   TPoint Target;           // the cell of the last successful floor click
   uint32_t ClickTime = 0;  // tick count of that click; 0 when no marker is drawn
   std::unique_ptr<TQ2Player> Knight;
+  TNameTags Tags;           // the players' names above them
+  bool ShowTags = true;     // the other players' names above them
+  bool ShowOwnTag = false;  // the local player's own tag too
 
  private:
   void DrawClickMarker();

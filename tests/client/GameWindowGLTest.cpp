@@ -21,6 +21,7 @@
 #include "client/FrameClock.h"
 #include "client/GLContext.h"
 #include "client/GameWindow.h"
+#include "client/NameTags.h"
 #include "effects/GLGui.h"
 #include "models/Frustum.h"
 #include "models/GLTextures.h"
@@ -493,6 +494,61 @@ TEST_F(GameWindowTest, AWalkIsAtTheSamePlaceAtTheSameTimeAtAnyFrameRate) {
 }
 
 // The game's own data, as the forge makes it.
+// The tag's text colour as drawn at full strength, and whether a pixel is it.
+bool TagText(QRgb pixel) {
+  return qRed(pixel) > 230 && qGreen(pixel) > 200 && qBlue(pixel) > 100 && qBlue(pixel) < 160;
+}
+int TagTextPixels(const QImage& frame, const QRect& area) {
+  int count = 0;
+  for (int y = std::max(area.top(), 0); y <= std::min(area.bottom(), frame.height() - 1); ++y)
+    for (int x = std::max(area.left(), 0); x <= std::min(area.right(), frame.width() - 1); ++x)
+      count += TagText(frame.pixel(x, y)) ? 1 : 0;
+  return count;
+}
+
+// Each other player's name stands over its head, light on a dark backing
+// over the white floor as over black, fainter with the fog and gone beyond
+// it; the local player's own tag shows only when asked for.
+TEST_F(GameWindowTest, NameTagsStandOverTheOthersFadeWithTheFogAndLeaveOutTheOwn) {
+  Arrive(20, "Bob", 128, 125);
+  Arrive(21, "Mid", 127, 120);  // 42 units ahead: in the fog
+  Arrive(22, "Far", 127, 100);  // beyond the fog
+  Settle();
+  Paint();
+  const std::vector<TNameTags::TTag>& tags = Game().Tags.Tags();
+  ASSERT_EQ(tags.size(), 2u) << "neither the own nor the one beyond the fog";
+  EXPECT_EQ(*tags[0].Name, "Mid") << "the farthest first";
+  EXPECT_EQ(*tags[1].Name, "Bob");
+  EXPECT_GT(tags[0].Alpha, 0.2f);
+  EXPECT_LT(tags[0].Alpha, 0.8f);
+  EXPECT_GT(tags[1].Alpha, 0.95f);
+  const QPoint head = ScreenOf(128 * Cell, TNameTags::TagHeight, 125 * Cell);
+  EXPECT_NEAR(tags[1].X, head.x(), 1.5);
+  EXPECT_NEAR(tags[1].Y, head.y(), 1.5);
+
+  // The name reads where its tag stands, over its character's head.
+  const QImage frame = Frame();
+  const int width = Window->Font->TextWidth("Bob");
+  const QRect bobTag(head.x() - width / 2 - 3, head.y() - 16, width + 6, 16);
+  EXPECT_GT(TagTextPixels(frame, bobTag), 15);
+  EXPECT_LT(bobTag.bottom(), BodyOnScreen(*Window->Client->Players[1]).y() - 10) << "above the body";
+  // The backing darkens whatever lies behind the name, white floor or black.
+  for (QPoint at : {bobTag.topLeft() + QPoint(1, 1), bobTag.bottomLeft() + QPoint(1, -1)}) {
+    const QRgb pixel = frame.pixel(at);
+    EXPECT_LT(qRed(pixel) + qGreen(pixel) + qBlue(pixel), 3 * 110) << at.x() << ", " << at.y();
+  }
+  EXPECT_EQ(TagTextPixels(frame, QRect(0, 0, FrameWidth, FrameHeight)),
+            TagTextPixels(frame, bobTag) + TagTextPixels(frame, QRect(0, 0, FrameWidth, head.y() - 17)))
+      << "no gold anywhere else below Bob's tag: no own tag";
+
+  Game().ShowOwnTag = true;
+  Paint();
+  ASSERT_EQ(Game().Tags.Tags().size(), 3u);
+  EXPECT_EQ(*Game().Tags.Tags()[2].Name, "me");
+  const QPoint own = ScreenOf(127 * Cell, TNameTags::TagHeight, 127 * Cell);
+  EXPECT_GT(TagTextPixels(Frame(), QRect(own.x() - 20, own.y() - 16, 40, 16)), 15);
+}
+
 class GameScreenshot : public GameWindowTest {
   bool WithGameData() const override { return true; }
 };
