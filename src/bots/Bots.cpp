@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "net/ZULLooks.h"
 #include "platform/Descriptors.h"
 #include "platform/Errors.h"
 #include "platform/SocketEvents.h"
@@ -304,6 +305,21 @@ void TBotReport::Print(std::FILE* out) const {
 // ---------------------------------------------------------------------------
 // TBotPlayer
 
+namespace {
+
+// Each bot dresses differently, the same way at every run: race, hair and
+// option go through their choices at different paces.
+TPlayerLook BotLook(int index) {
+  TPlayerLook look;
+  look.Race = index % 2 == 0 ? LookHuman : LookElf;
+  look.Hair = (index * 3) % (LookHairStyles + 1);
+  look.Option =
+      look.Race == LookElf ? 1 + (index / 2) % LookOptionStyles : (index / 2) % (LookOptionStyles + 1);
+  return look;
+}
+
+}  // namespace
+
 TBotPlayer::TBotPlayer(TBotSwarm& swarm, int index, uint32_t address, uint16_t port)
     : FSwarm(swarm),
       FIndex(index),
@@ -318,6 +334,8 @@ TBotPlayer::TBotPlayer(TBotSwarm& swarm, int index, uint32_t address, uint16_t p
   SetHandler(MsgLeave, &TBotPlayer::HandleLeave);
   SetHandler(MsgPosition, &TBotPlayer::HandlePosition);
   SetHandler(MsgWalk, &TBotPlayer::HandleWalk);
+  // The others' looks are counted, nothing more: a bot draws nobody.
+  SetHandler(MsgLook, [this](TZULMessage&) { Count(MsgLook); });
   // Lines start at a random phase, so that the bots do not speak in step.
   FChatDue = std::uniform_real_distribution<double>(0.0, 1.0)(FRandom);
   try {
@@ -438,6 +456,8 @@ void TBotPlayer::HandleJoin(TZULMessage&) {
   Count(MsgJoin);
   FId = FIO->ReadInteger();
   if (FState == TState::Connecting) FState = TState::Joined;
+  // Once admitted: a refused bot has nothing to show.
+  Send(MsgLook, EncodeLook(BotLook(FIndex)));
 }
 
 void TBotPlayer::HandlePlayer(TZULMessage&) {

@@ -100,8 +100,8 @@ class TLatencyHistogram {
 // ---------------------------------------------------------------------------
 // Counts and the report
 
-// Message ids 0..9; index 0 holds ids the protocol does not know.
-inline constexpr int BotMessageSlots = 10;
+// Message ids 0..10; index 0 holds ids the protocol does not know.
+inline constexpr int BotMessageSlots = 11;
 
 struct TBotCounts {
   std::array<uint64_t, BotMessageSlots> Sent{};

@@ -213,6 +213,10 @@ TEST_F(TBotsTest, BotsLogInWalkChatAndLeaveAsTheHostSeesIt) {
     EXPECT_EQ(counts.Received[7], uint64_t(i));  // the departures before its own
     EXPECT_EQ(counts.Sent[3], 1u);
     EXPECT_EQ(counts.Sent[7], swarm.Drops(i) ? 0u : 1u);
+    // Each offers its look once and hears the look of each other bot once.
+    EXPECT_EQ(counts.Sent[10], 1u);
+    EXPECT_EQ(counts.Received[10], uint64_t(swarm.Count() - 1));
+    EXPECT_EQ(counts.Received[0], 0u) << "no message the bots do not know";
 
     // The host's list: a row named after the bot whose status changed once
     // per line (every line differs from the one before), gone at the end.
