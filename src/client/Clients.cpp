@@ -17,6 +17,10 @@ namespace {
 // The events a client connection asks for: read, write, connect, close.
 constexpr uint32_t ClientEventMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 constexpr int StandingMotion = 0;
+// The packed integers of a relayed position (id, Reserved, X, Y,
+// Direction) and of a relayed walk (id, goal column, row).
+constexpr int PositionFields = 5;
+constexpr int WalkFields = 3;
 
 // The meshes and textures of a look, in the folder of the characters.
 constexpr const char* ModelFolder = "data\\qelt-3d\\";
@@ -222,6 +226,13 @@ void TZULClient::HandleArrival(TZULMessage&) {
   int32_t y = IO->ReadInteger();
   int32_t alreadyPresent = IO->ReadInteger();
   std::string name = IO->ReadString();
+  if (TZULPlayer* known = Players.Search(id)) {
+    // The local player lives as long as the connection; any other player
+    // announced again is the same player arriving anew.
+    if (known == LocalPlayer)
+      return Ignore(MsgPlayer, "joueur #" + std::to_string(id) + " est le joueur local");
+    DestroyPlayer(known);
+  }
   // The local player is the list's first.
   if (Players.Count() > MaxRemotePlayers)
     throw Exception("Trop de joueurs (" + std::to_string(MaxRemotePlayers) + " au plus)");
@@ -238,7 +249,7 @@ void TZULClient::HandleArrival(TZULMessage&) {
 }
 
 void TZULClient::HandleChat(TZULMessage&) {
-  TZULPlayer* player = Players.Find(IO->ReadInteger());
+  TZULPlayer* player = Known(IO->ReadInteger(), MsgChat);
   if (!player) return;
   AddLine(player->Name + ">" + IO->ReadString(), ChatColor);
   if (player != LocalPlayer) PlayNear(ChatBlipFile);
@@ -251,7 +262,7 @@ void TZULClient::HandleAcknowledge(TZULMessage&) {
 }
 
 void TZULClient::HandleDeparture(TZULMessage&) {
-  TZULPlayer* player = Players.Find(IO->ReadInteger());
+  TZULPlayer* player = Known(IO->ReadInteger(), MsgLeave);
   if (!player) return;
   bool withoutWarning = IO->ReadInteger() == 1;
   AddLine(player->Name + " nous quitte" + (withoutWarning ? std::string(" sans prévenir"_cp) : std::string()),
@@ -263,24 +274,28 @@ void TZULClient::HandleDeparture(TZULMessage&) {
 }
 
 void TZULClient::HandlePosition(TZULMessage&) {
-  TZULPlayer* player = Players.Find(IO->ReadInteger());
+  const std::optional<std::vector<int32_t>> fields = ReadRelayed(MsgPosition, PositionFields);
+  if (!fields) return;
+  TZULPlayer* player = Known((*fields)[0], MsgPosition);
   if (!player) return;
   const bool walking = player->Moving();
   player->Model->SetAnimation(StandingMotion);  // ends a walk in progress
-  player->Reserved = IO->ReadInteger();
-  player->X = IO->ReadInteger();
-  player->Y = IO->ReadInteger();
-  player->Direction = IO->ReadInteger();
+  player->Reserved = (*fields)[1];
+  player->X = (*fields)[2];
+  player->Y = (*fields)[3];
+  player->Direction = (*fields)[4];
   // The walker's own end of a walk often arrives before this copy of it
   // has finished walking.
   if (walking) NoteStop(*player, Journal());
 }
 
 void TZULClient::HandleDestination(TZULMessage&) {
-  TZULPlayer* player = Players.Find(IO->ReadInteger());
+  const std::optional<std::vector<int32_t>> fields = ReadRelayed(MsgWalk, WalkFields);
+  if (!fields) return;
+  TZULPlayer* player = Known((*fields)[0], MsgWalk);
   if (!player) return;
-  int32_t column = IO->ReadInteger();
-  int32_t row = IO->ReadInteger();
+  const int32_t column = (*fields)[1];
+  const int32_t row = (*fields)[2];
   // The local player's walks are noted as they start.
   TClientJournal* journal = Journal();
   if (journal && player != LocalPlayer) journal->Goal(player->Name, column, row);
@@ -292,7 +307,7 @@ void TZULClient::HandleDestination(TZULMessage&) {
 void TZULClient::HandleLook(TZULMessage&) {
   const int32_t id = IO->ReadInteger();
   const TPlayerLook look = ReadLook(*IO);
-  TZULPlayer* player = Players.Find(id);
+  TZULPlayer* player = Known(id, MsgLook);
   auto* remote = dynamic_cast<TRemotePlayer*>(player);
   if (!remote) return;
   remote->SetLook(look);
@@ -304,6 +319,31 @@ void TZULClient::AddLine(const std::string& text, uint32_t color) {
   if (!chat) return;
   chat->Add(text, color);
   if (TClientJournal* journal = Journal()) journal->Chat(text);
+}
+
+TZULPlayer* TZULClient::Known(int32_t id, int32_t messageId) {
+  TZULPlayer* player = Players.Search(id);
+  if (!player) Ignore(messageId, "joueur #" + std::to_string(id) + " inconnu");
+  return player;
+}
+
+std::optional<std::vector<int32_t>> TZULClient::ReadRelayed(int32_t messageId, int count) {
+  std::vector<int32_t> fields;
+  try {
+    for (int i = 0; i < count; ++i) fields.push_back(IO->ReadInteger());
+  } catch (const std::exception& error) {
+    Ignore(messageId, ErrorText(error));
+    return std::nullopt;
+  }
+  if (IO->Message.ReadPos <= IO->Message.PayloadEnd) {
+    Ignore(messageId, "octets en trop");
+    return std::nullopt;
+  }
+  return fields;
+}
+
+void TZULClient::Ignore(int32_t messageId, const std::string& why) {
+  WriteStandardError("Message #" + std::to_string(messageId) + std::string(" ignoré : "_cp) + why);
 }
 
 void TZULClient::PlayNear(const char* fileName) {

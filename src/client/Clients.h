@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "net/ZULLooks.h"
 #include "net/ZULSockets.h"
@@ -154,6 +155,16 @@ class TZULClient : public TSocket, public TZULMessageTarget, public THandlerOwne
   void HandlePosition(TZULMessage&);     // 8
   void HandleDestination(TZULMessage&);  // 9
   void HandleLook(TZULMessage&);         // 10
+
+  // The player with this number; none is a message about a stranger (an
+  // unadmitted connection, a player gone already), ignored with one line
+  // on standard error.
+  TZULPlayer* Known(int32_t id, int32_t messageId);
+  // The count packed integers that make a relayed 8 or 9's whole payload;
+  // a payload that does not decode into exactly them is ignored the same
+  // way, so that one sender's bytes cannot stop another's game.
+  std::optional<std::vector<int32_t>> ReadRelayed(int32_t messageId, int count);
+  void Ignore(int32_t messageId, const std::string& why);
 
   // Registers a handler whose error is kept for the end of Receive.
   void Bind(int32_t id, void (TZULClient::*handler)(TZULMessage&));

@@ -25,7 +25,7 @@ void ShowMessage(const std::string& text) {
   if (!box.Allowed()) {
     // Not a box over a box of the same window: the text goes where a
     // headless process writes it.
-    std::fprintf(stderr, "%s\n", ToQString(text).toLocal8Bit().constData());
+    WriteStandardError(text);
     return;
   }
   if (Hook()) {
@@ -38,7 +38,12 @@ void ShowMessage(const std::string& text) {
     box.exec();
     return;
   }
+  WriteStandardError(text);
+}
+
+void WriteStandardError(const std::string& text) {
   std::fprintf(stderr, "%s\n", ToQString(text).toLocal8Bit().constData());
+  std::fflush(stderr);
 }
 
 TMessageHook SetMessageHook(TMessageHook hook) {

@@ -16,6 +16,10 @@ inline constexpr const char* ApplicationTitle = "VAROzuvod";
 // Shows the Windows-1252 text to the user and returns once it is dismissed.
 void ShowMessage(const std::string& text);
 
+// Writes the Windows-1252 text as one line on standard error, in the
+// terminal's encoding: what a headless process shows instead of a box.
+void WriteStandardError(const std::string& text);
+
 // Replaces the box by a function that receives each text (tests); an empty
 // function restores the normal box.  Returns the previous hook.
 using TMessageHook = std::function<void(const std::string&)>;
@@ -23,7 +27,7 @@ TMessageHook SetMessageHook(TMessageHook hook);
 
 // Collects every text shown while it lives (tests).
 class TMessageCapture {
-public:
+ public:
   TMessageCapture();
   ~TMessageCapture();
   TMessageCapture(const TMessageCapture&) = delete;
@@ -31,6 +35,6 @@ public:
 
   std::vector<std::string> Texts;
 
-private:
+ private:
   TMessageHook FPrevious;
 };

@@ -59,9 +59,14 @@ void TZULPlayerList::Remove(TZULPlayer* player) {
 }
 
 TZULPlayer* TZULPlayerList::Find(int32_t id) const {
+  if (TZULPlayer* player = Search(id)) return player;
+  ShowMessage(std::string("Joueur #"_cp) + std::to_string(id) + std::string(" introuvable"_cp));
+  return nullptr;
+}
+
+TZULPlayer* TZULPlayerList::Search(int32_t id) const {
   for (TZULPlayer* player : FItems)
     if (player->Id == id) return player;
-  ShowMessage(std::string("Joueur #"_cp) + std::to_string(id) + std::string(" introuvable"_cp));
   return nullptr;
 }
 

@@ -82,6 +82,8 @@ class TZULPlayerList {
 
   // The first player with this number; none shows "Joueur #<id> introuvable".
   TZULPlayer* Find(int32_t id) const;
+  // The first player with this number, or null, without a word.
+  TZULPlayer* Search(int32_t id) const;
   // Advances every player's walk to time now (once a frame, before drawing).
   void Update(uint32_t now);
   // Advances each character's motion by elapsedMs and draws it in place,

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -227,7 +228,7 @@ TEST_F(ClientTest, ChatLinesShowAsRelayedAndOwnLinesOnAcknowledgementInOrder) {
 
   SendAndSettle(Frame(5, Packed(99) + "ghost"));
   EXPECT_EQ(Lines().size(), 6u);
-  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Joueur #99 introuvable"});
+  EXPECT_TRUE(Boxes.Texts.empty()) << "a stranger's line is no news for the player";
 }
 
 TEST_F(ClientTest, DeparturesTakeThePlayerAwayWithTheirLine) {
@@ -247,7 +248,7 @@ TEST_F(ClientTest, DeparturesTakeThePlayerAwayWithTheirLine) {
   EXPECT_EQ(lines[5], (TLine{"Bob nous quitte", Blue}));
 
   SendAndSettle(Frame(7, Packed(12) + Packed(1)));
-  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Joueur #12 introuvable"}) << "already gone";
+  EXPECT_TRUE(Boxes.Texts.empty()) << "already gone: nothing to say";
   EXPECT_EQ(Lines().size(), 6u);
 }
 
@@ -503,7 +504,70 @@ TEST_F(ClientTest, LooksOutsideTheChoicesAreRefusedAndChangeNothing) {
   EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Erreur de flux 2"});
   Boxes.Texts.clear();
   SendAndSettle(Frame(10, Packed(99) + Packed(0) + Packed(1) + Packed(1)));
-  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Joueur #99 introuvable"});
+  EXPECT_TRUE(Boxes.Texts.empty()) << "a stranger's look is ignored like its other messages";
+}
+
+// A host that announces the departure of a connection it never introduced
+// (a port scanner, a refused password), or relays what a player sent
+// without checking it, must not stop anyone's game: each such message is
+// one line on standard error, no box, and the messages after it go on.
+TEST_F(ClientTest, MessagesAboutStrangersAndUndecodableRelaysAreIgnoredWithoutABox) {
+  Welcome();
+  Arrive(12, "Bob");
+  SendAndSettle(std::string());
+  const std::vector<TLine> before = Lines();
+  testing::internal::CaptureStderr();
+  SendAndSettle(Frame(5, Packed(99) + "ghost") + Frame(7, Packed(99) + Packed(1)) +
+                Frame(8, Packed(99) + Packed(0) + Packed(10) + Packed(10) + Packed(2)) +
+                Frame(9, Packed(99) + Packed(130) + Packed(128)) +
+                Frame(10, Packed(99) + Packed(0) + Packed(1) + Packed(1)) +
+                Frame(9, Packed(12) + Packed(130)) + Frame(8, Packed(12) + Packed(0) + Packed(131)) +
+                Frame(9, Packed(12) + "\xFF\xFF\xFF\xFF\xFF\xFF") +
+                Frame(9, Packed(12) + Packed(130) + Packed(128) + Packed(1)));
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(Boxes.Texts.empty()) << Boxes.Texts.front();
+  EXPECT_EQ(Lines(), before);
+  TZULPlayer* bob = PlayerNumbered(12);
+  ASSERT_NE(bob, nullptr);
+  EXPECT_FALSE(bob->Moving()) << "no half-read walk was started";
+  EXPECT_EQ(bob->X, 127);
+  EXPECT_EQ(bob->Y, 128);
+  EXPECT_EQ(Client->Players.Count(), 2);
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 9) << said;
+  for (const char* ignored : {"Message #5 ", "Message #7 ", "Message #8 ", "Message #9 ", "Message #10 "})
+    EXPECT_NE(said.find(ignored), std::string::npos) << ignored << " in " << said;
+  EXPECT_NE(said.find("joueur #99 inconnu"), std::string::npos) << said;
+
+  // The connection goes on: Bob's next walk is his.
+  SendAndSettle(Frame(9, Packed(12) + Packed(130) + Packed(128)));
+  EXPECT_TRUE(bob->Moving());
+  EXPECT_TRUE(Boxes.Texts.empty());
+}
+
+// A host may announce the same number again (a player that sent its name
+// twice): the client keeps one player for it, the latest.
+TEST_F(ClientTest, AnArrivalForAKnownNumberReplacesThatPlayer) {
+  Welcome();
+  Arrive(12, "Bob");
+  Arrive(13, "Ann");
+  for (int again = 0; again < 3; ++again) Arrive(12, "Bobby", 10, 20);
+  testing::internal::CaptureStderr();
+  Arrive(7, "impostor");
+  SendAndSettle(std::string());
+  const std::string said = testing::internal::GetCapturedStderr();
+  ASSERT_EQ(Client->Players.Count(), 3) << "one player per number";
+  TZULPlayer* bob = PlayerNumbered(12);
+  ASSERT_NE(bob, nullptr);
+  EXPECT_EQ(bob->Name, "Bobby");
+  EXPECT_EQ(bob->X, 10);
+  EXPECT_EQ(bob->Y, 20);
+  EXPECT_EQ(Client->Players[0], Client->LocalPlayer);
+  EXPECT_EQ(Client->LocalName(), "me") << "the local player is never replaced";
+  EXPECT_NE(said.find("Message #4 "), std::string::npos) << said;
+  SendAndSettle(Frame(7, Packed(12) + Packed(0)));
+  EXPECT_EQ(PlayerNumbered(12), nullptr) << "one departure takes it all away";
+  EXPECT_EQ(Client->Players.Count(), 2);
+  EXPECT_TRUE(Boxes.Texts.empty());
 }
 
 }  // namespace
