@@ -29,7 +29,7 @@ namespace {
 constexpr uint32_t Notification = 1024;
 constexpr uint32_t White = 0xFFFFFFFF;  // as the panel stores them: opaque
 constexpr uint32_t Green = 0xFF00FF00;
-constexpr uint32_t Blue = 0xFF0000FF;
+constexpr uint32_t Blue = 0xFF000000 | ArrivalColor;  // arrivals and departures
 
 // Stands for the client window: owns the map and the chat panel and routes
 // the socket events to the connection the way the window does.
