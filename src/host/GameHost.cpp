@@ -6,6 +6,7 @@
 
 #include "host/Sessions.h"
 #include "host/WebSessions.h"
+#include "platform/Datagrams.h"
 #include "platform/Errors.h"
 #include "platform/SocketEvents.h"
 #include "platform/Text1252.h"
@@ -38,10 +39,17 @@ void TGameHost::Start() {
   if (FSettings.Web) {
     FWebServer = std::make_unique<TServer>(this, FSettings.WebPort, CM_WEBSOCKET);
     FWebTraffic = std::make_unique<TWebTraffic>(*FWebServer);
+    FWebTraffic->GamePort = FGameServer->Port();
   }
   HostName = LocalHostName();
   HostAddress = ResolveHost(HostName);
-  Caption += " - " + HostName + " (" + ws::inet_ntoa(HostAddress) + ")";
+  // The name may resolve to loopback (Debian maps it to 127.0.1.1): the
+  // caption gives the addresses the others can reach, with the port.
+  std::string addresses;
+  for (uint32_t address : LanAddresses())
+    addresses +=
+        (addresses.empty() ? "" : ", ") + AddressText(address) + ":" + std::to_string(FGameServer->Port());
+  Caption += " - " + HostName + " (" + addresses + ")";
   if (FSettings.Discovery)
     FResponder =
         std::make_unique<TDiscoveryResponder>(FSettings.DiscoveryPort, [this] { return Announce(); });

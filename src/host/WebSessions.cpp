@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
+#include <filesystem>
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -57,6 +58,14 @@ const std::string TimedOutText = "Délai dépassé"_cp;
 const std::string WebFullText = "Trop de connexions"_cp;
 
 const std::string PageHead = "<html><head><title>VAROzuvod v1.0</title></head><body bgcolor=#c0c0c0>";
+// The page is Windows-1252 text; a browser's first look at the first
+// kilobyte finds this wherever it stands.
+const std::string CharsetLine =
+    "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">";
+// The route and the file pattern of the Debian package, offered when the
+// run folder holds one.
+const std::string PackageRoute = "/debian ";
+const std::string PackageSuffix = ".deb";
 // Ends in CR LF: with WriteLine's own, it closes the header.
 const std::string HtmlContentType = "Content-type: text/html\r\n";
 
@@ -72,6 +81,17 @@ std::string SizeAndDate(const std::string& shownName) {
   QString date = locale.toString(modified.date(), QLocale::ShortFormat) + " " +
                  locale.toString(modified.time(), timeFormat);
   return SizeText(info.size()) + "</td><td>" + FromQString(date) + "</td>";
+}
+
+// The first Debian package of the current folder, by name; empty when none.
+std::string PackageFileName() {
+  std::error_code error;
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(".", error))
+    if (entry.is_regular_file(error) && entry.path().filename().string().ends_with(PackageSuffix))
+      names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names.empty() ? std::string() : names.front();
 }
 
 }  // namespace
@@ -131,6 +151,12 @@ void TWebSession::Answer(const std::string& line) {
       return;
     }
   }
+  std::string package;
+  if (line.compare(RouteOffset, PackageRoute.size(), PackageRoute) == 0 &&
+      !(package = PackageFileName()).empty()) {
+    SendFile(package, "");
+    return;
+  }
   SendPage();
 }
 
@@ -142,6 +168,7 @@ void TWebSession::WriteHeader(const std::string& status) {
 
 void TWebSession::SendPage() {
   WriteHeader("HTTP/1.0 200 OK");
+  FIO->WriteLine(CharsetLine);
   FIO->WriteLine("<h1>Serveur ZUL-Vantor v1.0</h1>");
   FIO->WriteLine("<hr>Ce site Web vous permet de télécharger :"_cp);
   FIO->WriteLine("<table border=1><tr><th>Fichier</th><th>Taille</th><th>Date</th><th>commentaire</th></tr>");
@@ -160,8 +187,22 @@ void TWebSession::SendPage() {
   FIO->WriteLine("</pre>");
   FIO->WriteLine("<hr><i>il y a actuellement " + std::to_string(FListView.Count()) +
                  " connexion(s) sur ce serveur.</i>");
+  FIO->WriteLine(JoinLine());
+  if (std::string package = PackageFileName(); !package.empty())
+    FIO->WriteLine("<p><a href=\"/debian\">" + package + "</a> : le paquet Debian du jeu.</p>");
   FIO->WriteLine("</body></html>");
   SendText();
+}
+
+// The address the browser reached this host at is one the players can
+// reach it at too.
+std::string TWebSession::JoinLine() const {
+  ws::TSockAddrIn local;
+  std::string address =
+      ws::getsockname(Handle(), local) == ws::SOCKET_ERROR ? "" : ws::inet_ntoa(local.sin_addr);
+  std::string port = FTraffic ? std::to_string(FTraffic->GamePort) : "";
+  return std::string("<p>Pour jouer : lancez VAROzuvod et rejoignez la partie à l'adresse "_cp) + address +
+         ", port " + port + ".</p>";
 }
 
 void TWebSession::SendNotFound(const std::string& name, const std::string& folder) {

@@ -79,6 +79,8 @@ class TWebSession : public TSessionItem {
   void Answer(const std::string& line);
   void WriteHeader(const std::string& status);
   void SendPage();
+  // The page's line on how to join the game.
+  std::string JoinLine() const;
   void SendNotFound(const std::string& name, const std::string& folder);
   // Flushes a page; releases once it has gone out whole.
   void SendText();
@@ -136,6 +138,9 @@ class TWebTraffic {
   void Forget(const TWebSession& session);
   // Releases every session stalled at now (a tick).
   void EndStalled(uint32_t now);
+
+  // The game port the download page tells, host byte order.
+  uint16_t GamePort = 0;
 
  private:
   void RunPass();

@@ -208,7 +208,10 @@ bool TAnswerLimiter::Allow(uint32_t address, uint32_t now) {
 // TGameFinder
 
 TGameFinder::TGameFinder(std::vector<uint32_t> targets, uint16_t port)
-    : FTargets(std::move(targets)), FPort(port), FSocket("Recherche des parties impossible"_cp) {
+    : FTargets(std::move(targets)),
+      FPort(port),
+      FOwnShownAddress(LanAddresses().front()),
+      FSocket("Recherche des parties impossible"_cp) {
   FSocket.Bind(0, false);
   FSocket.EnableBroadcast();
   FSocket.OnReadable([this] { TakeAnswers(); });
@@ -247,11 +250,14 @@ void TGameFinder::Take(const TDatagram& datagram) {
   }
   std::optional<TGameAnnounce> announce = DecodeAnswer(datagram.Bytes);
   if (!announce) return;
+  // A game of this machine answers from loopback and from each of its
+  // networks: it is listed once, by the address the others would use.
+  uint32_t address = IsOwnAddress(datagram.Address) ? FOwnShownAddress : datagram.Address;
   auto known = std::find_if(FGames.begin(), FGames.end(), [&](const TFoundGame& game) {
-    return game.Address == datagram.Address && game.Announce.GamePort == announce->GamePort;
+    return game.Address == address && game.Announce.GamePort == announce->GamePort;
   });
   bool isNew = known == FGames.end();
-  if (isNew) known = FGames.insert(FGames.end(), TFoundGame{datagram.Address, {}, 0});
+  if (isNew) known = FGames.insert(FGames.end(), TFoundGame{address, {}, 0});
   known->Announce = std::move(*announce);
   known->LastSeen = GetTickCount();
   // The handler may query again or even forget games: hand it a copy.

@@ -140,7 +140,8 @@ class TAnswerLimiter {
   TGlobalBudget FBudget;
 };
 
-// A game that answered, known by the address the answer came from and its
+// A game that answered, known by the address the answer came from (a game
+// of this machine by its first LAN address, however it answered) and its
 // game port.
 struct TFoundGame {
   // Host byte order.
@@ -179,9 +180,10 @@ class TGameFinder {
   void FollowUp(const TDatagram& challenge, const std::string& cookie);
 
   std::vector<uint32_t> FTargets;
+  uint16_t FPort;
+  uint32_t FOwnShownAddress;
   // The senders of the challenges followed this round: address, port.
   std::vector<std::pair<uint32_t, uint16_t>> FFollowed;
-  uint16_t FPort;
   TDatagramSocket FSocket;
   std::vector<TFoundGame> FGames;
 };

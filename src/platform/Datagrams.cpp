@@ -134,4 +134,38 @@ std::vector<uint32_t> InterfaceBroadcasts() {
   return found;
 }
 
+namespace {
+// The IPv4 addresses of the interfaces that are up, each once; loopback
+// ones only when withLoopback.
+std::vector<uint32_t> InterfaceAddresses(bool withLoopback) {
+  std::vector<uint32_t> found;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) < 0) return found;
+  for (ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET || !(entry->ifa_flags & IFF_UP)) continue;
+    if ((entry->ifa_flags & IFF_LOOPBACK) && !withLoopback) continue;
+    uint32_t address = ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr);
+    if (std::find(found.begin(), found.end(), address) == found.end()) found.push_back(address);
+  }
+  ::freeifaddrs(list);
+  return found;
+}
+constexpr uint32_t LoopbackNetwork = 0x7F000000;
+constexpr uint32_t LoopbackMask = 0xFF000000;
+constexpr uint32_t LoopbackAddress = 0x7F000001;
+}  // namespace
+
+std::vector<uint32_t> LanAddresses() {
+  std::vector<uint32_t> found = InterfaceAddresses(false);
+  if (found.empty()) found = InterfaceAddresses(true);
+  if (found.empty()) found.push_back(LoopbackAddress);
+  return found;
+}
+
+bool IsOwnAddress(uint32_t address) {
+  if ((address & LoopbackMask) == LoopbackNetwork) return true;
+  std::vector<uint32_t> own = InterfaceAddresses(true);
+  return std::find(own.begin(), own.end(), address) != own.end();
+}
+
 std::string AddressText(uint32_t address) { return ws::inet_ntoa(ws::htonl(address)); }

@@ -67,5 +67,13 @@ class TDatagramSocket {
 // loopback interface the last address of its network (127.255.255.255).
 std::vector<uint32_t> InterfaceBroadcasts();
 
+// The IPv4 addresses of the interfaces that are up, host byte order, each
+// once, in the system's order: the ones other players can reach (loopback
+// left out), or the loopback ones when the machine has nothing else.
+std::vector<uint32_t> LanAddresses();
+// Whether address (host byte order) is one of this machine's own, loopback
+// included.
+bool IsOwnAddress(uint32_t address);
+
 // Dotted text of a host-order address.
 std::string AddressText(uint32_t address);

@@ -22,6 +22,7 @@
 
 #include "Pump.h"
 #include "RawClientSupport.h"
+#include "platform/Datagrams.h"
 
 namespace {
 
@@ -165,9 +166,12 @@ QStringList Find(QStringList extra = {}) {
   return out.split('\n', Qt::SkipEmptyParts);
 }
 
+// How a game of this machine is listed: by its first LAN address.
+QString LanAddress() { return QString::fromStdString(AddressText(LanAddresses().front())); }
+
 // The --find line of the game on that port, empty when it was not listed.
 QString LineOf(const QStringList& lines, uint16_t port) {
-  QString prefix = QString("127.0.0.1:%1\t").arg(port);
+  QString prefix = QString("%1:%2\t").arg(LanAddress()).arg(port);
   QString found;
   for (const QString& line : lines)
     if (line.startsWith(prefix)) {
@@ -184,10 +188,12 @@ TEST(Discovery, TwoHostsOnOneMachineAreBothFoundAndAStoppedOneIsNoLongerListed) 
 
   QStringList lines = Find();
   QString name = QString::fromLocal8Bit(MachineName().c_str());
-  EXPECT_EQ(LineOf(lines, open.Port), QString("127.0.0.1:%1\t0\topen\t%2").arg(open.Port).arg(name))
+  // Found by the loopback broadcast, listed by the machine's LAN address.
+  EXPECT_EQ(LineOf(lines, open.Port),
+            QString("%1:%2\t0\topen\t%3").arg(LanAddress()).arg(open.Port).arg(name))
       << lines.join('\n').toStdString();
   EXPECT_EQ(LineOf(lines, guarded.Port),
-            QString("127.0.0.1:%1\t0\tpassword\t%2").arg(guarded.Port).arg(name));
+            QString("%1:%2\t0\tpassword\t%3").arg(LanAddress()).arg(guarded.Port).arg(name));
   for (const QString& line : lines)
     EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d+\\.\\d+\\.\\d+:\\d+\t\\d+\t(password|open)\t.*$")
                     .match(line)

@@ -17,6 +17,7 @@
 
 #include "Pump.h"
 #include "RawClientSupport.h"
+#include "platform/Datagrams.h"
 
 namespace {
 
@@ -97,6 +98,12 @@ TEST(HeadlessHost, PlayersChatAndDownloadThenSigtermClosesEverythingWithExitZero
   uint16_t port = host.Port("jeu"), web = host.Port("web");
   ASSERT_TRUE(port && web) << host.Output().toStdString();
   EXPECT_TRUE(host.Output().startsWith("Serveur ZUL Vantor - ")) << host.Output().toStdString();
+  // The first line gives the address to hand to the others, not loopback
+  // unless the machine has nothing else, and the game port.
+  QString first = host.Output().section('\n', 0, 0);
+  QString lan = QString::fromStdString(AddressText(LanAddresses().front()));
+  EXPECT_TRUE(first.contains(QString("(%1:%2").arg(lan).arg(port))) << first.toStdString();
+  EXPECT_EQ(lan.startsWith("127.") ? 0 : first.count("(127."), 0) << first.toStdString();
 
   TRawClient alice(port), bob(port);
   TRawFrame frame;

@@ -84,7 +84,10 @@ TEST_F(WebSessionsTest, PageListsTheFilesWhateverTheirCaseAndCountsEveryRow) {
   for (std::size_t at = PageStart.size(), end; (end = page.find("\r\n", at)) != std::string::npos;
        at = end + 2)
     lines.push_back(page.substr(at, end - at));
-  ASSERT_EQ(lines.size(), 31u) << page;
+  ASSERT_EQ(lines.size(), 33u) << page;
+  // The character set first, then the written lines, one further down.
+  EXPECT_EQ(lines[0], "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">");
+  lines.erase(lines.begin());
   EXPECT_EQ(lines[1], std::string("<hr>Ce site Web vous permet de télécharger :"_cp));
   EXPECT_EQ(lines[3], "<tr><td><a href=\"/client\">VAROzuvod.ZIP</td><td>");
   EXPECT_EQ(lines[5], std::string("<td>Le client VAROzuvod (zippé)</td></tr>"_cp));
@@ -100,6 +103,11 @@ TEST_F(WebSessionsTest, PageListsTheFilesWhateverTheirCaseAndCountsEveryRow) {
   EXPECT_EQ(lines[27], " /DATA/Weapon.pcx");
   // The player, the idle browser and this request.
   EXPECT_EQ(lines[29], "<hr><i>il y a actuellement 3 connexion(s) sur ce serveur.</i>");
+  // How to join, at the address the browser reached.
+  EXPECT_EQ(
+      lines[30],
+      std::string("<p>Pour jouer : lancez VAROzuvod et rejoignez la partie à l'adresse 127.0.0.1, port "_cp) +
+          std::to_string(Host->GameServer()->Port()) + ".</p>");
   EXPECT_TRUE(page.ends_with("</body></html>\r\n"));
 }
 
@@ -318,6 +326,24 @@ TEST_F(WebSessionsTest, FileCutShortWhileSentEndsItsDownloadAndItsRow) {
   EXPECT_LT(reader.Received.size(), FileHeader(model.size(), "TRIS.MD2").size() + model.size());
   EXPECT_TRUE(PumpUntil([&] { return Host->WebServer()->Connections().Count() == 0 && List.Count() == 0; }));
   EXPECT_EQ(errors.Texts, std::vector<std::string>{"Stream read error"});
+}
+
+// A Debian package in the run folder is linked from the page and served
+// under its own name; without one, its route gives the page.
+TEST_F(WebSessionsTest, ADebianPackageInTheFolderIsLinkedAndServed) {
+  std::string page = Fetch("GET /debian HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(page.substr(0, PageStart.size()), PageStart);
+  EXPECT_EQ(page.find(".deb"), std::string::npos);
+
+  std::string package = Pattern(5000);
+  WriteFile("varozuvod_1.0_amd64.deb", package);
+  page = Fetch("GET / HTTP/1.0\r\n\r\n");
+  EXPECT_TRUE(
+      page.ends_with("<p><a href=\"/debian\">varozuvod_1.0_amd64.deb</a> : le paquet Debian du jeu.</p>\r\n"
+                     "</body></html>\r\n"))
+      << page;
+  EXPECT_EQ(Fetch("GET /debian HTTP/1.0\r\n\r\n"),
+            FileHeader(package.size(), "varozuvod_1.0_amd64.deb") + package);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "ShellSupport.h"
 #include "host/GameHost.h"
 #include "host/ServerForm.h"
+#include "platform/Datagrams.h"
 #include "platform/Messages.h"
 #include "platform/Text1252.h"
 #include "shell/LocalGamesForm.h"
@@ -103,7 +104,9 @@ TEST(LocalGames, TheListShowsTheHostsFollowsThemAndAChoiceFillsAddressAndPort) {
   ASSERT_TRUE(PumpUntil([&] { return RowOf(games, open.Settings.Port) && RowOf(games, guardedPort); }));
   QTreeWidgetItem* row = RowOf(games, guardedPort);
   EXPECT_EQ(row->text(TFrmLocalGames::HostColumn).toStdString(), open.Host->HostName.substr(0, 63));
-  EXPECT_EQ(row->text(TFrmLocalGames::AddressColumn), "127.0.0.1");
+  // A game of this machine shows the address the others would use.
+  const QString lanAddress = QString::fromStdString(AddressText(LanAddresses().front()));
+  EXPECT_EQ(row->text(TFrmLocalGames::AddressColumn), lanAddress);
   EXPECT_EQ(row->text(TFrmLocalGames::PlayersColumn), "0");
   EXPECT_EQ(row->text(TFrmLocalGames::PasswordColumn), "oui");
   EXPECT_EQ(RowOf(games, open.Settings.Port)->text(TFrmLocalGames::PasswordColumn), "non");
@@ -135,7 +138,7 @@ TEST(LocalGames, TheListShowsTheHostsFollowsThemAndAChoiceFillsAddressAndPort) {
   QTest::mouseClick(games.List->viewport(), Qt::LeftButton, {}, place.center());
   QTest::mouseDClick(games.List->viewport(), Qt::LeftButton, {}, place.center());
   EXPECT_TRUE(PumpUntil([&] { return login.LocalGames.isNull(); }));
-  EXPECT_EQ(login.edHost->text(), "127.0.0.1");
+  EXPECT_EQ(login.edHost->text(), lanAddress);
   EXPECT_EQ(login.edPort->text(), QString::number(open.Settings.Port));
   EXPECT_TRUE(messages.Texts.empty()) << messages.Texts[0];
 
