@@ -47,6 +47,13 @@ TSocket::TSocket(TMessageTarget* window) : FWindow(window) {
   if (FHandle == ws::INVALID_SOCKET) throw Exception("Impossible d'ouvrir un socket");
 }
 
+TSocket::TSocket(TMessageTarget* window, TListening) : FWindow(window) {
+  FHandle = ws::socket(ws::AddressFamilyBoth, ws::StreamSocket, ws::ProtocolTcp);
+  if (FHandle == ws::INVALID_SOCKET)
+    FHandle = ws::socket(ws::AddressFamilyInet, ws::StreamSocket, ws::ProtocolTcp);
+  if (FHandle == ws::INVALID_SOCKET) throw Exception("Impossible d'ouvrir un socket");
+}
+
 TSocket::~TSocket() { ws::closesocket(FHandle); }
 
 // ---------------------------------------------------------------------------
@@ -54,11 +61,10 @@ TSocket::~TSocket() { ws::closesocket(FHandle); }
 
 TSessionItem::TSessionItem(TServer& server, TSocketHandle listening) : FServer(&server) {
   ws::TSockAddrIn peer;
-  FHandle = ws::accept(listening, &peer);
+  FHandle = ws::accept(listening, &peer, &FAddress);
   if (FHandle == ws::INVALID_SOCKET)
     throw TAcceptError("Impossible d'accepter la connexion (WINSOCK error #" +
                        std::to_string(ws::WSAGetLastError()) + ")");
-  FAddress = ws::inet_ntoa(peer.sin_addr);
   server.Connections().Add(this);
 }
 
@@ -119,7 +125,8 @@ std::unique_ptr<TSessionItem> TSessionList::Remove(TSessionItem* item) {
 // ---------------------------------------------------------------------------
 // TServer
 
-TServer::TServer(TMessageTarget* window, uint16_t port, uint32_t notification) : TSocket(window) {
+TServer::TServer(TMessageTarget* window, uint16_t port, uint32_t notification)
+    : TSocket(window, TListening{}) {
   ws::TSockAddrIn address;
   address.sin_port = (ws::htons)(port);
   address.sin_addr = ws::AddressAny;

@@ -54,6 +54,10 @@ class TSocket {
  public:
   // Opens a TCP stream socket; raises "Impossible d'ouvrir un socket".
   explicit TSocket(TMessageTarget* window);
+  // The same for a listening socket: one for both families where the
+  // machine has IPv6, else an IPv4 one.
+  struct TListening {};
+  TSocket(TMessageTarget* window, TListening);
   virtual ~TSocket();
   TSocket(const TSocket&) = delete;
   TSocket& operator=(const TSocket&) = delete;

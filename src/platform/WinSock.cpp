@@ -193,23 +193,72 @@ static T FailErrno(T result) {
 }
 
 TSocketHandle socket(int family, int type, int protocol) {
-  if (family != AddressFamilyInet || type != StreamSocket || (protocol != ProtocolTcp && protocol != 0))
+  bool both = family == AddressFamilyBoth;
+  if ((family != AddressFamilyInet && !both) || type != StreamSocket ||
+      (protocol != ProtocolTcp && protocol != 0))
     return Fail(WSAEPROTONOSUPPORT, INVALID_SOCKET);
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  int fd = ::socket(both ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return FailErrno(INVALID_SOCKET);
+  // IPv4 peers too, whatever the system's default (bindv6only).
+  int off = 0;
+  if (both && ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof(off)) < 0) {
+    ::close(fd);
+    return Fail(WSAEAFNOSUPPORT, INVALID_SOCKET);
+  }
   return static_cast<TSocketHandle>(fd);
+}
+
+static bool IsForBothFamilies(int fd) {
+  int domain = 0;
+  socklen_t size = sizeof(domain);
+  return ::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) == 0 && domain == AF_INET6;
 }
 
 int bind(TSocketHandle handle, const TSockAddrIn& address) {
   if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
-  sockaddr_in posix = ToPosix(address);
   // A port left in TIME_WAIT by the last run can be bound again at once, as
   // on the system the game was written for.
   int on = 1;
   ::setsockopt(Fd(handle), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-  if (::bind(Fd(handle), reinterpret_cast<const sockaddr*>(&posix), sizeof(posix)) < 0)
-    return FailErrno(SOCKET_ERROR);
+  int result = 0;
+  if (IsForBothFamilies(Fd(handle))) {
+    if (address.sin_addr != AddressAny) return Fail(WSAEADDRNOTAVAIL, SOCKET_ERROR);
+    sockaddr_in6 any{};
+    any.sin6_family = AF_INET6;
+    any.sin6_port = address.sin_port;
+    any.sin6_addr = in6addr_any;
+    result = ::bind(Fd(handle), reinterpret_cast<const sockaddr*>(&any), sizeof(any));
+  } else {
+    sockaddr_in posix = ToPosix(address);
+    result = ::bind(Fd(handle), reinterpret_cast<const sockaddr*>(&posix), sizeof(posix));
+  }
+  if (result < 0) return FailErrno(SOCKET_ERROR);
   return 0;
+}
+
+// A peer as people read it: dotted IPv4 (an IPv4-mapped IPv6 address
+// included, with its IPv4 record), else the short IPv6 form.
+static std::string PeerFromPosix(const sockaddr_storage& peer, TSockAddrIn* address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  TSockAddrIn ipv4;
+  if (peer.ss_family == AF_INET) {
+    FromPosix(reinterpret_cast<const sockaddr_in&>(peer), ipv4);
+  } else {
+    const auto& six = reinterpret_cast<const sockaddr_in6&>(peer);
+    ipv4.sin_port = six.sin6_port;
+    if (IN6_IS_ADDR_V4MAPPED(&six.sin6_addr)) {
+      std::memcpy(&ipv4.sin_addr, six.sin6_addr.s6_addr + 12, sizeof(ipv4.sin_addr));
+    } else {
+      ::inet_ntop(AF_INET6, &six.sin6_addr, text, sizeof(text));
+      if (address) *address = ipv4;
+      return text;
+    }
+  }
+  if (address) *address = ipv4;
+  in_addr dotted{};
+  dotted.s_addr = ipv4.sin_addr;
+  ::inet_ntop(AF_INET, &dotted, text, sizeof(text));
+  return text;
 }
 
 int listen(TSocketHandle handle, int backlog) {
@@ -232,8 +281,12 @@ static void SendWithoutDelay(int fd) {
 }
 
 TSocketHandle accept(TSocketHandle listening, TSockAddrIn* address) {
+  return accept(listening, address, nullptr);
+}
+
+TSocketHandle accept(TSocketHandle listening, TSockAddrIn* address, std::string* peerText) {
   if (!Usable(listening)) return Fail(WSAENOTSOCK, INVALID_SOCKET);
-  sockaddr_in peer{};
+  sockaddr_storage peer{};
   socklen_t size = sizeof(peer);
   int flags = SOCK_CLOEXEC | (IsNonBlocking(Fd(listening)) ? SOCK_NONBLOCK : 0);
   int fd = Retry([&] { return ::accept4(Fd(listening), reinterpret_cast<sockaddr*>(&peer), &size, flags); });
@@ -243,7 +296,8 @@ TSocketHandle accept(TSocketHandle listening, TSockAddrIn* address) {
     return Fail(error, INVALID_SOCKET);
   }
   SendWithoutDelay(fd);
-  if (address) FromPosix(peer, *address);
+  std::string text = PeerFromPosix(peer, address);
+  if (peerText) *peerText = std::move(text);
   socket_events::Accepted(listening, static_cast<TSocketHandle>(fd));
   return static_cast<TSocketHandle>(fd);
 }
@@ -315,11 +369,11 @@ int closesocket(TSocketHandle handle) {
 
 int getsockname(TSocketHandle handle, TSockAddrIn& address) {
   if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
-  sockaddr_in posix{};
+  sockaddr_storage posix{};
   socklen_t size = sizeof(posix);
   if (::getsockname(Fd(handle), reinterpret_cast<sockaddr*>(&posix), &size) < 0)
     return FailErrno(SOCKET_ERROR);
-  FromPosix(posix, address);
+  PeerFromPosix(posix, &address);
   return 0;
 }
 

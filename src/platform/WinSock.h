@@ -20,8 +20,12 @@ inline constexpr uint32_t AddressAny = 0;             // INADDR_ANY
 
 // Arguments of socket(): the only kind of socket the system opens.
 inline constexpr int AddressFamilyInet = 2;  // AF_INET
-inline constexpr int StreamSocket = 1;       // SOCK_STREAM
-inline constexpr int ProtocolTcp = 6;        // IPPROTO_TCP
+// A listening socket for both families: an IPv6 socket that also takes
+// IPv4 peers (as IPv4-mapped addresses).  socket() fails with
+// WSAEAFNOSUPPORT where the machine has no IPv6.
+inline constexpr int AddressFamilyBoth = 23;
+inline constexpr int StreamSocket = 1;  // SOCK_STREAM
+inline constexpr int ProtocolTcp = 6;   // IPPROTO_TCP
 
 // WinSock error numbers the wrappers report.
 enum : int {
@@ -96,12 +100,18 @@ void WSASetLastError(int error);
 int TranslateErrno(int error);
 
 TSocketHandle socket(int family, int type, int protocol);
+// On a socket for both families only AddressAny is taken: every address
+// of both families.
 int bind(TSocketHandle handle, const TSockAddrIn& address);
 int listen(TSocketHandle handle, int backlog);
 // Fills address (may be null) with the peer's address.  A connection
 // accepted on a socket registered with SelectEvents inherits the
 // registration and is non-blocking.
 TSocketHandle accept(TSocketHandle listening, TSockAddrIn* address);
+// The same, with the peer's address as people read it in peerText: dotted
+// for IPv4 (an IPv4-mapped peer of a socket for both families included),
+// the short form for IPv6 (then address holds no IPv4 address: 0).
+TSocketHandle accept(TSocketHandle listening, TSockAddrIn* address, std::string* peerText);
 // On a socket registered with SelectEvents the call returns SOCKET_ERROR
 // with WSAEWOULDBLOCK and the outcome arrives as the connect event.
 int connect(TSocketHandle handle, const TSockAddrIn& address);
@@ -119,7 +129,8 @@ int send(TSocketHandle handle, const char* buffer, int length, int flags = 0);
 int closesocket(TSocketHandle handle);
 inline constexpr int LingerMs = 5000;
 
-// The locally bound address (to read back an ephemeral port).
+// The locally bound address (to read back an ephemeral port); on a socket
+// for both families, its port with address 0.
 int getsockname(TSocketHandle handle, TSockAddrIn& address);
 // Socket buffer sizes in bytes (SO_SNDBUF, SO_RCVBUF).
 int SetSendBufferSize(TSocketHandle handle, int bytes);

@@ -50,7 +50,9 @@ struct TCommandLine {
 // which reads only what it knows.
 TCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
-// "HOST" or "HOST:PORT" into request; false when the port is not 0..65535.
+// "HOST", "HOST:PORT", an IPv6 address alone ("::1", "fe80::1%eth0") or in
+// brackets with or without a port ("[::1]", "[::1]:2048") into host and
+// port; false when the port is not 0..65535 or the brackets do not close.
 bool ParseHostAndPort(const std::string& text, std::string& host, uint16_t& port);
 
 // The arguments without --mute, --volume N and --fps N, which main has

@@ -1,7 +1,10 @@
 // The socket layer on real loopback connections: a server and its session
 // list, buffered reading with the line reader, buffered writing with partial
 // sends, the error texts, and name look-up.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <memory>
@@ -178,6 +181,31 @@ TEST(Sockets, DestroyingAServerClosesEveryConnectionAndTheListeningSocket) {
   }
   EXPECT_EQ(ConnectPeer(port), ws::INVALID_SOCKET);
   EXPECT_EQ(ws::WSAGetLastError(), ws::WSAECONNREFUSED);
+}
+
+// One listening socket takes both families: an IPv4 peer reads as dotted
+// (not as an IPv4-mapped IPv6 address) and an IPv6 peer in its short form.
+TEST(Sockets, ServerTakesIPv4AndIPv6PeersAndNamesEachInItsUsualForm) {
+  int probe = ::socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 loopback{};
+  loopback.sin6_family = AF_INET6;
+  loopback.sin6_addr = in6addr_loopback;
+  bool hasIPv6 = probe >= 0 && ::bind(probe, reinterpret_cast<sockaddr*>(&loopback), sizeof(loopback)) == 0;
+  if (probe >= 0) ::close(probe);
+  if (!hasIPv6) GTEST_SKIP() << "no IPv6 on this machine";
+
+  TAcceptingServer host;
+  ws::TSocketHandle four = ws::INVALID_SOCKET;
+  EXPECT_EQ(host.Accept(four)->Address(), "127.0.0.1");
+
+  int six = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(six, 0);
+  loopback.sin6_port = htons(host.Server->Port());
+  ASSERT_EQ(::connect(six, reinterpret_cast<sockaddr*>(&loopback), sizeof(loopback)), 0) << errno;
+  ASSERT_TRUE(PumpUntil([&] { return host.Server->Connections().Count() == 2; }));
+  EXPECT_EQ(host.Server->Connections()[1]->Address(), "::1");
+  ::close(six);
+  ws::closesocket(four);
 }
 
 TEST(Sockets, SessionItemsLeaveTheirListOnReleaseAndOnAFailedConstructor) {
