@@ -61,12 +61,7 @@ void TGLTexture::Bind() {
 
 // ---------------------------------------------------------------- TTextureManager
 
-TGLTexture* TTextureManager::Get(const std::string& fileName) {
-  if (TInstance* found = Find(fileName)) return static_cast<TGLTexture*>(found);
-  auto texture = std::make_unique<TGLTexture>(this);
-  texture->Load(fileName);
-  return texture.release();
-}
+TGLTexture* TTextureManager::Get(const std::string& fileName) { return Share<TGLTexture>(fileName); }
 
 // ---------------------------------------------------------------- TTextureList
 

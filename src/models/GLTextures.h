@@ -3,8 +3,8 @@
 //
 //                        TextureManager (L3D family)   ModelTextures (GLTextures)
 //   lookup               exact file name               letter case ignored
-//   new textures listed  no: each Get loads anew       yes, shared by name
-//   count on Get         none (the caller holds one)   +1 on every Get
+//   new textures listed  yes, shared by name           yes, shared by name
+//   count on Get         +1 past the first holder      +1 on every Get
 //   Release              -1 while counted and managed, -1; destroyed below 1
 //                        else destroyed
 //   manager destroyed    textures detached, kept       every texture destroyed
@@ -57,9 +57,12 @@ class TGLTexture : public TInstance {
   GLuint FGLName = 0;
 };
 
-// Hands out textures by exact file name.  It lists none of the textures it
-// loads, so every Get reads the file anew and the caller holds the texture
-// it receives (RefCount 0) until its Release.
+// Hands out textures by exact file name, shared: the first Get of a name
+// reads the file and lists the texture (RefCount 0, one holder), every
+// other Get while it lives hands out the same one with one more reference,
+// so a thousand characters dressed alike hold one picture each.  Holders
+// must not change a shared picture: a texture of one's own is a
+// TGLTexture loaded outside the manager.
 class TTextureManager : public TManager {
  public:
   TGLTexture* Get(const std::string& fileName);

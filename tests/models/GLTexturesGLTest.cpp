@@ -1,8 +1,8 @@
 // The two texture managers.  ModelTextures (MD2 skins): padding to powers of
 // two with the picture's top row at texture row 0, sharing by name without
 // regard to case, counting, giving the texture name back, reloading after
-// DeleteAll.  TextureManager (characters, screens): a new texture on every
-// Get, bitmaps uploaded as they are with the bottom row at texture row 0,
+// DeleteAll.  TextureManager (characters, screens): sharing by exact name
+// while held, bitmaps uploaded as they are with the bottom row at texture row 0,
 // and the per-mesh TTextureList.  Pictures are written into a temporary data
 // folder; textures are read back with glGetTexImage.
 #include <QDir>
@@ -269,22 +269,44 @@ TEST_F(ModelTexturesGL, DestroyingAManagerDestroysEveryTextureWhateverItsCount) 
   EXPECT_FALSE(glIsTexture(names[1]));
 }
 
-TEST_F(TextureManagerGL, EveryGetLoadsANewTextureThatTheCallerHolds) {
+// Every character holds its textures through the manager: characters
+// dressed alike must share one picture and one texture name, or each
+// remote player costs megabytes.
+TEST_F(TextureManagerGL, TexturesAreSharedByExactNameUntilTheirLastHolderLetsGo) {
   WriteBMP("data\\flare.bmp", 4, 4, [](int, int) { return Grey; });
   TGLTexture* first = TextureManager.Get("data\\flare.bmp");
   TGLTexture* second = TextureManager.Get("data\\flare.bmp");
-  EXPECT_NE(first, second);
+  TGLTexture* third = TextureManager.Get("data\\flare.bmp");
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(first, third);
   EXPECT_EQ(first->FileName, "data\\flare.bmp");
-  EXPECT_EQ(first->RefCount, 0);
+  EXPECT_EQ(first->RefCount, 2) << "two holders past the first";
   EXPECT_EQ(first->Manager(), &TextureManager);
-  EXPECT_EQ(TextureManager.Count(), 0) << "nothing is listed";
+  EXPECT_EQ(TextureManager.Count(), 1);
+  EXPECT_EQ(TextureManager.Find("data\\flare.bmp"), first);
 
   first->Bind();
+  const GLuint name = first->GLName();
+  EXPECT_TRUE(glIsTexture(name));
   second->Bind();
-  EXPECT_NE(first->GLName(), second->GLName());
-  EXPECT_TRUE(glIsTexture(first->GLName()) && glIsTexture(second->GLName()));
+  EXPECT_EQ(second->GLName(), name) << "uploaded once";
+
   first->Release();
   second->Release();
+  EXPECT_EQ(TextureManager.Find("data\\flare.bmp"), third) << "still held";
+  third->Release();
+  EXPECT_EQ(TextureManager.Count(), 0) << "the last holder's release destroys it";
+
+  // Another name is another texture, and a name comes back as a new one.
+  WriteBMP("data\\poils.bmp", 4, 4, [](int, int) { return Red; });
+  TGLTexture* hair = TextureManager.Get("data\\poils.bmp");
+  TGLTexture* again = TextureManager.Get("data\\flare.bmp");
+  EXPECT_NE(hair, again);
+  EXPECT_EQ(again->RefCount, 0);
+  EXPECT_NE(again->Bitmap(), nullptr) << "read from its file anew";
+  hair->Release();
+  again->Release();
+  EXPECT_EQ(TextureManager.Count(), 0);
 }
 
 TEST_F(TextureManagerGL, ABitmapIsUploadedAsItIsWithItsBottomRowAtTextureRowZero) {
