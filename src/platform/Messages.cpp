@@ -13,6 +13,11 @@ TMessageHook& Hook() {
   return hook;
 }
 
+bool& Echo() {
+  static bool echo = false;
+  return echo;
+}
+
 bool HasScreen() {
   auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
   return app && QGuiApplication::platformName() != "offscreen" &&
@@ -28,6 +33,7 @@ void ShowMessage(const std::string& text) {
     WriteStandardError(text);
     return;
   }
+  if (Echo()) WriteStandardError(text);
   if (Hook()) {
     Hook()(text);
     return;
@@ -45,6 +51,8 @@ void WriteStandardError(const std::string& text) {
   std::fprintf(stderr, "%s\n", ToQString(text).toLocal8Bit().constData());
   std::fflush(stderr);
 }
+
+void EchoMessagesOnStandardError(bool on) { Echo() = on; }
 
 TMessageHook SetMessageHook(TMessageHook hook) {
   TMessageHook previous = std::move(Hook());

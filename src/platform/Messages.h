@@ -20,6 +20,11 @@ void ShowMessage(const std::string& text);
 // terminal's encoding: what a headless process shows instead of a box.
 void WriteStandardError(const std::string& text);
 
+// When on, every text shown in a box is also written on standard error, so
+// that a process started from a terminal leaves its failures there (off at
+// start).
+void EchoMessagesOnStandardError(bool on);
+
 // Replaces the box by a function that receives each text (tests); an empty
 // function restores the normal box.  Returns the previous hook.
 using TMessageHook = std::function<void(const std::string&)>;

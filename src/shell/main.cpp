@@ -1,11 +1,11 @@
 #include "shell/main.h"
 
 #include <QApplication>
-#include <QLineEdit>
-#include <cstdio>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <cstdio>
 
 #include "bots/Bots.h"
 #include "client/ClientForm.h"
@@ -14,6 +14,7 @@
 #include "net/Sockets.h"
 #include "platform/DisplayMode.h"
 #include "platform/Errors.h"
+#include "platform/Messages.h"
 #include "platform/Signals.h"
 #include "platform/Text1252.h"
 #include "shell/CommandLine.h"
@@ -111,7 +112,9 @@ int RunWindows(int argc, char** argv, const TCommandLine& line) {
   auto* main = new TFrmMain;
   EndProcessWithMainWindow(*main);
   if (line.Kind == TCommandKind::Join) {
-    // The same road as the join dialog, with its boxes filled in.
+    // The same road as the join dialog, with its boxes filled in; started
+    // from a terminal, its failures are read there too.
+    EchoMessagesOnStandardError(true);
     auto* login = new TFrmLogin(main);
     login->edHost->setText(ToQString(line.Join.Host));
     login->edPort->setText(QString::number(line.Join.Port));
@@ -139,7 +142,8 @@ int RunGame(int argc, char** argv) {
       std::fputs(VersionText, stdout);
       return 0;
     case TCommandKind::Error:
-      std::fprintf(stderr, "varozuvod: %s\nTry 'varozuvod --help' for more information.\n", line.Error.c_str());
+      std::fprintf(stderr, "varozuvod: %s\nTry 'varozuvod --help' for more information.\n",
+                   line.Error.c_str());
       return ExitUsage;
     default:
       break;

@@ -105,3 +105,25 @@ TEST(HandlerOwner, OneBoxPerOwnerAndTextsRaisedUnderItShowNone) {
   SetMessageHook(std::move(previous));
   EXPECT_EQ(shown, (std::vector<std::string>{"first", "other", "outside", "after"}));
 }
+
+// A game joined from a terminal leaves the text of each failure box there
+// too; without the echo a box is the only place its text goes.
+TEST(Messages, BoxTextsAreEchoedOnStandardErrorOnlyWhileAsked) {
+  TMessageCapture boxes;
+  testing::internal::CaptureStderr();
+  ShowMessage("Connexion impossible");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EchoMessagesOnStandardError(true);
+  testing::internal::CaptureStderr();
+  ShowMessage(
+      "Connexion refus\xE9"
+      "e");
+  const std::string echoed = testing::internal::GetCapturedStderr();
+  EchoMessagesOnStandardError(false);
+  EXPECT_NE(echoed.find("Connexion refus"), std::string::npos) << echoed;
+  EXPECT_EQ(echoed.back(), '\n');
+  EXPECT_EQ(boxes.Texts, (std::vector<std::string>{"Connexion impossible",
+                                                   "Connexion refus\xE9"
+                                                   "e"}))
+      << "the box is shown as ever";
+}
