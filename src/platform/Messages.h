@@ -25,6 +25,11 @@ void WriteStandardError(const std::string& text);
 // start).
 void EchoMessagesOnStandardError(bool on);
 
+class QMessageBox;
+// Widens the box so that its title reads whole on its caption: at least the
+// title's width in the caption's font plus room for the caption's buttons.
+void FitTitle(QMessageBox& box);
+
 // Replaces the box by a function that receives each text (tests); an empty
 // function restores the normal box.  Returns the previous hook.
 using TMessageHook = std::function<void(const std::string&)>;
