@@ -15,7 +15,7 @@ class TZULPlayerList;
 
 class TNameTags {
  public:
-  static constexpr float TagHeight = 7.5f;     // world units above the feet: over the head
+  static constexpr float TagHeight = 6.0f;     // world units above the feet: just over the head
   static constexpr float FadeFrom = 20.0f;     // eye distance where the fog starts, world units
   static constexpr float HiddenFrom = 100.0f;  // where the fog is whole: nothing shows there
   static constexpr float BackingAlpha = 0.6f;  // of the dark backing at full strength

@@ -6,10 +6,12 @@
 # Bob clicks a floor cell and says hello.  The host's list and Alice's
 # client must show it: the walk relayed with Bob's goal, Alice's copy of
 # Bob walking there and stopping, "Bob>hello" in her chat panel, and Bob's
-# departure once he presses Escape.  The clients tell what they saw through
+# departure once he presses Escape.  Alice picks hair and a beard: each
+# client draws the other as it chose, and Bob's name stands over him in
+# Alice's picture.  Then fifteen bots join Alice, each dressed its way.  The clients tell what they saw through
 # their journals (VAROZUVOD_JOURNAL).  Escape takes Bob back to the join
-# dialog.  Screenshots of the title scene, the creation page and the game
-# are left in BUILD_DIR/tests/e2e/screenshots.
+# dialog.  Screenshots of the title scene, the creation page, the game and
+# the game with sixteen players are left in BUILD_DIR/tests/e2e/screenshots.
 #
 #   TwoPlayersTest.sh BUILD_DIR
 set -euo pipefail
@@ -83,6 +85,15 @@ painted() {  # x y
   awk -v m="$mean" 'BEGIN { exit !(m > 0.02) }'
 }
 
+# The pixels of the name tags' light gold in the window's picture at (x, y):
+# green and blue in the gold's proportions to red, whatever the fog took of
+# its strength.
+tag_pixels() {  # x y
+  import -window root -crop "640x480+$1+$2" +repage png:- |
+    convert png:- -fx '(r>0.25 && abs(g/r-0.9)<0.05 && abs(b/r-0.5)<0.08) ? 1 : 0' -colorspace Gray \
+      -format '%[fx:round(mean*w*h)]' info:
+}
+
 in_file() { grep -qsxF -- "$2" "$1"; }
 matches() { grep -qsE -- "$2" "$1"; }
 
@@ -145,9 +156,16 @@ click "$bob_window" 320 250  # "Race": an elf
 click "$bob_window" 320 270  # "Cheveux": the first style
 shoot 640 0 intro-creation-elf.png
 click "$bob_window" 320 310  # "Jouer"
-click "$alice_window" 320 250
-click "$alice_window" 320 310
+click "$alice_window" 320 250  # "Nouvelle partie"
+click "$alice_window" 320 270  # "Cheveux" twice: the second style
+click "$alice_window" 320 270
+click "$alice_window" 320 290  # "Barbe": the first
+click "$alice_window" 320 310  # "Jouer"
 sleep 1.5
+# Race, hair, option as the wire numbers them.
+wait_for 10 in_file "$scratch/alice.journal" "look Bob 1 1 1" || fail "Alice does not draw Bob as an elf with hair 1"
+wait_for 10 in_file "$scratch/bob.journal" "look Alice 0 2 1" || fail "Bob does not draw Alice with hair 2 and beard 1"
+ok "each draws the other's chosen look"
 
 # ----------------------------------------------------- Bob walks, says hello
 
@@ -171,8 +189,10 @@ wait_for 10 matches "$scratch/host.out" $'^=\t127\\.0\\.0\\.1/[0-9]+\tBob\thello
 matches "$scratch/host.out" $'^=\t127\\.0\\.0\\.1/[0-9]+\tAlice\t' || fail "the host's list does not name Alice"
 ok "the chat went through the host"
 
-# The scene as Alice sees it: Bob where he stopped, the knight before her.
+# The scene as Alice sees it: Bob where he stopped, his name over him, the
+# knight before her.
 shoot 0 0 game-two-players.png
+with_bob=$(tag_pixels 0 0)
 
 # ------------------------------------------------------------ Bob leaves
 
@@ -181,4 +201,29 @@ wait_for 10 in_file "$scratch/alice.journal" "chat Bob nous quitte" || fail "Ali
 wait_for 10 matches "$scratch/host.out" $'^-\t127\\.0\\.0\\.1/[0-9]+\tBob\t' || fail "the host kept Bob's row"
 # Without a host window in his process, Bob is back at the join dialog.
 wait_window "$bob" '^ZUL Vantor$' >/dev/null || fail "Bob's join dialog did not come back"
-ok "Bob left and sees the join dialog again; screenshots in $shots"
+ok "Bob left and sees the join dialog again"
+xdotool mousemove 960 700
+sleep 1
+without_bob=$(tag_pixels 0 0)
+[ "$with_bob" -gt $((without_bob + 20)) ] ||
+  fail "Bob's name tag does not show in Alice's picture ($with_bob gold pixels with him, $without_bob after)"
+ok "Bob's tag showed in Alice's picture ($with_bob gold pixels with him, $without_bob after)"
+
+# ---------------------------------------------------- sixteen players
+
+# Bob's join dialog would stand over Alice's picture.
+kill "$bob"
+
+"$exe" --bots "127.0.0.1:$port" --count 15 --walk --seconds 60 >"$scratch/bots.out" 2>&1 &
+started+=($!)
+wait_for 30 in_file "$scratch/alice.journal" "chat bot15 rejoint la partie" || fail "the bots did not join"
+wait_for 10 matches "$scratch/alice.journal" '^look bot15 ' || fail "Alice did not hear the bots' looks"
+# The bots start in the rows behind Alice's camera: it turns half round.
+sleep 3
+xdotool mousemove --window "$alice_window" 320 200
+xdotool key --repeat 36 --delay 40 Left
+sleep 1
+shoot 0 0 game-sixteen-players.png
+crowd=$(tag_pixels 0 0)
+[ "$crowd" -gt $((without_bob + 100)) ] || fail "the bots' tags do not show ($crowd gold pixels)"
+ok "sixteen players with their tags ($crowd gold pixels); screenshots in $shots"
