@@ -458,12 +458,12 @@ TEST_F(ClientFormTest, AWindowClosedUnderAHandlersBoxLivesUntilTheHandlerReturns
     return ++stepsAfterClose >= 5 || !aliveAfterClose;
   };
   Host.SendFrame(3, Packed(7));
-  // A line from nobody the client knows, then one more frame in the same read.
-  Host.Send(Frame(5, Packed(999) + "bonjour") +
+  // A message the client does not know, then one more frame in the same read.
+  Host.Send(Frame(42) +
             Frame(4, Packed(12) + Packed(0) + Packed(1) + Packed(2) + Packed(1) + "Bob"));
   EXPECT_TRUE(Gone());
   EXPECT_TRUE(aliveAfterClose) << "the window went while the handler under its box waited";
-  EXPECT_EQ(boxes.Texts, std::vector<std::string>{"Joueur #999 introuvable"});
+  EXPECT_EQ(boxes.Texts, std::vector<std::string>{"Message #42 inconnu"});
   EXPECT_EQ(boxes.MostOpenAtOnce, 1);
   EXPECT_EQ(boxes.StepsLeftOpen, 0);
   EXPECT_EQ(LoginShown, 1);
