@@ -10,6 +10,7 @@
 #include "platform/Errors.h"
 #include "platform/SocketEvents.h"
 #include "platform/Text1252.h"
+#include "platform/Tick.h"
 
 namespace {
 // "hh:mm:ss" and its terminator, with room for any int the fields could hold.
@@ -69,7 +70,7 @@ TGameAnnounce TGameHost::Announce() const {
   const TSessionList& connections = FGameServer->Connections();
   for (int i = 0; i < connections.Count(); ++i) {
     auto* session = static_cast<const TZULSession*>(connections[i]);
-    if (session->LoggedIn() && !session->Left() && !session->Closing) ++announce.Players;
+    if (session->Admitted && !session->Left() && !session->Closing) ++announce.Players;
   }
   announce.Password = !FSettings.Password.empty();
   // The machine's name comes in the local 8-bit encoding; answers carry it
@@ -101,7 +102,7 @@ void TGameHost::GameSocketEvent(const TMessage& message) {
     if (!FGameServer) return;
     TZULSession* session = nullptr;
     try {
-      session = new TZULSession(*FGameServer, handle, FList, FSettings);
+      session = new TZULSession(*FGameServer, handle, FList, FSettings, FGuesses);
     } catch (const TAcceptError&) {
       return;
     }
@@ -142,6 +143,7 @@ void TGameHost::GameSocketEvent(const TMessage& message) {
 
 // The newcomer is counted with the others, as its start row counts it.
 std::string TGameHost::AdmissionRefusal(const TZULSession& newcomer) const {
+  if (FGuesses.HeldBack(newcomer.Source(), GetTickCount())) return TooManyGuessesText;
   const TSessionList& connections = FGameServer->Connections();
   if (FSettings.MaxPlayers > 0 && connections.Count() > FSettings.MaxPlayers) return ServerFullText;
   if (FSettings.MaxPerAddress > 0) {

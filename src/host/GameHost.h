@@ -11,6 +11,7 @@
 #include <string>
 
 #include "host/DiscoveryResponder.h"
+#include "host/HostLimits.h"
 #include "host/HostSettings.h"
 #include "host/SessionRows.h"
 #include "net/PortMapping.h"
@@ -88,6 +89,8 @@ class TGameHost : public TMessageTarget {
 
   const THostSettings& FSettings;
   TSessionListView& FList;
+  // Refused logins by source, over every connection the host has had.
+  TGuessGate FGuesses;
   std::unique_ptr<TZULServer> FGameServer;
   std::unique_ptr<TServer> FWebServer;
   std::unique_ptr<TWebTraffic> FWebTraffic;

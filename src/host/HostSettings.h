@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "host/HostLimits.h"
 #include "net/Discovery.h"
 
 struct THostSettings {
@@ -31,10 +32,14 @@ struct THostSettings {
   bool Upnp = false;
 
   // Limits of the headless host's options (the host-a-game dialog has
-  // none); 0 is no limit.  Game connections in all, logged in or not, as
-  // the start rows count them; game connections from one address; chat
-  // lines a player may send within any 10 seconds.
+  // none); 0 is no limit.  Game connections in all, logged in or not;
+  // game connections from one address; chat lines a player may send within
+  // any 10 seconds.
   int MaxPlayers = 0;
   int MaxPerAddress = 0;
   int ChatLimit = 0;
+  // Walk orders and position reports relayed per player and second; no
+  // option sets it: only the relay benchmark, which measures the relay
+  // itself, lifts it (0).
+  int MovesPerSecond = MaxMovesPerSecond;
 };

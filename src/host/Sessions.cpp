@@ -12,34 +12,47 @@ const std::string ConnectingStatus = "connexion";
 const std::string NoTime = "00:00:00";
 constexpr int32_t LeftWithoutWarning = 1;
 constexpr int32_t LeftSayingGoodbye = 0;
+// The map's cells run from 0 to MapSize - 1 both ways; directions 0 to 7.
+constexpr int32_t MapSize = 256;
+constexpr int32_t DirectionCount = 8;
+constexpr uint32_t MoveWindowMs = 1000;
 // How often a muted player's row looks whether the mute has worn off; the
 // tick counter decides.
 constexpr int MuteCheckMs = 500;
 }  // namespace
 
 TZULSession::TZULSession(TZULServer& server, TSocketHandle listening, TSessionListView& list,
-                         const THostSettings& settings)
+                         const THostSettings& settings, TGuessGate& guesses)
     : TZULSessionItem(server, listening),
       FGameServer(server),
       FSettings(settings),
-      FChatGate(settings.ChatLimit) {
+      FGuesses(guesses),
+      FChatGate(settings.ChatLimit),
+      FWalkGate(settings.MovesPerSecond, MoveWindowMs),
+      FPositionGate(settings.MovesPerSecond, MoveWindowMs) {
   // A peer that vanished without closing is found out and released.
   if (Handle() != ws::INVALID_SOCKET)
     ws::SetKeepAlive(Handle(), KeepAliveIdleSeconds, KeepAliveIntervalSeconds, KeepAliveProbes);
   FId = EncodeInteger(static_cast<int32_t>(Handle()));
   // The session's output is gathered by the server and sent once per pass.
   IO = std::make_unique<TZULSocketIO>(this, *this);
-  FY = FGameServer.Connections().Count() + StartRowBase;
-  FAuthenticated = FSettings.Password.empty();
   FRow = list.AddRow(this, Address() + "/" + std::to_string(Handle()), {GuestName, ConnectingStatus, NoTime});
 
-  SetHandler(MsgPassword, &TZULSession::HandlePassword);
-  SetHandler(MsgJoin, &TZULSession::HandleJoin);
-  SetHandler(MsgChat, &TZULSession::HandleChat);
-  SetHandler(MsgLeave, &TZULSession::HandleLeave);
-  SetHandler(MsgPosition, &TZULSession::HandlePosition);
-  SetHandler(MsgWalk, &TZULSession::HandleWalk);
-  SetHandler(MsgLook, &TZULSession::HandleLook);
+  Route(MsgPassword, &TZULSession::HandlePassword);
+  Route(MsgJoin, &TZULSession::HandleJoin);
+  Route(MsgChat, &TZULSession::HandleChat);
+  Route(MsgLeave, &TZULSession::HandleLeave);
+  Route(MsgPosition, &TZULSession::HandlePosition);
+  Route(MsgWalk, &TZULSession::HandleWalk);
+  Route(MsgLook, &TZULSession::HandleLook);
+}
+
+// Frames that follow, in the same read, one that ends the connection (a
+// goodbye, a refusal) are not handled: nothing more of the peer's goes out.
+void TZULSession::Route(int32_t id, void (TZULSession::*handler)(TZULMessage&)) {
+  SetHandler(id, THandler([this, handler](TZULMessage& message) {
+               if (!Closing) (this->*handler)(message);
+             }));
 }
 
 TZULSession::~TZULSession() {
@@ -59,7 +72,8 @@ void TZULSession::HandleRead() {
 
 void TZULSession::Release() {
   if (PostponeEnd()) return;
-  if (!FLeft) FGameServer.Broadcast(this, MsgLeave, FId + EncodeInteger(LeftWithoutWarning));
+  // Nobody was told of a connection that never logged in.
+  if (Admitted && !FLeft) FGameServer.Broadcast(this, MsgLeave, FId + EncodeInteger(LeftWithoutWarning));
   TZULSessionItem::Release();
 }
 
@@ -75,8 +89,6 @@ void TZULSession::SendError(const std::string& text) {
 
 void TZULSession::TurnAway(const std::string& text) {
   SetStatus(text);
-  // Nobody was told of this connection, so nobody hears of its end.
-  FLeft = true;
   try {
     IO->SendMessage(MsgError, text);
   } catch (const std::exception&) {
@@ -85,25 +97,91 @@ void TZULSession::TurnAway(const std::string& text) {
   Release();
 }
 
-bool TZULSession::CheckRefused() {
-  if (FAuthenticated) return false;
+// Without a 1, the host must have no password; with one, the guess must be
+// the password, even an empty one.
+bool TZULSession::PasswordAccepted() const {
+  return FGuess ? ConstantTimeEquals(*FGuess, FSettings.Password) : FSettings.Password.empty();
+}
+
+void TZULSession::RefuseLogin() {
   SendError("Mot de passe invalide"_cp);
+  const uint32_t hold = FGuesses.Refused(Source(), GetTickCount());
+  if (hold > 0)
+    SetStatus(std::string("Trop d'essais : adresse retenue "_cp) + std::to_string(hold / 60000) + " min");
+}
+
+// Chat and movement come only from admitted players; anything else ends the
+// connection, and since nobody was told of it, nobody hears of its end.
+bool TZULSession::EndedUnadmitted(const TZULMessage& message) {
+  if (Admitted) return false;
+  SetStatus("Message #" + std::to_string(message.MessageId) + " avant la connexion");
+  Closing = true;
   return true;
+}
+
+TZULSession::TCell TZULSession::StartCell(int number) {
+  // The written rows, one under the other in column 127, while they stay
+  // on the map; then the next columns on either side, each from row 127
+  // down, and round again should every one of them be taken.
+  const int32_t rows = MapSize - (StartRowBase + 1);
+  const int32_t band = (number - 1) / rows;
+  const int32_t side = (band + 1) / 2 % (StartColumn + 1);
+  return {band % 2 ? StartColumn + side : StartColumn - side, StartRowBase + 1 + (number - 1) % rows};
+}
+
+int TZULSession::AdmittedCount() const {
+  int count = 0;
+  const TSessionList& connections = FGameServer.Connections();
+  for (int i = 0; i < connections.Count(); ++i) count += connections[i] != this && static_cast<TZULSession*>(connections[i])->Admitted;
+  return count;
+}
+
+bool TZULSession::NameTaken(const std::string& name) const {
+  const TSessionList& connections = FGameServer.Connections();
+  for (int i = 0; i < connections.Count(); ++i) {
+    auto* other = static_cast<TZULSession*>(connections[i]);
+    if (other != this && other->Admitted && !other->FLeft && SameName(other->FName, name)) return true;
+  }
+  return false;
 }
 
 std::string TZULSession::Describe(bool alreadyPresent) const {
   return FId + EncodeIntegers({FReserved, FX, FY}) + std::string(1, alreadyPresent ? '\1' : '\0') + FName;
 }
 
-void TZULSession::HandlePassword(TZULMessage&) { FAuthenticated = IO->ReadString() == FSettings.Password; }
+// The guess is kept for the one check the login makes; a 1 after the login
+// changes nothing.
+void TZULSession::HandlePassword(TZULMessage&) {
+  if (Admitted) {
+    SetStatus("Mot de passe après la connexion ignoré"_cp);
+    return;
+  }
+  FGuess = IO->ReadString();
+}
 
 // The login: the newcomer learns its id and start cell, the others learn of
-// the newcomer, then the newcomer learns of every other connection, in list
-// order, named or not.
+// the newcomer, then the newcomer learns of every other admitted player, in
+// list order.
 void TZULSession::HandleJoin(TZULMessage&) {
-  if (CheckRefused()) return;
-  FLoggedIn = true;
-  FName = IO->ReadString();
+  if (Admitted) {
+    SetStatus("Deuxième connexion ignorée"_cp);
+    return;
+  }
+  if (!PasswordAccepted()) {
+    RefuseLogin();
+    return;
+  }
+  std::string name = CleanName(IO->ReadStringView());
+  if (NameTaken(name)) {
+    SetStatus(NameTakenText);
+    SendError(NameTakenText);
+    return;
+  }
+  const TCell start = StartCell(AdmittedCount() + 1);
+  FX = start.X;
+  FY = start.Y;
+  Admitted = true;
+  FName = std::move(name);
   FRow->SetSubItem(TSessionRow::PlayerColumn, FName);
   IO->SendMessage(MsgJoin, FId);
   IO->SendMessage(MsgPosition, FId + EncodeIntegers({FReserved, FX, FY, 0}));
@@ -111,7 +189,7 @@ void TZULSession::HandleJoin(TZULMessage&) {
   const TSessionList& connections = FGameServer.Connections();
   for (int i = 0; i < connections.Count(); ++i) {
     auto* other = static_cast<TZULSession*>(connections[i]);
-    if (other != this) IO->SendMessage(MsgPlayer, other->Describe(true));
+    if (other != this && other->Admitted) IO->SendMessage(MsgPlayer, other->Describe(true));
   }
   // A look sent before the name waited for the others to know the player.
   if (FLook) ShareLook(true);
@@ -119,9 +197,9 @@ void TZULSession::HandleJoin(TZULMessage&) {
 
 // Relayed messages are joined only in each receiver's output: no payload
 // is built per message.
-void TZULSession::HandleChat(TZULMessage&) {
-  if (CheckRefused()) return;
-  std::string_view line = IO->ReadStringView();
+void TZULSession::HandleChat(TZULMessage& message) {
+  if (EndedUnadmitted(message)) return;
+  std::string_view line = IO->ReadStringView().substr(0, MaxChatBytes);
   if (line.empty()) return;
   // A line past the limit is dropped, not delayed, and not acknowledged.
   if (!FChatGate.Admit(GetTickCount())) {
@@ -155,36 +233,57 @@ void TZULSession::EndMuteIfOver() {
   if (Status() == MutedText) SetStatus(FStatusBeforeMute);
 }
 
-void TZULSession::HandleLeave(TZULMessage&) {
-  if (!FAuthenticated || FLeft) return;
+// A goodbye ends the connection: it is announced once, with flag 0, and
+// the session is released as the event ends.
+void TZULSession::HandleLeave(TZULMessage& message) {
+  if (EndedUnadmitted(message)) return;
   FLeft = true;
+  Closing = true;
   FGameServer.Broadcast(this, MsgLeave, FId + EncodeInteger(LeftSayingGoodbye));
 }
 
-// Movement is relayed, never decoded: the sender's own X, Y and Direction
-// follow the host's Reserved.
-void TZULSession::HandlePosition(TZULMessage&) {
-  if (CheckRefused()) return;
+// Movement is relayed as the sender wrote it, the sender's own X, Y and
+// Direction following the host's Reserved, once the payload proves to be
+// exactly those integers on the map: a frame that is not raises "Erreur de
+// flux 2", which ends the sender alone.  Past MaxMovesPerSecond, moves are
+// dropped.
+void TZULSession::HandlePosition(TZULMessage& message) {
+  if (EndedUnadmitted(message)) return;
+  CheckMovePayload({MapSize, MapSize, DirectionCount});
+  if (!FPositionGate.Admit(GetTickCount())) return;
   // At most ten bytes: the string keeps them in place.
   std::string head = FId;
   AppendPacked(head, FReserved);
   FGameServer.Broadcast(this, MsgPosition, head, IO->ReadStringView());
 }
 
-void TZULSession::HandleWalk(TZULMessage&) {
-  if (CheckRefused()) return;
+void TZULSession::HandleWalk(TZULMessage& message) {
+  if (EndedUnadmitted(message)) return;
+  CheckMovePayload({MapSize, MapSize});
+  if (!FWalkGate.Admit(GetTickCount())) return;
   FGameServer.Broadcast(this, MsgWalk, FId, IO->ReadStringView());
+}
+
+// Each integer from 0 to below its bound, and nothing after the last; the
+// read position is left where it was, for the relay to take the bytes.
+void TZULSession::CheckMovePayload(std::initializer_list<int32_t> bounds) {
+  const int32_t start = IO->Message.ReadPos;
+  for (int32_t bound : bounds) {
+    const int32_t value = IO->ReadInteger();
+    if (value < 0 || value >= bound) RaiseStreamError();
+  }
+  if (IO->Message.ReadPos != IO->Message.PayloadEnd + 1) RaiseStreamError();
+  IO->Message.ReadPos = start;
 }
 
 // Looks go only to players that sent one themselves: a client that knows
 // nothing of message 10 never receives it.  A malformed look ends this
 // session like any malformed frame (ReadLook raises).
 void TZULSession::HandleLook(TZULMessage&) {
-  if (CheckRefused()) return;
   const TPlayerLook look = ReadLook(*IO);
   const bool first = !FLook;
   FLook = look;
-  if (FLoggedIn) ShareLook(first);
+  if (Admitted) ShareLook(first);
 }
 
 void TZULSession::ShareLook(bool introduce) {
@@ -192,7 +291,7 @@ void TZULSession::ShareLook(bool introduce) {
   const TSessionList& connections = FGameServer.Connections();
   for (int i = 0; i < connections.Count(); ++i) {
     auto* other = static_cast<TZULSession*>(connections[i]);
-    if (other == this || !other->FLook || !other->FLoggedIn || !other->IO) continue;
+    if (other == this || !other->FLook || !other->Admitted || !other->IO) continue;
     if (introduce) IO->SendMessage(MsgLook, other->FId + EncodeLook(*other->FLook));
     // As in a broadcast, a receiver that cannot take it is released on its
     // own next event; this session goes on.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,17 +21,18 @@ class QTimer;
 
 class TZULSession : public TZULSessionItem, public TZULMessageTarget {
  public:
-  // Every player starts in this column, in row StartRowBase plus the number
-  // of connections when it joined (itself included).
+  // Players start in this column, in row StartRowBase plus the number of
+  // admitted players when they log in (themselves included).
   static constexpr int32_t StartColumn = 127;
   static constexpr int32_t StartRowBase = 126;
 
   // Accepts the pending connection of listening and adds its row to list
   // ("guest", "connexion", "00:00:00").  The server's Connections own the
-  // session from then on.  The password is read from settings at every
-  // check, so settings must outlive the session.
+  // session from then on.  The password is read from settings at the
+  // login's check, so settings must outlive the session; so must guesses,
+  // which counts the refused logins of every session of the host.
   TZULSession(TZULServer& server, TSocketHandle listening, TSessionListView& list,
-              const THostSettings& settings);
+              const THostSettings& settings, TGuessGate& guesses);
   // Removes the row; the socket closes last.
   ~TZULSession() override;
 
@@ -38,8 +40,8 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   // error is written in the status column and sets Closing; it goes no
   // further.
   void HandleRead();
-  // Announces the departure with 7 (flag 1) unless the player said goodbye
-  // already, then leaves the list and destroys the session; asked for while
+  // Announces the departure of an admitted player with 7 (flag 1) unless it
+  // said goodbye already, then leaves the list and destroys the session; asked for while
   // the host handles an event of the session, all that happens as it ends.
   void Release() override;
   // Writes reason in the status column, then Release.
@@ -50,9 +52,16 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   // status column, sends 2 with it and releases the session at once,
   // without a 7, since nobody was told of it.  `this` is gone afterwards.
   void TurnAway(const std::string& text);
-  // Refuses a session whose password was not accepted: sends 2 "Mot de
-  // passe invalide" and returns true.
-  bool CheckRefused();
+  // The cell where the number-th player admitted starts (1 for the first):
+  // column 127, row 126 + number while that stays on the map, then cells
+  // of the neighbouring columns; always on the map.
+  struct TCell {
+    int32_t X;
+    int32_t Y;
+  };
+  static TCell StartCell(int number);
+  // What the guessing hold-back counts this connection by.
+  std::string Source() const { return Address(); }
   // The payload of 4 describing this player: Id, Reserved, X, Y, the flag
   // byte, Name.
   std::string Describe(bool alreadyPresent) const;
@@ -66,9 +75,8 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   int32_t Reserved() const { return FReserved; }
   int32_t X() const { return FX; }
   int32_t Y() const { return FY; }
-  bool Authenticated() const { return FAuthenticated; }
-  // Whether the player's name was accepted (message 3 past the password).
-  bool LoggedIn() const { return FLoggedIn; }
+  // Whether the player's login passed the password (Admitted).
+  bool LoggedIn() const { return Admitted; }
   const std::string& Name() const { return FName; }
   bool Left() const { return FLeft; }
   // The player's look, once it sent one (message 10): only such players
@@ -85,6 +93,20 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
   void HandlePosition(TZULMessage& message);
   void HandleWalk(TZULMessage& message);
   void HandleLook(TZULMessage& message);
+  // Registers a handler that runs only while the session is not closing.
+  void Route(int32_t id, void (TZULSession::*handler)(TZULMessage&));
+  bool PasswordAccepted() const;
+  // Sends 2 "Mot de passe invalide" and counts the refusal against Source.
+  void RefuseLogin();
+  // Ends a connection not admitted yet that sent message; false when admitted.
+  bool EndedUnadmitted(const TZULMessage& message);
+  // Raises "Erreur de flux 2" unless the payload is exactly one integer per
+  // bound, each from 0 to below it.
+  void CheckMovePayload(std::initializer_list<int32_t> bounds);
+  // Admitted players besides this one.
+  int AdmittedCount() const;
+  // Whether an admitted player present goes by name.
+  bool NameTaken(const std::string& name) const;
   // Sends this player's look to every other logged-in player that sent a
   // look; with introduce, also sends theirs to this player.
   void ShareLook(bool introduce);
@@ -96,17 +118,20 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
 
   TZULServer& FGameServer;
   const THostSettings& FSettings;
+  TGuessGate& FGuesses;
   std::string FId;
   int32_t FReserved = 0;
   int32_t FX = StartColumn;
-  int32_t FY = 0;
-  bool FAuthenticated = false;
+  int32_t FY = StartRowBase + 1;
+  // The password given with 1, until the login checks it.
+  std::optional<std::string> FGuess;
   std::string FName;
   std::unique_ptr<TSessionRow> FRow;
   bool FLeft = false;
-  bool FLoggedIn = false;
   std::optional<TPlayerLook> FLook;
   TChatGate FChatGate;
+  TRateGate FWalkGate;
+  TRateGate FPositionGate;
   // What the status showed before the mute, and the timer that watches for
   // its end while the player is muted.
   std::string FStatusBeforeMute;

@@ -7,13 +7,13 @@
 #include "platform/Errors.h"
 #include "platform/Text1252.h"
 
+void RaiseStreamError() { throw Exception("Erreur de flux 2"); }
+
 namespace {
 
 constexpr int GroupBits = 7;
 constexpr uint8_t GroupMask = 0x7F;
 constexpr uint8_t MoreBit = 0x80;
-
-[[noreturn]] void RaiseStreamError() { throw Exception("Erreur de flux 2"); }
 
 // The bytes AppendPacked writes for value.
 size_t PackedBytes(int32_t value) {
@@ -294,7 +294,7 @@ void TZULServer::Broadcast(TZULSessionItem* except, int32_t id, std::string_view
     // Only TZULSessionItems join a game server's list, so no checked cast
     // per receiver: it showed in the host's profile with many players.
     auto* session = static_cast<TZULSessionItem*>(sessions[i]);
-    if (session == except || !session->IO) continue;
+    if (session == except || !session->Admitted || !session->IO) continue;
     try {
       session->IO->SendMessage(id, head, tail);
     } catch (const std::exception&) {

@@ -56,6 +56,10 @@ inline constexpr int MaxPackedBytes = 5;
 // Largest payload a frame may announce, in bytes; a larger one is a stream
 // error, so a peer cannot make the other side hold unbounded memory.
 inline constexpr int32_t MaxPayloadBytes = 64 * 1024;
+
+// A frame, or a payload, that is not what the protocol says: raises
+// "Erreur de flux 2".
+[[noreturn]] void RaiseStreamError();
 // Most output a host's connection may hold unsent, in bytes.  An honest
 // client on a slow link never comes near it (a few seconds of a crowded
 // game's traffic are a few kilobytes); only a peer that stops reading gets
@@ -217,6 +221,9 @@ class TZULSessionItem : public TSessionItem {
   // Set when the connection must be released after the current event (a
   // broadcast that failed to send to it sets it too).
   bool Closing = false;
+  // Set once the peer has logged in past the password: until then it hears
+  // nothing relayed, only the answers to its own messages.
+  bool Admitted = false;
   // The connection's framing; owned.
   std::unique_ptr<TZULSocketIO> IO;
 };
@@ -236,8 +243,8 @@ class TZULServer : public TServer {
   // gathered output still exist.
   ~TZULServer() override;
 
-  // Sends the message to every connection in list order except `except`
-  // (may be null); a connection whose send fails gets Closing and the loop
+  // Sends the message to every admitted connection in list order except
+  // `except` (may be null); a connection whose send fails gets Closing and the loop
   // goes on.  A payload above MaxPayloadBytes raises "Erreur de flux 2" to
   // the caller before anything is sent: a relayed message grows by the
   // sender's id, so a frame the host accepted may not fit any more.

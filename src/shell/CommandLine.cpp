@@ -66,7 +66,14 @@ const char* const UsageText =
     "then by that signal (exit status 143, 130 or 129).\n"
     "\n"
     "The host's game connections use TCP keepalive: a player whose machine\n"
-    "vanished without closing is released within about two minutes.\n";
+    "vanished without closing is released within about two minutes.\n"
+    "\n"
+    "A connection hears nothing and is heard of by nobody until its login passes\n"
+    "the password, checked once per connection; an address (IPv6: its /64) with\n"
+    "5 refused logins within a minute is turned away for a minute, doubling up\n"
+    "to 15 minutes while the guessing goes on.  Names are cut to 24 bytes and\n"
+    "must be unique, chat lines to 255 bytes; walks must be cells of the map,\n"
+    "at most 10 a second.\n";
 
 const char* const VersionText = "varozuvod 1.0\n";
 

@@ -5,6 +5,7 @@
 #include <QTime>
 
 #include "HostFixture.h"
+#include "platform/Datagrams.h"
 #include "platform/Errors.h"
 #include "platform/Text1252.h"
 
@@ -27,8 +28,15 @@ TEST_F(GameHostTest, StartNamesTheHostAndAFailingServerStopsTheRestOfTheStart) {
   Settings.Web = true;
   StartHost();
   ASSERT_TRUE(Host->GameServer() && Host->WebServer());
-  EXPECT_EQ(Host->Caption, "Serveur ZUL Vantor - " + LocalHostName() + " (" +
-                               ws::inet_ntoa(ResolveHost(LocalHostName())) + ")");
+  // The caption gives the addresses others reach (loopback only when the
+  // machine has nothing else), each with the game port.
+  std::string addresses;
+  for (uint32_t address : LanAddresses())
+    addresses += (addresses.empty() ? "" : ", ") + AddressText(address) + ":" +
+                 std::to_string(Host->GameServer()->Port());
+  EXPECT_EQ(Host->Caption, "Serveur ZUL Vantor - " + LocalHostName() + " (" + addresses + ")");
+  if (AddressText(LanAddresses().front()).rfind("127.", 0) != 0)
+    EXPECT_EQ(Host->Caption.find("(127."), std::string::npos) << "loopback given beside a LAN address";
   EXPECT_EQ(Host->CutOffText, std::string("%n nous a quitté précipitemment"_cp));
 
   // The game port taken: nothing after it starts.
@@ -57,6 +65,8 @@ TEST_F(GameHostTest, EventsAreRoutedByHandleAndErrorCodesRelease) {
   StartHost();
   auto a = Connect();
   auto b = Connect();
+  Join(*a, "A", 0);
+  Join(*b, "B", 1);
   TRawClient browser(Host->WebServer()->Port());
   ASSERT_TRUE(PumpUntil([&] { return List.Count() == 3; }));
   const TSocketHandle unknown = 999999;

@@ -102,14 +102,14 @@ TEST_F(LooksTest, AMalformedLookEndsItsSenderAloneAndIsNeverRelayed) {
   }
   EXPECT_EQ(Session(0).Look(), (TPlayerLook{LookHuman, 1, 1}));
 
-  // On a host with a password, a look before the password passed is refused
-  // like any other message.
+  // On a host with a password, a stranger's look waits for a login that
+  // never passes: the stranger is refused and nobody hears of it.
   Settings.Password = "pw";
   auto stranger = Connect();
-  stranger->SendFrame(MsgLook, LookPayload(0, 0, 0));
+  stranger->Send(Frame(MsgLook, LookPayload(0, 0, 0)) + Frame(MsgJoin, "Stranger"));
   ASSERT_TRUE(stranger->WaitClosed());
   EXPECT_EQ(stranger->Received, Frame(MsgError, "Mot de passe invalide"));
-  EXPECT_TRUE(Payloads(*ann, MsgLook).empty());
+  EXPECT_TRUE(ann->FramesWithin(200).empty()) << "a refused stranger was heard of";
 }
 
 }  // namespace

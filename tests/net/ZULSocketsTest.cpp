@@ -311,6 +311,7 @@ class TTestSession : public TZULSessionItem, public TZULMessageTarget {
  public:
   TTestSession(TZULServer& server, TSocketHandle listening) : TZULSessionItem(server, listening) {
     IO = std::make_unique<TZULSocketIO>(this, Handle());
+    Admitted = true;
   }
 };
 
@@ -363,6 +364,7 @@ class TGatheringSession : public TZULSessionItem, public TZULMessageTarget {
   TGatheringSession(TZULServer& server, TSocketHandle listening, std::vector<std::string>& abandoned)
       : TZULSessionItem(server, listening), FAbandoned(abandoned) {
     IO = std::make_unique<TZULSocketIO>(this, *this);
+    Admitted = true;
   }
   void Abandon(const std::string& reason) override {
     FAbandoned.push_back(reason);

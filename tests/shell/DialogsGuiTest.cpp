@@ -130,7 +130,7 @@ TEST(JoinDialog, DefaultsConnectTheClientWindowToTheLocalHostAsGuest) {
   EXPECT_EQ(login.ServerAddress, 0x0100007Fu);
   // No password typed: the host admits the player under the default name.
   ASSERT_TRUE(PumpUntil([&] {
-    return list.Count() == 1 && static_cast<TZULSession*>(list.Row(0).Data())->Authenticated() &&
+    return list.Count() == 1 && static_cast<TZULSession*>(list.Row(0).Data())->LoggedIn() &&
            static_cast<TZULSession*>(list.Row(0).Data())->Name() == "guest";
   })) << (messages.Texts.empty() ? "" : messages.Texts[0]) << " rows " << list.Count() << " "
        << (list.Count() ? list.Row(0).SubItem(TSessionRow::PlayerColumn) + "/" + list.Row(0).SubItem(TSessionRow::StatusColumn) : "");
