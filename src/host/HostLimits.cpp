@@ -49,7 +49,8 @@ uint32_t TGuessGate::Refused(const std::string& source, uint32_t now) {
   std::vector<uint32_t>& refusals = entry.Refusals;
   refusals.push_back(now);
   if (refusals.size() > static_cast<std::size_t>(RefusalsAllowed)) refusals.erase(refusals.begin());
-  if (refusals.size() < static_cast<std::size_t>(RefusalsAllowed) || now - refusals.front() >= RefusalWindowMs)
+  if (refusals.size() < static_cast<std::size_t>(RefusalsAllowed) ||
+      now - refusals.front() >= RefusalWindowMs)
     return 0;
   refusals.clear();
   // Guessing again soon after a hold ended (or during it, through a

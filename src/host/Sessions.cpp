@@ -132,7 +132,8 @@ TZULSession::TCell TZULSession::StartCell(int number) {
 int TZULSession::AdmittedCount() const {
   int count = 0;
   const TSessionList& connections = FGameServer.Connections();
-  for (int i = 0; i < connections.Count(); ++i) count += connections[i] != this && static_cast<TZULSession*>(connections[i])->Admitted;
+  for (int i = 0; i < connections.Count(); ++i)
+    count += connections[i] != this && static_cast<TZULSession*>(connections[i])->Admitted;
   return count;
 }
 

@@ -1,6 +1,8 @@
 // The host's side of one connected player: password check, login, relaying
-// of chat and movement to every other connection, departures, and the
-// player's row in the connection list.  A TZULSession is created by the
+// of chat and movement to every other admitted player, departures, and the
+// player's row in the connection list.  Until its login passes, a
+// connection is told nothing and nobody is told of it; what it may send
+// others is checked and bounded (HostLimits).  A TZULSession is created by the
 // host on an accept event and owned by its server's Connections; it owns
 // its framing (IO) and its row.  User-interface thread only.
 #pragma once

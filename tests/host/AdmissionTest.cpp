@@ -166,7 +166,8 @@ TEST(GuessGate, HoldsDoubleWhileGuessingGoesOnAndAreForgivenAfterwards) {
     EXPECT_FALSE(gate.HeldBack("b", now));
   }
   const uint32_t minute = 60 * 1000;
-  EXPECT_EQ(holds, (std::vector<uint32_t>{minute, 2 * minute, 4 * minute, 8 * minute, 15 * minute, 15 * minute}));
+  EXPECT_EQ(holds,
+            (std::vector<uint32_t>{minute, 2 * minute, 4 * minute, 8 * minute, 15 * minute, 15 * minute}));
   // Quiet for the longest hold: the next guessing starts from a minute.
   now += TGuessGate::LongestHoldMs;
   EXPECT_EQ(refuseAll("b"), minute);
@@ -190,7 +191,9 @@ TEST(GuessGate, PasswordsCompareWholeAndNamesComeOutClean) {
 
   EXPECT_EQ(CleanName(std::string("  Alice nous quitte sans prévenir"_cp) + std::string(120, ' ')),
             "Alice nous quitte sans p");
-  EXPECT_EQ(CleanName("\tBo\x01" "b\r\n "), "Bob");
+  EXPECT_EQ(CleanName("\tBo\x01"
+                      "b\r\n "),
+            "Bob");
   EXPECT_EQ(CleanName(""), "guest");
   EXPECT_EQ(CleanName(" \x7F\x1B  "), "guest");
   EXPECT_EQ(CleanName(std::string(23, 'x') + " y"), std::string(23, 'x'));
@@ -212,13 +215,13 @@ TEST_F(AdmissionTest, RelayedMovesAreCheckedAndRationed) {
     uint32_t Id;
     std::string Payload;
   } bad[] = {
-      {MsgWalk, Packed(1) + Packed(2) + Packed(3)},             // one too many
-      {MsgWalk, Packed(1)},                                     // one short
-      {MsgWalk, Packed(256) + Packed(1)},                       // off the map
-      {MsgWalk, Packed(1) + "\x85"},                            // cut short
-      {MsgWalk, std::string(60000, '\x01')},                    // 60 KB
-      {MsgPosition, Packed(1) + Packed(2) + Packed(8)},         // no ninth direction
-      {MsgPosition, Packed(1) + Packed(2)},                     // no direction
+      {MsgWalk, Packed(1) + Packed(2) + Packed(3)},            // one too many
+      {MsgWalk, Packed(1)},                                    // one short
+      {MsgWalk, Packed(256) + Packed(1)},                      // off the map
+      {MsgWalk, Packed(1) + "\x85"},                           // cut short
+      {MsgWalk, std::string(60000, '\x01')},                   // 60 KB
+      {MsgPosition, Packed(1) + Packed(2) + Packed(8)},        // no ninth direction
+      {MsgPosition, Packed(1) + Packed(2)},                    // no direction
       {MsgPosition, Packed(1) + Packed(1000000) + Packed(0)},  // off the map
   };
   for (const auto& move : bad) {
