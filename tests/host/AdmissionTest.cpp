@@ -294,8 +294,12 @@ TEST(StartCells, TheWrittenRowsThenTheNeighbouringColumnsAlwaysOnTheMap) {
   for (int number = 1; number <= cells + 1000; ++number) {
     const TZULSession::TCell cell = TZULSession::StartCell(number);
     ASSERT_TRUE(cell.X >= 0 && cell.X < 256 && cell.Y >= 0 && cell.Y < 256) << number;
-    if (number <= 129) EXPECT_EQ(cell.X, 127);
-    if (number <= cells) EXPECT_TRUE(given.insert({cell.X, cell.Y}).second) << number;
+    if (number <= 129) {
+      EXPECT_EQ(cell.X, 127);
+    }
+    if (number <= cells) {
+      EXPECT_TRUE(given.insert({cell.X, cell.Y}).second) << number;
+    }
   }
 }
 

@@ -35,8 +35,9 @@ TEST_F(GameHostTest, StartNamesTheHostAndAFailingServerStopsTheRestOfTheStart) {
     addresses += (addresses.empty() ? "" : ", ") + AddressText(address) + ":" +
                  std::to_string(Host->GameServer()->Port());
   EXPECT_EQ(Host->Caption, "Serveur ZUL Vantor - " + LocalHostName() + " (" + addresses + ")");
-  if (AddressText(LanAddresses().front()).rfind("127.", 0) != 0)
+  if (AddressText(LanAddresses().front()).rfind("127.", 0) != 0) {
     EXPECT_EQ(Host->Caption.find("(127."), std::string::npos) << "loopback given beside a LAN address";
+  }
   EXPECT_EQ(Host->CutOffText, std::string("%n nous a quitté précipitemment"_cp));
 
   // The game port taken: nothing after it starts.
