@@ -14,6 +14,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "client/ClientForm.h"
 #include "host/ServerProps.h"
@@ -37,6 +38,19 @@ constexpr int RouterLineMargin = 3;
 constexpr int MaxTipLength = 63;
 // The player name under which "Local" joins the own game.
 const char* const LocalPlayerName = "Server";
+
+// Shows the client window again, out of the task bar, in the state it was
+// made in.  QWindow::show() would not do: it makes the window normal, and a
+// frameless window that is no longer maximized is a small picture that the
+// window system can neither move nor resize.
+void BringForward(QWindow& window) {
+  Qt::WindowStates states = window.windowStates() & ~Qt::WindowMinimized;
+  if (window.flags() & Qt::FramelessWindowHint) states |= Qt::WindowMaximized;
+  window.setWindowStates(states);
+  window.setVisible(true);
+  window.raise();
+  window.requestActivate();
+}
 
 // Runs an action's work through the error guard.
 void OnTriggered(QAction* action, std::function<void()> work) {
@@ -222,15 +236,12 @@ void TFrmServer::acLocalExecute() {
   if (!FrmClient && !FHost->GameServer())
     throw Exception("Le serveur de jeu n'a pas démarré : impossible de jouer en local"_cp);
   if (!FrmClient) {
-    // The client window belongs to the application and makes itself FrmClient.
+    // The client window belongs to the application, makes itself FrmClient
+    // and shows itself as a join does: maximized (normal with "debug").
     auto* client = new TFrmClient;
     client->Connect(FHost->HostAddress, FHost->GameServer()->Port(), LocalPlayerName, FSettings.Password);
   }
-  if (FrmClient) {
-    FrmClient->show();
-    FrmClient->raise();
-    FrmClient->requestActivate();
-  }
+  if (FrmClient) BringForward(*FrmClient);
 }
 
 void TFrmServer::acPropertiesExecute() {
