@@ -7,17 +7,30 @@
 #   hostile  the bots, and meanwhile bench/HostilePeers.py: players that
 #            never read, a chat flooder, connections up to the descriptor
 #            limit, garbage, oversized and cut-short frames that then stall,
-#            web clients that reset, half-close and stall mid-download.
+#            web clients that reset, half-close and stall mid-download,
+#            password guessers (pipelined and one guess per connection),
+#            phantom joiners (a player logging in again and again, idle
+#            connections that never log in), relay flooders (many small
+#            walks, 60 KB and malformed walks and positions), unfinished
+#            request lines, and discovery queries from 2,000 loopback
+#            addresses while the game's own finder looks for the game.
+# The host has a password (PASSWORD); the bots and the peers' honest
+# players give it.
 # Side by side it prints the bots' deliveries (relayed 5, 8 and 9; chat lines
 # said and lost; departures heard), their latency median and p99, the host's
 # CPU time and peak memory, and its descriptors at start, at their peak and
 # at the end (once the peers are gone and the lingering closes are over),
 # then the goals: nothing lost, p99 at most twice the quiet run's, peak
 # memory at most 64 MB above the quiet peak, descriptors back at the start.
+# Then what each group of peers counted (guesses answered, phantom players
+# an honest witness was told of, relayed moves, bytes the discovery flood
+# got back...) and the checks on those counts.
 #
 # Usage: bench/HostileLoad.sh [BUILD_DIR]      (default: build)
 # Environment: BOTS (64), SECONDS_EACH (20), CHAT (60 lines a minute and
-#   bot), FD_LIMIT (512), HOST_OPTIONS (the limits the host runs with)
+#   bot), FD_LIMIT (512), HOST_OPTIONS (the limits the host runs with),
+#   PASSWORD (the host's), PEERS_SKIP (peers left out, e.g. "discovery,finder";
+#   see bench/HostilePeers.py --help)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,6 +45,7 @@ fd_limit=${FD_LIMIT:-512}
 # The bots all come from 127.0.0.1, so the per-address limit must take them;
 # the hostile peers speak from other loopback addresses.
 host_options=${HOST_OPTIONS:---max-players 1000 --max-per-address 80 --chat-limit 20}
+password=${PASSWORD:-sesame-ouvre-toi}
 # The peers start once the bots are in and stop before the bots leave.
 peer_delay=3
 peer_seconds=$((seconds - 2))
@@ -57,12 +71,19 @@ status_kb() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; }
 fds() { ls "/proc/$1/fd" 2>/dev/null | wc -l; }
 field() { sed -n "s/.*[ :]$1=\([^ ]*\).*/\1/p" <<<"$2"; }
 
-# Starts the host; sets host_pid, port and web_port.
+# A free UDP port of the loopback for the games search (a host of the
+# machine may hold the usual one).
+free_udp_port() {
+  python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# Starts the host; sets host_pid, port, web_port and discovery_port.
 start_host() {
   local out=$tmp/$1.host
+  discovery_port=$(free_udp_port)
   # shellcheck disable=SC2086
   (cd "$game_dir" && exec prlimit --nofile="$fd_limit:$fd_limit" "$game" --serve --port 0 --web --web-port 0 \
-    $host_options >"$out" 2>"$out.err") &
+    --password "$password" --discovery-port "$discovery_port" $host_options >"$out" 2>"$out.err") &
   host_pid=$!
   port= web_port=
   for _ in $(seq 100); do
@@ -101,11 +122,12 @@ run() {
   start_sampler "$tmp/$mode.fdpeak"
   before=$(cpu_ticks "$host_pid")
   timeout "$run_limit" "$game" --bots "127.0.0.1:$port" --count "$bots" --walk --chat "$chat" \
-    --seconds "$seconds" --name "$mode" >"$log" 2>&1 &
+    --seconds "$seconds" --name "$mode" --password "$password" >"$log" 2>&1 &
   local bots_pid=$! peers_pid=
   if [[ $mode == hostile ]]; then
     sleep "$peer_delay"
     timeout "$run_limit" python3 "$peers" --port "$port" --web-port "$web_port" --seconds "$peer_seconds" \
+      --password "$password" --discovery-port "$discovery_port" --finder "$game" --skip "${PEERS_SKIP:-}" \
       >"$tmp/$mode.peers" 2>&1 &
     peers_pid=$!
   fi
@@ -146,7 +168,8 @@ hostile=$(cat "$tmp/hostile.result")
 for mode in quiet hostile; do
   echo "$mode bots: $(grep -E '^(bots:|latency:|error:)' "$tmp/$mode.bots" | head -n 6 | tr '\n' '|')"
 done
-echo "peers: $(cat "$tmp/hostile.peers")"
+echo "peers (hostile run):"
+grep -v '^check ' "$tmp/hostile.peers" | sed 's/^/  /'
 echo "host errors (hostile run): $(wc -l <"$tmp/hostile.host.err") lines; first: $(head -n 3 "$tmp/hostile.host.err" | tr '\n' '|')"
 echo "host rows (hostile run): $(grep -c '^+' "$tmp/hostile.rows") added, $(grep -c '^-' "$tmp/hostile.rows") removed," \
      "$(grep -c 'Muet' "$tmp/hostile.rows") muted, $(grep -c 'Serveur complet\|Trop de connexions' "$tmp/hostile.rows") turned away"
@@ -171,3 +194,6 @@ verdict "p99 at most twice the quiet run's ($hp99 us against $qp99 us)" '((hp99 
 verdict "peak memory at most 64 MB above the quiet peak ($hpeak kB against $qpeak kB)" \
   '((hpeak <= qpeak + 64 * 1024))'
 verdict "descriptors back at the start level ($hfe at the end, $hfs at the start)" '((hfe <= hfs))'
+echo
+echo "peer checks:"
+grep '^check ' "$tmp/hostile.peers" | sed 's/^check /  /' || echo "  (the peers printed none)"
