@@ -14,6 +14,12 @@
 #            walks, 60 KB and malformed walks and positions), unfinished
 #            request lines, and discovery queries from 2,000 loopback
 #            addresses while the game's own finder looks for the game.
+#   busy     the bots while a CPU-bound loop as busy as the peers (one
+#            Python thread) runs beside them, talking to nobody: on a
+#            machine of few cores the peers slow the bots down by taking
+#            the processor alone, and this run tells that part apart.
+# The peers and the busy loop run at the lowest priority (nice 19): an
+# attacker's load is on other machines, not on the host's processor.
 # The host has a password (PASSWORD); the bots and the peers' honest
 # players give it.
 # Side by side it prints the bots' deliveries (relayed 5, 8 and 9; chat lines
@@ -124,9 +130,13 @@ run() {
   timeout "$run_limit" "$game" --bots "127.0.0.1:$port" --count "$bots" --walk --chat "$chat" \
     --seconds "$seconds" --name "$mode" --password "$password" >"$log" 2>&1 &
   local bots_pid=$! peers_pid=
-  if [[ $mode == hostile ]]; then
+  if [[ $mode == busy ]]; then
     sleep "$peer_delay"
-    timeout "$run_limit" python3 "$peers" --port "$port" --web-port "$web_port" --seconds "$peer_seconds" \
+    timeout "$peer_seconds" nice -n 19 python3 -c 'while True: pass' &
+    peers_pid=$!
+  elif [[ $mode == hostile ]]; then
+    sleep "$peer_delay"
+    timeout "$run_limit" nice -n 19 python3 "$peers" --port "$port" --web-port "$web_port" --seconds "$peer_seconds" \
       --password "$password" --discovery-port "$discovery_port" --finder "$game" --skip "${PEERS_SKIP:-}" \
       >"$tmp/$mode.peers" 2>&1 &
     peers_pid=$!
@@ -163,10 +173,12 @@ echo "host options: $host_options"
 # the processes a run leaves when it fails.
 run quiet >"$tmp/quiet.result"
 run hostile >"$tmp/hostile.result"
+run busy >"$tmp/busy.result"
 quiet=$(cat "$tmp/quiet.result")
 hostile=$(cat "$tmp/hostile.result")
-for mode in quiet hostile; do
-  echo "$mode bots: $(grep -E '^(bots:|latency:|error:)' "$tmp/$mode.bots" | head -n 6 | tr '\n' '|')"
+busy=$(cat "$tmp/busy.result")
+for mode in quiet hostile busy; do
+  echo "$mode bots: $(grep -E '^(bots:|latency:|chat:|departures:|error:)' "$tmp/$mode.bots" | head -n 8 | tr '\n' '|')"
 done
 echo "peers (hostile run):"
 grep -v '^check ' "$tmp/hostile.peers" | sed 's/^/  /'
@@ -176,7 +188,7 @@ echo "host rows (hostile run): $(grep -c '^+' "$tmp/hostile.rows") added, $(grep
 echo
 printf '%-8s %11s %7s %7s %5s %5s %11s %6s %8s %8s %7s %9s %9s\n' run deliveries said acked lost gaps departures sound \
   "p50 us" "p99 us" "cpu s" "peak kB" "fd s/p/e"
-for mode in quiet hostile; do
+for mode in quiet hostile busy; do
   line=${!mode}
   read -r relayed said acked lost gaps departures sound p50 p99 cpu peak fs fp fe <<<"$line"
   printf '%-8s %11s %7s %7s %5s %5s %11s %6s %8s %8s %7s %9s %9s\n' "$mode" "$relayed" "$said" "$acked" "$lost" \
@@ -191,6 +203,8 @@ echo "goals:"
 verdict "nothing lost for the honest bots (lost $hlost, gaps $hgaps, departures $hdepartures, sound $hsound)" \
   '[[ $hlost == 0 && $hgaps == 0 && $hsound == 1 && ${hdepartures%/*} == "${hdepartures#*/}" ]]'
 verdict "p99 at most twice the quiet run's ($hp99 us against $qp99 us)" '((hp99 <= 2 * qp99))'
+read -r _ _ _ _ _ _ _ _ bp99 _ <<<"$busy"
+echo "        (the busy loop alone: p99 $bp99 us, $(awk -v b="$bp99" -v q="$qp99" 'BEGIN { printf "%.1f", b / q }') times the quiet run's)"
 verdict "peak memory at most 64 MB above the quiet peak ($hpeak kB against $qpeak kB)" \
   '((hpeak <= qpeak + 64 * 1024))'
 verdict "descriptors back at the start level ($hfe at the end, $hfs at the start)" '((hfe <= hfs))'
