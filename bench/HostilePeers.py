@@ -139,6 +139,8 @@ class Witness:
                 self.add("bad_players")
                 return
             name = payload[pos + 1:].decode("cp1252", "replace")
+            if values[0] in self.names:
+                self.add("told_twice")
             self.names[values[0]] = name
             self.add("players")
             if name.startswith("fantome"):
@@ -472,6 +474,17 @@ class Peers:
         except (OSError, Refused):
             self.add("late_failed")
             return
+        # The players present come after the login, maybe in more reads.
+        sock.settimeout(0.2)
+        until = time.time() + 1.0
+        while time.time() < until:
+            try:
+                data = sock.recv(65536)
+            except socket.timeout:
+                continue
+            if not data:
+                break
+            told += frames.feed(data)
         late = Witness(self, "late_", own)
         for msg_id, payload in told:
             late.take(msg_id, payload)
@@ -825,8 +838,9 @@ class Peers:
              " (%d, %d)" % (c("late_players"), c("late_unnamed"), c("late_x"), c("late_y")),
              "late_y" in self.counts and c("late_unnamed") == 0 and c("late_y") < MAP_SIZE
              and c("late_x") < MAP_SIZE),
-            ("no departure of a player never announced (%d)" % c("witness_leaves_unknown"),
-             c("witness_leaves_unknown") == 0),
+            ("no departure of a player never announced (%d), nobody announced twice (%d)"
+             % (c("witness_leaves_unknown"), c("witness_told_twice") + c("late_told_twice")),
+             c("witness_leaves_unknown") == 0 and c("witness_told_twice") + c("late_told_twice") == 0),
             ("nothing malformed or oversized relayed (%d moves; largest payload %d bytes)"
              % (bad_relayed, c("witness_largest_payload")),
              bad_relayed == 0 and c("witness_largest_payload") < 1024),
