@@ -62,6 +62,16 @@ bool ParseInt(const char* text, long low, long high, long& value) {
 
 double Seconds(uint32_t ms) { return ms / double(MsPerSecond); }
 
+// 127.0.0.0/8 or ::1.
+bool IsLoopback(const ws::TAddress& address) {
+  constexpr uint8_t IPv4Loopback = 127;
+  if (address.Family != ws::AddressFamilyInet6) return address.Bytes[0] == IPv4Loopback;
+  ws::TAddress one;
+  one.Family = ws::AddressFamilyInet6;
+  one.Bytes[15] = 1;
+  return address == one;
+}
+
 }  // namespace
 
 // A game connection that takes everything waiting in big reads: one bot is
@@ -103,7 +113,8 @@ const char* const BotUsage =
     "                 [--walk] [--chat PER_MINUTE] [--seconds S] [--drop PERCENT] [--window N]\n"
     "                 [--lab ADDRESS]\n"
     "  --bots        headless bot players against the host at HOST (127.0.0.0/8\n"
-    "                only), port 2048 unless given; they join, play S seconds\n"
+    "                or ::1 only; [::1]:PORT with a port), port 2048 unless\n"
+    "                given; they join, play S seconds\n"
     "                (default 10), leave, and print what they sent and received\n"
     "  --count N     number of bots (default 1)\n"
     "  --name PREFIX bots are named PREFIX1, PREFIX2, ... (default bot)\n"
@@ -124,15 +135,9 @@ bool ParseBotOptions(int argc, char** argv, TBotOptions& options, std::string& e
     return false;
   }
   std::string target = argv[2];
-  size_t colon = target.rfind(':');
-  options.Host = target.substr(0, colon);
-  if (colon != std::string::npos) {
-    long port = 0;
-    if (!ParseInt(target.c_str() + colon + 1, 1, 65535, port)) {
-      error = "bad port in " + target;
-      return false;
-    }
-    options.Port = static_cast<uint16_t>(port);
+  if (!ParseHostAndPort(target, options.Host, options.Port) || options.Port == 0) {
+    error = "bad port in " + target;
+    return false;
   }
   for (int i = 3; i < argc; ++i) {
     std::string option = argv[i];
@@ -183,11 +188,14 @@ bool ParseBotOptions(int argc, char** argv, TBotOptions& options, std::string& e
       return false;
     }
   }
-  uint32_t address = ResolveHost(options.Host);
-  bool onThisMachine = address != ws::AddressNone && ((ws::ntohl)(address) >> 24) == 127;
-  bool inTheLab = address != ws::AddressNone && address == options.LabAddress;
-  if (!onThisMachine && !inTheLab) {
-    error = "bots connect only to a host on this machine (127.0.0.0/8): " + options.Host;
+  // Every address the bots might try must be allowed, not only the first.
+  std::vector<ws::TAddress> addresses = ResolveAddresses(options.Host);
+  bool allowed = !addresses.empty();
+  for (const ws::TAddress& address : addresses)
+    allowed = allowed && (IsLoopback(address) || (options.LabAddress != ws::AddressNone &&
+                                                  address == ws::InetAddress(options.LabAddress)));
+  if (!allowed) {
+    error = "bots connect only to a host on this machine (127.0.0.0/8, ::1): " + options.Host;
     return false;
   }
   return true;
@@ -320,7 +328,22 @@ TPlayerLook BotLook(int index) {
 
 }  // namespace
 
-TBotPlayer::TBotPlayer(TBotSwarm& swarm, int index, uint32_t address, uint16_t port)
+// The bot's socket tells the bot when it moves on to the next address.
+class TBotPlayer::TBotSocket : public TClientSocket {
+ public:
+  TBotSocket(TBotPlayer& bot, const std::vector<ws::TAddress>& addresses, uint16_t port)
+      : TClientSocket(&bot.FSwarm, TBotSwarm::SocketMessage, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE,
+                      addresses, port),
+        FBot(bot) {}
+
+ protected:
+  void Reopened(TSocketHandle previous) override { FBot.Reopened(previous); }
+
+ private:
+  TBotPlayer& FBot;
+};
+
+TBotPlayer::TBotPlayer(TBotSwarm& swarm, int index, const std::vector<ws::TAddress>& addresses, uint16_t port)
     : FSwarm(swarm),
       FIndex(index),
       FName(swarm.Options().NamePrefix + std::to_string(index + 1)),
@@ -339,16 +362,11 @@ TBotPlayer::TBotPlayer(TBotSwarm& swarm, int index, uint32_t address, uint16_t p
   // Lines start at a random phase, so that the bots do not speak in step.
   FChatDue = std::uniform_real_distribution<double>(0.0, 1.0)(FRandom);
   try {
-    FSocket = std::make_unique<TSocket>(&swarm);
+    FSocket = std::make_unique<TBotSocket>(*this, addresses, port);
     FIO = std::make_unique<TBotSocketIO>(this, FSocket->Handle(), FCounts.BytesReceived);
-    SelectEvents(FSocket->Handle(), &swarm, TBotSwarm::SocketMessage,
-                 FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
     swarm.Registered(*this);
-    ws::TSockAddrIn peer;
-    peer.sin_port = (ws::htons)(port);
-    peer.sin_addr = address;
     // Non-blocking: the outcome arrives as the connect event.
-    ws::connect(FSocket->Handle(), peer);
+    FSocket->Connect();
   } catch (const std::exception& error) {
     Fail(TState::Failed, ErrorText(error));
   }
@@ -395,7 +413,14 @@ void TBotPlayer::SocketEvent(uint16_t event, uint16_t error) {
   if (FCloseWanted) Close(FState);
 }
 
+void TBotPlayer::Reopened(TSocketHandle previous) {
+  // Nothing was said on the abandoned socket.
+  FIO = std::make_unique<TBotSocketIO>(this, FSocket->Handle(), FCounts.BytesReceived);
+  FSwarm.Reregistered(*this, previous);
+}
+
 void TBotPlayer::ConnectDone(uint16_t error) {
+  if (error != 0 && FSocket->MoveOn()) return;
   if (error != 0) {
     Fail(TState::Failed, "no connection (WINSOCK error #" + std::to_string(error) + ")");
     return;
@@ -602,9 +627,13 @@ void TBotPlayer::TWalker::Place(int32_t x, int32_t y, int32_t direction) {
 // ---------------------------------------------------------------------------
 // TBotSwarm
 
-TBotSwarm::TBotSwarm(const TBotOptions& options, uint32_t address) : FOptions(options), FAddress(address) {
+TBotSwarm::TBotSwarm(const TBotOptions& options, std::vector<ws::TAddress> addresses)
+    : FOptions(options), FAddresses(std::move(addresses)) {
   FReport.Bots = options.Count;
 }
+
+TBotSwarm::TBotSwarm(const TBotOptions& options, uint32_t address)
+    : TBotSwarm(options, std::vector<ws::TAddress>{ws::InetAddress(address)}) {}
 
 TBotSwarm::~TBotSwarm() {
   FTimer.reset();
@@ -625,6 +654,11 @@ bool TBotSwarm::Drops(int index) const {
 void TBotSwarm::Registered(TBotPlayer& bot) { FByHandle[bot.Handle()] = &bot; }
 
 void TBotSwarm::Unregistered(TBotPlayer& bot) { FByHandle.erase(bot.Handle()); }
+
+void TBotSwarm::Reregistered(TBotPlayer& bot, TSocketHandle previous) {
+  FByHandle.erase(previous);
+  Registered(bot);
+}
 
 void TBotSwarm::NoteError(const std::string& text) {
   if (FReport.Errors.size() < ReportedErrors) FReport.Errors.push_back(text);
@@ -704,7 +738,7 @@ void TBotSwarm::Join(uint32_t now) {
   for (const auto& bot : FBots)
     if (bot->State() == TBotPlayer::TState::Connecting && bot->Connected()) ++underway;
   while (Count() < FOptions.Count && underway < JoinConcurrency) {
-    FBots.push_back(std::make_unique<TBotPlayer>(*this, Count(), FAddress, FOptions.Port));
+    FBots.push_back(std::make_unique<TBotPlayer>(*this, Count(), FAddresses, FOptions.Port));
     if (FBots.back()->Connected()) ++underway;
   }
   bool timedOut = IsDue(now, FStageStart + JoinTimeoutMs + JoinTimeoutPerBotMs * uint32_t(FOptions.Count));
@@ -851,7 +885,7 @@ int RunBots(int argc, char** argv) {
   TSocketLibrary sockets;
   int status = 0;
   {
-    TBotSwarm swarm(options, ResolveHost(options.Host));
+    TBotSwarm swarm(options, ResolveAddresses(options.Host));
     swarm.Start();
     QEventLoop loop;
     while (!swarm.Done()) loop.processEvents(QEventLoop::WaitForMoreEvents);

@@ -61,9 +61,11 @@ struct TBotOptions {
 
 // Reads "--bots HOST[:PORT] [--count N] [--name PREFIX] [--password TEXT]
 // [--walk] [--chat PER_MINUTE] [--seconds S] [--drop PERCENT] [--window N]
-// [--lab ADDRESS]" (argv[1] is "--bots").  False with a reason in error on a
-// mistake, and for a host outside 127.0.0.0/8 other than the --lab address:
-// the swarm is a test tool for a host on this machine.
+// [--lab ADDRESS]" (argv[1] is "--bots"; HOST may be an IPv6 address, in
+// brackets with a port).  False with a reason in error on a mistake, and
+// for a host with an address outside loopback (127.0.0.0/8, ::1) other
+// than the --lab address: the swarm is a test tool for a host on this
+// machine.
 bool ParseBotOptions(int argc, char** argv, TBotOptions& options, std::string& error);
 
 extern const char* const BotUsage;
@@ -174,8 +176,9 @@ class TBotPlayer : public TZULMessageTarget {
   enum class TState { Connecting, Joined, Refused, Failed, Closed, Gone };
 
   // Opens the socket, registers it with the swarm for its events and starts
-  // connecting to address (network order) and port.
-  TBotPlayer(TBotSwarm& swarm, int index, uint32_t address, uint16_t port);
+  // connecting to the first of the host's addresses and port; the others
+  // are tried in turn when it fails (TClientSocket).
+  TBotPlayer(TBotSwarm& swarm, int index, const std::vector<ws::TAddress>& addresses, uint16_t port);
   ~TBotPlayer() override;
 
   // Socket events routed by the swarm.
@@ -221,6 +224,8 @@ class TBotPlayer : public TZULMessageTarget {
 
  private:
   void ConnectDone(uint16_t error);
+  // The socket moved on to the host's next address.
+  void Reopened(TSocketHandle previous);
   void Send(int32_t id, const std::string& payload = std::string());
   void Close(TState state);
   void Fail(TState state, const std::string& text);
@@ -255,7 +260,8 @@ class TBotPlayer : public TZULMessageTarget {
   TBotSwarm& FSwarm;
   int FIndex;
   std::string FName;
-  std::unique_ptr<TSocket> FSocket;
+  class TBotSocket;
+  std::unique_ptr<TBotSocket> FSocket;
   std::unique_ptr<TBotSocketIO> FIO;
   TState FState = TState::Connecting;
   bool FCloseWanted = false;
@@ -312,7 +318,9 @@ class TBotSwarm : public TMessageTarget {
   static constexpr uint32_t LeaveTimeoutMs = 20000;
   static constexpr uint32_t LeaveTimeoutPerBotMs = 50;
 
-  // address: network order, from ResolveHost.
+  // addresses: the host's, in the order to try them (ResolveAddresses).
+  TBotSwarm(const TBotOptions& options, std::vector<ws::TAddress> addresses);
+  // The same for one IPv4 address, network order.
   TBotSwarm(const TBotOptions& options, uint32_t address);
   ~TBotSwarm() override;
   TBotSwarm(const TBotSwarm&) = delete;
@@ -341,6 +349,8 @@ class TBotSwarm : public TMessageTarget {
   bool Playing() const { return FStage == TStage::Playing; }
   void Registered(TBotPlayer& bot);
   void Unregistered(TBotPlayer& bot);
+  // The bot's socket was replaced; previous was its handle.
+  void Reregistered(TBotPlayer& bot, TSocketHandle previous);
   void NoteError(const std::string& text);
   void NoteLatency(uint64_t us) { FReport.Latency.Add(us); }
   // Microseconds of the monotonic clock (shared by every process here).
@@ -365,7 +375,7 @@ class TBotSwarm : public TMessageTarget {
   bool HeardEveryDeparture(const TBotPlayer& listener, size_t leaver) const;
 
   TBotOptions FOptions;
-  uint32_t FAddress;
+  std::vector<ws::TAddress> FAddresses;
   TMap256 FMap;
   std::vector<std::unique_ptr<TBotPlayer>> FBots;
   std::unordered_map<TSocketHandle, TBotPlayer*> FByHandle;

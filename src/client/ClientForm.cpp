@@ -188,11 +188,16 @@ void TFrmClient::FormDestroy() {
 
 void TFrmClient::Connect(uint32_t address, uint16_t port, const std::string& name,
                          const std::string& password) {
+  Connect(std::vector<ws::TAddress>{ws::InetAddress(address)}, port, name, password);
+}
+
+void TFrmClient::Connect(std::vector<ws::TAddress> addresses, uint16_t port, const std::string& name,
+                         const std::string& password) {
   WaitStart = GetTickCount();
   PlayerName = name;
   Password = password;
   setTitle(QStringLiteral("ZUL Vantor"));
-  Client = std::make_unique<TZULClient>(*this, SocketMessage, address, port);
+  Client = std::make_unique<TZULClient>(*this, SocketMessage, std::move(addresses), port);
   if (FChat)
     FChat->OnSay = [this](const std::string& line) {
       if (Client) Client->Say(line);
@@ -434,10 +439,14 @@ void TFrmClient::Dispatch(TMessage& message) {
 void TFrmClient::SocketEvent(const TMessage& message) {
   if (!Client) throw Exception("message socket inattendu"_cp);
   if (WSAGETSELECTERROR(message.LParam) != 0) {
+    // A host with several addresses: the next one is tried, the clock goes on.
+    const bool connecting = WSAGETSELECTEVENT(message.LParam) == FD_CONNECT;
+    if (connecting && Client->MoveOn()) return;
     WaitStart = 0;
     // Marked before the box, whose event loop may deliver the close event.
     Client->Disconnected = true;
-    ShowMessage("Erreur de communication"_cp);
+    ShowMessage(connecting && Client->AddressCount() > 1 ? NoAddressAnswersText
+                                                         : "Erreur de communication"_cp);
     Close();
     return;
   }

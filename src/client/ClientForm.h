@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "client/Clients.h"
 #include "client/GLWindows.h"
@@ -49,7 +50,11 @@ class TFrmClient : public QWindow, public TClientOwner {
   explicit TFrmClient(const QStringList& arguments = QCoreApplication::arguments());
   ~TFrmClient() override;
 
-  // Starts connecting (address in network byte order) and the frame timer.
+  // Starts connecting to the first of the host's addresses (the others are
+  // tried in turn when it fails) and the frame timer.
+  void Connect(std::vector<ws::TAddress> addresses, uint16_t port, const std::string& name,
+               const std::string& password);
+  // The same for one IPv4 address (network byte order).
   void Connect(uint32_t address, uint16_t port, const std::string& name, const std::string& password);
   // Makes screen current: resized to the window, initialised if a context exists.
   void SetScreen(TGLWindow* screen);

@@ -50,6 +50,8 @@ void NoteStop(const TZULPlayer& player, TClientJournal* journal) {
 
 }  // namespace
 
+const std::string NoAddressAnswersText = "Aucune adresse du serveur ne répond"_cp;
+
 // --- TZULPlayer2 ---
 
 TZULPlayer2::TZULPlayer2(TMap* map, TZULPlayerList* list, TZULClient* client)
@@ -105,8 +107,10 @@ void TRemotePlayer::MoveStopped() {
 
 // --- TZULClient ---
 
-TZULClient::TZULClient(TClientOwner& window, uint32_t notification, uint32_t address, uint16_t port)
-    : TSocket(&window), FWindow(window) {
+TZULClient::TZULClient(TClientOwner& window, uint32_t notification, std::vector<ws::TAddress> addresses,
+                       uint16_t port, int attemptMs)
+    : TClientSocket(&window, notification, ClientEventMask, std::move(addresses), port, attemptMs),
+      FWindow(window) {
   LocalPlayer = new TZULPlayer2(&window.SharedMap(), &Players, this);
   IO = std::make_unique<TZULSocketIO>(this, Handle());
   Bind(MsgError, &TZULClient::HandleRefused);
@@ -118,12 +122,16 @@ TZULClient::TZULClient(TClientOwner& window, uint32_t notification, uint32_t add
   Bind(MsgPosition, &TZULClient::HandlePosition);
   Bind(MsgWalk, &TZULClient::HandleDestination);
   Bind(MsgLook, &TZULClient::HandleLook);
-  SelectEvents(Handle(), &window, notification, ClientEventMask);
-  ws::TSockAddrIn target;
-  target.sin_port = ws::htons(port);
-  target.sin_addr = address;
-  // Non-blocking: the outcome, success or failure, comes as the connect event.
-  ws::connect(Handle(), target);
+  Connect();
+}
+
+TZULClient::TZULClient(TClientOwner& window, uint32_t notification, uint32_t address, uint16_t port)
+    : TZULClient(window, notification, std::vector<ws::TAddress>{ws::InetAddress(address)}, port) {}
+
+void TZULClient::Reopened(TSocketHandle) {
+  // Nothing was said on the abandoned socket: the login waits for a
+  // connect event.
+  IO = std::make_unique<TZULSocketIO>(this, Handle());
 }
 
 TZULClient::~TZULClient() {

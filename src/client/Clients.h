@@ -52,6 +52,10 @@ inline constexpr uint32_t GreetingColor = 0xFFFFFF;
 inline constexpr uint32_t ChatColor = 0x00FF00;
 inline constexpr uint32_t ArrivalColor = 0x99CCFF;
 
+// The box when a host has several addresses and none of them took the
+// connection (a lone address that fails says "Erreur de communication").
+extern const std::string NoAddressAnswersText;
+
 // The most other players a client keeps.  Each costs memory and drawing,
 // so a host that keeps announcing newcomers is refused past this many: the
 // arrival is an error and makes no player.
@@ -92,12 +96,20 @@ class TRemotePlayer : public TZULPlayer {
 // warning flag), 8 (id, Reserved, X, Y, Direction), 9 (id, column, row).
 // The client also offers its look (10, after 3) and so receives the looks
 // of the other players that offered theirs (10: id, look).
-class TZULClient : public TSocket, public TZULMessageTarget, public THandlerOwner {
+//
+// A host may have several addresses (a name with IPv6 and IPv4 ones): the
+// client tries them in turn (TClientSocket).  The window hands a failed
+// connect event to MoveOn, which tries the next one; only when none is left
+// is the failure the window's to show.
+class TZULClient : public TClientSocket, public TZULMessageTarget, public THandlerOwner {
  public:
   // Opens the socket ("Impossible d'ouvrir un socket"), creates the local
   // player, asks for read, write, connect and close events to window under
-  // notification and starts a non-blocking connect to address (network
-  // byte order) and port.  The outcome arrives as the connect event.
+  // notification and starts a non-blocking connect to the first of
+  // addresses at port.  The outcome arrives as the connect event.
+  TZULClient(TClientOwner& window, uint32_t notification, std::vector<ws::TAddress> addresses, uint16_t port,
+             int attemptMs = AttemptMs);
+  // The same for one IPv4 address (network byte order).
   TZULClient(TClientOwner& window, uint32_t notification, uint32_t address, uint16_t port);
   // Destroys the players, the last first, then the framing; closes the socket.
   ~TZULClient() override;
@@ -136,6 +148,11 @@ class TZULClient : public TSocket, public TZULMessageTarget, public THandlerOwne
   // Unknown ids: "Message #N inconnu", the frame is skipped.
   void DefaultHandler(TZULMessage& message) override;
 
+ protected:
+  // The framing follows the socket to the host's next address.
+  void Reopened(TSocketHandle previous) override;
+
+ public:
   std::unique_ptr<TZULSocketIO> IO;
   std::string Password;
   TZULPlayer2* LocalPlayer = nullptr;   // also Players' first entry; owned

@@ -1,7 +1,10 @@
 #include "net/Sockets.h"
 
+#include <QTimer>
 #include <algorithm>
+#include <cstring>
 
+#include "platform/Convert.h"
 #include "platform/Errors.h"
 #include "platform/SocketEvents.h"
 #include "platform/Text1252.h"
@@ -9,6 +12,16 @@
 namespace {
 constexpr uint16_t WinSockVersion = 0x0101;
 constexpr int HostNameBytes = 256;
+constexpr int MaxPort = 65535;
+// The bytes of an IPv6 address that name its network (the /64).
+constexpr std::size_t NetworkBytes = 8;
+
+bool ParsePort(const std::string& text, uint16_t& port) {
+  auto value = TryStrToInt(text);
+  if (!value || *value < 0 || *value > MaxPort) return false;
+  port = static_cast<uint16_t>(*value);
+  return true;
+}
 }  // namespace
 
 void RaiseSocketError(const std::string& message) {
@@ -24,6 +37,55 @@ uint32_t ResolveHost(const std::string& name) {
   if (address != ws::AddressNone) return address;
   std::vector<uint32_t> found = ws::gethostbyname(name);
   return found.empty() ? ws::AddressNone : found.front();
+}
+
+std::vector<ws::TAddress> ResolveAddresses(const std::string& name) {
+  uint32_t dotted = ws::inet_addr(name);
+  if (dotted != ws::AddressNone) return {ws::InetAddress(dotted)};
+  ws::TAddress numeric;
+  if (ws::inet_pton(name, numeric)) return {numeric};
+  return ws::getaddrinfo(name);
+}
+
+bool ParseHostAndPort(const std::string& text, std::string& host, uint16_t& port, bool* portGiven) {
+  bool given = false;
+  std::string::size_type portAt = std::string::npos;
+  if (!text.empty() && text[0] == '[') {
+    // "[ADDRESS]" or "[ADDRESS]:PORT": an IPv6 address with its port.
+    auto close = text.find(']');
+    if (close == std::string::npos || close == 1) return false;
+    host = text.substr(1, close - 1);
+    if (close + 1 < text.size()) {
+      if (text[close + 1] != ':') return false;
+      portAt = close + 2;
+    }
+  } else {
+    auto colon = text.rfind(':');
+    // Two colons or more without brackets: an IPv6 address alone.
+    bool alone = colon == std::string::npos || text.find(':') != colon;
+    host = alone ? text : text.substr(0, colon);
+    if (host.empty()) return false;
+    if (!alone) portAt = colon + 1;
+  }
+  if (portAt != std::string::npos) {
+    if (!ParsePort(text.substr(portAt), port)) return false;
+    given = true;
+  }
+  if (portGiven) *portGiven = given;
+  return true;
+}
+
+std::string AddressAndPort(const std::string& address, uint16_t port) {
+  bool six = address.find(':') != std::string::npos;
+  return (six ? "[" + address + "]" : address) + ":" + std::to_string(port);
+}
+
+std::string PeerBlock(const std::string& peer) {
+  ws::TAddress address;
+  if (!ws::inet_pton(peer, address) || address.Family != ws::AddressFamilyInet6) return peer;
+  std::memset(address.Bytes + NetworkBytes, 0, sizeof(address.Bytes) - NetworkBytes);
+  address.ScopeId = 0;
+  return ws::inet_ntop(address) + "/64";
 }
 
 std::string LocalHostName() {
@@ -54,7 +116,94 @@ TSocket::TSocket(TMessageTarget* window, TListening) : FWindow(window) {
   if (FHandle == ws::INVALID_SOCKET) throw Exception("Impossible d'ouvrir un socket");
 }
 
-TSocket::~TSocket() { ws::closesocket(FHandle); }
+TSocket::TSocket(TMessageTarget* window, TNoSocket) : FWindow(window) {}
+
+TSocket::~TSocket() {
+  if (FHandle != ws::INVALID_SOCKET) ws::closesocket(FHandle);
+}
+
+void TSocket::Replace(TSocketHandle handle) {
+  if (FHandle != ws::INVALID_SOCKET) ws::closesocket(FHandle);
+  FHandle = handle;
+}
+
+// ---------------------------------------------------------------------------
+// TClientSocket
+
+TClientSocket::TClientSocket(TMessageTarget* window, uint32_t notification, uint32_t mask,
+                             std::vector<ws::TAddress> addresses, uint16_t port, int attemptMs)
+    : TSocket(window, TNoSocket{}),
+      FNotification(notification),
+      FMask(mask),
+      FAddresses(std::move(addresses)),
+      FPort(port),
+      FAttemptMs(attemptMs) {
+  TSocketHandle handle = OpenFrom(0);
+  if (handle == ws::INVALID_SOCKET) throw Exception("Impossible d'ouvrir un socket");
+  Replace(handle);
+  SelectEvents(handle, window, notification, mask);
+}
+
+TClientSocket::~TClientSocket() = default;
+
+TSocketHandle TClientSocket::OpenFrom(std::size_t index) {
+  for (; index < FAddresses.size(); ++index) {
+    int family =
+        FAddresses[index].Family == ws::AddressFamilyInet6 ? ws::AddressFamilyInet6 : ws::AddressFamilyInet;
+    TSocketHandle handle = ws::socket(family, ws::StreamSocket, ws::ProtocolTcp);
+    if (handle != ws::INVALID_SOCKET) {
+      FIndex = index;
+      return handle;
+    }
+  }
+  return ws::INVALID_SOCKET;
+}
+
+void TClientSocket::Connect() {
+  // Non-blocking: success or failure comes as the connect event.
+  ws::connect(Handle(), Address(), FPort);
+  ArmTimer();
+}
+
+// Only an attempt with another address after it has a time of its own.
+void TClientSocket::ArmTimer() {
+  if (FIndex + 1 >= FAddresses.size()) {
+    FTimer.reset();
+    return;
+  }
+  if (!FTimer) {
+    FTimer = std::make_unique<QTimer>();
+    FTimer->setSingleShot(true);
+    QObject::connect(FTimer.get(), &QTimer::timeout, [this] { Guarded([this] { Silent(); }); });
+  }
+  FTimer->start(FAttemptMs);
+}
+
+bool TClientSocket::MoveOn() {
+  if (FTimer) FTimer->stop();
+  return TakeNext();
+}
+
+void TClientSocket::Silent() {
+  ws::TAddress peer;
+  if (ws::getpeername(Handle(), peer) == 0) return;  // connected: its event is on its way
+  // With no other address that the machine can open, the silent attempt
+  // goes on under the system's own time-out and ends through its event.
+  TakeNext();
+}
+
+bool TClientSocket::TakeNext() {
+  TSocketHandle fresh = OpenFrom(FIndex + 1);
+  if (fresh == ws::INVALID_SOCKET) return false;
+  TSocketHandle previous = Handle();
+  Replace(fresh);
+  SelectEvents(fresh, Window(), FNotification, FMask);
+  Reopened(previous);
+  Connect();
+  return true;
+}
+
+void TClientSocket::Reopened(TSocketHandle) {}
 
 // ---------------------------------------------------------------------------
 // TSessionItem

@@ -5,6 +5,7 @@
 // the French text; the layer never catches.  User-interface thread only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,6 +14,8 @@
 #include "platform/Errors.h"
 #include "platform/MessageTarget.h"
 #include "platform/WinSock.h"
+
+class QTimer;
 
 using TSocketHandle = ws::TSocketHandle;
 
@@ -28,6 +31,27 @@ inline constexpr uint32_t ServerEventMask = FD_READ | FD_WRITE | FD_ACCEPT | FD_
 // The IPv4 address of a dotted-decimal text or host name, network byte
 // order; 0xFFFFFFFF (ws::AddressNone) when neither works.
 uint32_t ResolveHost(const std::string& name);
+// Every address of a host, in the order to try them: a numeric address of
+// either family alone (a dotted IPv4 one read as ResolveHost reads it, an
+// IPv6 one with or without "%interface"), else the addresses of the name,
+// IPv6 and IPv4, in the resolver's order.  Empty when the name does not
+// resolve.  Blocks while the resolver asks, as ResolveHost does.
+std::vector<ws::TAddress> ResolveAddresses(const std::string& name);
+// "HOST", "HOST:PORT", an IPv6 address alone ("::1", "fe80::1%eth0") or in
+// brackets with or without a port ("[::1]", "[::1]:2048") into host and
+// port (left as it was when the text gives none; portGiven, when asked,
+// tells which); false when the port is not 0..65535 or the brackets do not
+// close.
+bool ParseHostAndPort(const std::string& text, std::string& host, uint16_t& port, bool* portGiven = nullptr);
+// An address and port as a player types them: "192.168.0.12:2048",
+// "[2001:db8::7]:2048".
+std::string AddressAndPort(const std::string& address, uint16_t port);
+// The block of addresses that one party on the Internet holds, as a key
+// for limits per party: an IPv4 peer's whole address, an IPv6 peer's /64
+// (the network a home or a server is given: its hosts may use any address
+// in it), e.g. "2001:db8:1:2::/64".  peer is the address as a server knows
+// it (TSessionItem::Address); a text that is no address is its own block.
+std::string PeerBlock(const std::string& peer);
 // The machine's host name, "localhost" when the platform cannot say.
 std::string LocalHostName();
 
@@ -65,9 +89,74 @@ class TSocket {
   TSocketHandle Handle() const { return FHandle; }
   TMessageTarget* Window() const { return FWindow; }
 
+ protected:
+  // Without a socket yet (Handle is INVALID_SOCKET until Replace).
+  struct TNoSocket {};
+  TSocket(TMessageTarget* window, TNoSocket);
+  // Closes the socket held and takes handle instead.
+  void Replace(TSocketHandle handle);
+
  private:
   TSocketHandle FHandle = ws::INVALID_SOCKET;
   TMessageTarget* FWindow = nullptr;
+};
+
+// A client connection to a host given by its addresses (a name may have
+// several, of both families), tried in turn until one connects.  A refused
+// or unreachable address hands over to the next at once (the owner calls
+// MoveOn on the connect event's error), a silent one after AttemptMs (the
+// socket's own timer); the last address is left to the system's time-out,
+// as a lone address always was.  Moving on opens a new socket: Handle
+// changes, its events go to the same window under the same number, and
+// Reopened tells the subclass.  User-interface thread only.
+class TClientSocket : public TSocket {
+ public:
+  // How long an address may stay silent while another one is left, in
+  // milliseconds: long enough for a distant host to answer, short enough
+  // that a player waits a few seconds per dead address.
+  static constexpr int AttemptMs = 4000;
+
+  // Opens a socket for the first address whose family the machine has and
+  // asks for the events in mask to window under notification; raises
+  // "Impossible d'ouvrir un socket" when there is none.  port: host byte
+  // order.  Connecting starts with Connect.
+  TClientSocket(TMessageTarget* window, uint32_t notification, uint32_t mask,
+                std::vector<ws::TAddress> addresses, uint16_t port, int attemptMs = AttemptMs);
+  ~TClientSocket() override;
+
+  // Starts connecting to the current address; the outcome, success or
+  // failure, comes as the connect event.
+  void Connect();
+  // For a connect event that carries an error: true when the next address
+  // is being tried now (the event is no news), false when none is left.
+  bool MoveOn();
+  // The address tried now, and how many the host has.
+  const ws::TAddress& Address() const { return FAddresses[FIndex]; }
+  std::size_t AddressCount() const { return FAddresses.size(); }
+
+ protected:
+  // The socket was replaced by a new one for the next address (registered,
+  // connecting); previous, closed already, is the handle it had.
+  virtual void Reopened(TSocketHandle previous);
+
+ private:
+  // Opens a socket for the first address from index on whose family the
+  // machine has; INVALID_SOCKET when none.  Sets FIndex to its index.
+  TSocketHandle OpenFrom(std::size_t index);
+  // The timer: an attempt still not connected gives way to the next.
+  void Silent();
+  // Replaces the socket by one connecting to the next address the machine
+  // can open; false when there is none (nothing changes then).
+  bool TakeNext();
+  void ArmTimer();
+
+  uint32_t FNotification;
+  uint32_t FMask;
+  std::vector<ws::TAddress> FAddresses;
+  std::size_t FIndex = 0;
+  uint16_t FPort;
+  int FAttemptMs;
+  std::unique_ptr<QTimer> FTimer;
 };
 
 class TServer;

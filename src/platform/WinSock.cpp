@@ -2,12 +2,14 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -67,6 +69,71 @@ bool IsBreak(int error) {
 bool IsNonBlocking(int fd) {
   int flags = fcntl(fd, F_GETFL);
   return flags >= 0 && (flags & O_NONBLOCK);
+}
+
+// An address of either family from the system's record; an IPv4-mapped
+// IPv6 address reads as the IPv4 address it carries.
+TAddress FromPosix(const sockaddr& address) {
+  TAddress out;
+  if (address.sa_family == AF_INET) {
+    std::memcpy(out.Bytes, &reinterpret_cast<const sockaddr_in&>(address).sin_addr, 4);
+    return out;
+  }
+  const auto& six = reinterpret_cast<const sockaddr_in6&>(address);
+  if (IN6_IS_ADDR_V4MAPPED(&six.sin6_addr)) {
+    std::memcpy(out.Bytes, six.sin6_addr.s6_addr + 12, 4);
+    return out;
+  }
+  out.Family = AddressFamilyInet6;
+  std::memcpy(out.Bytes, six.sin6_addr.s6_addr, sizeof(out.Bytes));
+  out.ScopeId = six.sin6_scope_id;
+  return out;
+}
+
+// The system's record of address and port (host byte order); its size.
+socklen_t ToPosix(const TAddress& address, uint16_t port, sockaddr_storage& out) {
+  out = sockaddr_storage{};
+  if (address.Family != AddressFamilyInet6) {
+    auto& four = reinterpret_cast<sockaddr_in&>(out);
+    four.sin_family = AF_INET;
+    four.sin_port = (htons)(port);
+    std::memcpy(&four.sin_addr, address.Bytes, 4);
+    return sizeof(four);
+  }
+  auto& six = reinterpret_cast<sockaddr_in6&>(out);
+  six.sin6_family = AF_INET6;
+  six.sin6_port = (htons)(port);
+  std::memcpy(six.sin6_addr.s6_addr, address.Bytes, sizeof(address.Bytes));
+  six.sin6_scope_id = address.ScopeId;
+  return sizeof(six);
+}
+
+// The WinSock number of a failed getaddrinfo.
+int LookupError(int result) {
+  return result == EAI_AGAIN ? WSATRY_AGAIN : result == EAI_FAIL ? WSANO_RECOVERY : WSAHOST_NOT_FOUND;
+}
+
+// Every address of name in family (AF_INET or AF_UNSPEC) with flags, in
+// the resolver's order, each once; empty with the look-up's error number.
+std::vector<TAddress> Lookup(const std::string& name, int family, int flags) {
+  addrinfo hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = flags;
+  addrinfo* found = nullptr;
+  std::vector<TAddress> addresses;
+  if (int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &found); result != 0) {
+    LastError = LookupError(result);
+    return addresses;
+  }
+  for (addrinfo* entry = found; entry; entry = entry->ai_next) {
+    TAddress address = FromPosix(*entry->ai_addr);
+    if (std::find(addresses.begin(), addresses.end(), address) == addresses.end())
+      addresses.push_back(address);
+  }
+  ::freeaddrinfo(found);
+  if (addresses.empty()) LastError = WSANO_DATA;
+  return addresses;
 }
 
 bool IsConnected(int fd) {
@@ -302,16 +369,27 @@ TSocketHandle accept(TSocketHandle listening, TSockAddrIn* address, std::string*
   return static_cast<TSocketHandle>(fd);
 }
 
-int connect(TSocketHandle handle, const TSockAddrIn& address) {
+// Starts connecting handle to the system's record of an address.
+static int Connect(TSocketHandle handle, const sockaddr* address, socklen_t size) {
   if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
-  sockaddr_in posix = ToPosix(address);
   SendWithoutDelay(Fd(handle));
-  int result = ::connect(Fd(handle), reinterpret_cast<const sockaddr*>(&posix), sizeof(posix));
+  int result = ::connect(Fd(handle), address, size);
   // An interrupted connect goes on in the background, like EINPROGRESS.
   int error = result == 0 ? 0 : (errno == EINTR || errno == EINPROGRESS) ? 0 : TranslateErrno(errno);
   if (socket_events::ConnectStarted(handle, error)) return Fail(WSAEWOULDBLOCK, SOCKET_ERROR);
   if (result == 0) return 0;
   return Fail(errno == EINTR ? WSAEWOULDBLOCK : TranslateErrno(errno), SOCKET_ERROR);
+}
+
+int connect(TSocketHandle handle, const TSockAddrIn& address) {
+  sockaddr_in posix = ToPosix(address);
+  return Connect(handle, reinterpret_cast<const sockaddr*>(&posix), sizeof(posix));
+}
+
+int connect(TSocketHandle handle, const TAddress& address, uint16_t port) {
+  sockaddr_storage posix;
+  socklen_t size = ToPosix(address, port, posix);
+  return Connect(handle, reinterpret_cast<const sockaddr*>(&posix), size);
 }
 
 int recv(TSocketHandle handle, char* buffer, int length, int flags) {
@@ -377,6 +455,26 @@ int getsockname(TSocketHandle handle, TSockAddrIn& address) {
   return 0;
 }
 
+int getsockname(TSocketHandle handle, TAddress& address) {
+  if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
+  sockaddr_storage posix{};
+  socklen_t size = sizeof(posix);
+  if (::getsockname(Fd(handle), reinterpret_cast<sockaddr*>(&posix), &size) < 0)
+    return FailErrno(SOCKET_ERROR);
+  address = FromPosix(reinterpret_cast<const sockaddr&>(posix));
+  return 0;
+}
+
+int getpeername(TSocketHandle handle, TAddress& address) {
+  if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
+  sockaddr_storage posix{};
+  socklen_t size = sizeof(posix);
+  if (::getpeername(Fd(handle), reinterpret_cast<sockaddr*>(&posix), &size) < 0)
+    return FailErrno(SOCKET_ERROR);
+  address = FromPosix(reinterpret_cast<const sockaddr&>(posix));
+  return 0;
+}
+
 static int SetBufferSize(TSocketHandle handle, int option, int bytes) {
   if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
   if (::setsockopt(Fd(handle), SOL_SOCKET, option, &bytes, sizeof(bytes)) < 0) return FailErrno(SOCKET_ERROR);
@@ -404,25 +502,18 @@ int SetKeepAlive(TSocketHandle handle, int idleSeconds, int intervalSeconds, int
 }
 
 std::vector<uint32_t> gethostbyname(const std::string& name) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
   std::vector<uint32_t> addresses;
-  if (result != 0) {
-    LastError = result == EAI_AGAIN ? WSATRY_AGAIN : result == EAI_FAIL ? WSANO_RECOVERY : WSAHOST_NOT_FOUND;
-    return addresses;
+  for (const TAddress& address : Lookup(name, AF_INET, 0)) {
+    uint32_t four = 0;
+    std::memcpy(&four, address.Bytes, sizeof(four));
+    addresses.push_back(four);
   }
-  for (addrinfo* entry = found; entry; entry = entry->ai_next) {
-    uint32_t address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
-    bool seen = false;
-    for (uint32_t known : addresses) seen = seen || known == address;
-    if (!seen) addresses.push_back(address);
-  }
-  ::freeaddrinfo(found);
-  if (addresses.empty()) LastError = WSANO_DATA;
   return addresses;
+}
+
+std::vector<TAddress> getaddrinfo(const std::string& name) {
+  if (name.empty()) return Fail(WSAHOST_NOT_FOUND, std::vector<TAddress>());
+  return Lookup(name, AF_UNSPEC, 0);
 }
 
 int gethostname(char* name, int length) {
@@ -444,6 +535,38 @@ std::string inet_ntoa(uint32_t address) {
   char text[INET_ADDRSTRLEN] = {};
   ::inet_ntop(AF_INET, &posix, text, sizeof(text));
   return text;
+}
+
+TAddress InetAddress(uint32_t address) {
+  TAddress out;
+  std::memcpy(out.Bytes, &address, sizeof(address));
+  return out;
+}
+
+bool inet_pton(const std::string& text, TAddress& address) {
+  if (text.empty()) return false;
+  // The numeric look-up reads "%interface" into the scope; it asks nobody.
+  std::vector<TAddress> found = Lookup(text, AF_UNSPEC, AI_NUMERICHOST);
+  if (found.empty()) return false;
+  address = found.front();
+  return true;
+}
+
+std::string inet_ntop(const TAddress& address) {
+  if (address.Family != AddressFamilyInet6) {
+    uint32_t four = 0;
+    std::memcpy(&four, address.Bytes, sizeof(four));
+    return inet_ntoa(four);
+  }
+  char text[INET6_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET6, address.Bytes, text, sizeof(text));
+  std::string result = text;
+  if (address.ScopeId != 0) {
+    char interface[IF_NAMESIZE] = {};
+    result += "%";
+    result += ::if_indextoname(address.ScopeId, interface) ? interface : std::to_string(address.ScopeId);
+  }
+  return result;
 }
 
 }  // namespace ws

@@ -24,6 +24,9 @@ inline constexpr int AddressFamilyInet = 2;  // AF_INET
 // IPv4 peers (as IPv4-mapped addresses).  socket() fails with
 // WSAEAFNOSUPPORT where the machine has no IPv6.
 inline constexpr int AddressFamilyBoth = 23;
+// WinSock's AF_INET6, for addresses; the socket it opens is the one above,
+// which connects to an IPv6 address like any IPv6 socket.
+inline constexpr int AddressFamilyInet6 = AddressFamilyBoth;
 inline constexpr int StreamSocket = 1;  // SOCK_STREAM
 inline constexpr int ProtocolTcp = 6;   // IPPROTO_TCP
 
@@ -82,6 +85,19 @@ struct TSockAddrIn {
 };
 static_assert(sizeof(TSockAddrIn) == 16);
 
+// One address of either family, as a name look-up gives it: Family is
+// AddressFamilyInet (the first four Bytes, network order) or
+// AddressFamilyInet6 (all sixteen, with the interface of a link-local
+// address in ScopeId).
+struct TAddress {
+  int Family = AddressFamilyInet;
+  uint8_t Bytes[16] = {};
+  uint32_t ScopeId = 0;
+  friend bool operator==(const TAddress&, const TAddress&) = default;
+};
+// The IPv4 address (network order) as a TAddress.
+TAddress InetAddress(uint32_t address);
+
 // What WSAStartup fills in.
 struct TWSAData {
   uint16_t wVersion = 0;
@@ -115,6 +131,9 @@ TSocketHandle accept(TSocketHandle listening, TSockAddrIn* address, std::string*
 // On a socket registered with SelectEvents the call returns SOCKET_ERROR
 // with WSAEWOULDBLOCK and the outcome arrives as the connect event.
 int connect(TSocketHandle handle, const TSockAddrIn& address);
+// The same for an address of either family and port (host byte order); an
+// IPv6 address needs a socket of AddressFamilyInet6.
+int connect(TSocketHandle handle, const TAddress& address, uint16_t port);
 // Byte counts or SOCKET_ERROR; recv returns 0 once the peer has closed.
 // A send that would block, or takes only part of the bytes, re-arms the
 // socket's FD_WRITE.
@@ -132,6 +151,12 @@ inline constexpr int LingerMs = 5000;
 // The locally bound address (to read back an ephemeral port); on a socket
 // for both families, its port with address 0.
 int getsockname(TSocketHandle handle, TSockAddrIn& address);
+// The local address of a connected socket, whatever its family; an
+// IPv4-mapped address of a socket for both families reads as IPv4.
+int getsockname(TSocketHandle handle, TAddress& address);
+// The peer's address; SOCKET_ERROR with WSAENOTCONN while the socket is not
+// connected (a connect still under way included).
+int getpeername(TSocketHandle handle, TAddress& address);
 // Socket buffer sizes in bytes (SO_SNDBUF, SO_RCVBUF).
 int SetSendBufferSize(TSocketHandle handle, int bytes);
 int SetReceiveBufferSize(TSocketHandle handle, int bytes);
@@ -147,11 +172,20 @@ int SetKeepAlive(TSocketHandle handle, int idleSeconds, int intervalSeconds, int
 // first address first; empty with WSAHOST_NOT_FOUND (or another 110xx
 // number) when the name does not resolve.
 std::vector<uint32_t> gethostbyname(const std::string& name);
+// The same for both families, in the order the resolver prefers them (the
+// one to try first first), each address once; a numeric address of either
+// family (an IPv6 one with "%interface" too) is taken as it is.
+std::vector<TAddress> getaddrinfo(const std::string& name);
 int gethostname(char* name, int length);
 // Dotted-decimal text to a network-order address, AddressNone when the text
 // is not an address; and back.
 uint32_t inet_addr(const std::string& text);
 std::string inet_ntoa(uint32_t address);
+// Either family's numeric text to an address (an IPv6 one with or without
+// "%interface"), false when the text is no address; and back: dotted IPv4,
+// the short IPv6 form (with "%interface" for a link-local one).
+bool inet_pton(const std::string& text, TAddress& address);
+std::string inet_ntop(const TAddress& address);
 
 // Byte order of the wire.  glibc may define these names as macros when
 // optimising; they are dropped here (the plain functions remain) and the

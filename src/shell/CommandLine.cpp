@@ -256,26 +256,6 @@ QStringList WithoutSoundOptions(const QStringList& arguments) {
   return kept;
 }
 
-bool ParseHostAndPort(const std::string& text, std::string& host, uint16_t& port) {
-  // "[ADDRESS]" or "[ADDRESS]:PORT": an IPv6 address with its port.
-  if (!text.empty() && text[0] == '[') {
-    auto close = text.find(']');
-    if (close == std::string::npos) return false;
-    host = text.substr(1, close - 1);
-    if (host.empty()) return false;
-    if (close + 1 == text.size()) return true;
-    return text[close + 1] == ':' && ParsePort(text.substr(close + 2), port);
-  }
-  auto colon = text.rfind(':');
-  // Two colons or more without brackets: an IPv6 address alone.
-  if (colon == std::string::npos || text.find(':') != colon) {
-    host = text;
-    return !host.empty();
-  }
-  host = text.substr(0, colon);
-  return !host.empty() && ParsePort(text.substr(colon + 1), port);
-}
-
 TCommandLine ParseCommandLine(const std::vector<std::string>& words) {
   if (words.empty()) return {};
   const std::string& first = words[0];

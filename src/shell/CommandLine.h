@@ -12,6 +12,7 @@
 #include "audio/Sounds.h"
 #include "client/FrameClock.h"
 #include "host/HostSettings.h"
+#include "net/Sockets.h"  // ParseHostAndPort, for --join
 
 enum class TCommandKind { Game, Join, Serve, Bots, Find, Help, Version, Error };
 
@@ -49,11 +50,6 @@ struct TCommandLine {
 // are not negative numbers) are refused; any other word is left to the game,
 // which reads only what it knows.
 TCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
-
-// "HOST", "HOST:PORT", an IPv6 address alone ("::1", "fe80::1%eth0") or in
-// brackets with or without a port ("[::1]", "[::1]:2048") into host and
-// port; false when the port is not 0..65535 or the brackets do not close.
-bool ParseHostAndPort(const std::string& text, std::string& host, uint16_t& port);
 
 // The arguments without --mute, --volume N and --fps N, which main has
 // read: the client window reads its first argument as "debug" or not.

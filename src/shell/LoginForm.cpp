@@ -20,7 +20,6 @@ TFrmLogin* FrmLogin = nullptr;
 namespace {
 constexpr int ClientWidth = 350;
 constexpr int ClientHeight = 209;
-constexpr uint32_t NoAddress = 0xFFFFFFFF;
 constexpr int MaxPort = 65535;
 }  // namespace
 
@@ -62,13 +61,20 @@ TFrmLogin::~TFrmLogin() {
 }
 
 void TFrmLogin::Button1Click() {
-  ServerAddress = ResolveHost(FromQString(edHost->text()));
-  if (ServerAddress == NoAddress) {
+  // The host box takes the port too, as --join does ("[::1]:2048",
+  // "name:2048"); that one goes before the port box's.
+  const std::string typed = FromQString(edHost->text());
+  std::string host = typed;
+  uint16_t typedPort = 0;
+  bool portTyped = false;
+  if (!ParseHostAndPort(typed, host, typedPort, &portTyped)) host = typed;
+  ServerAddresses = ResolveAddresses(host);
+  if (ServerAddresses.empty()) {
     ShowMessage("Serveur invalide ou introuvable"_cp);
     edHost->setFocus();
     return;
   }
-  ServerPort = StrToInt(FromQString(edPort->text()));
+  ServerPort = portTyped ? typedPort : StrToInt(FromQString(edPort->text()));
   if (ServerPort < 0 || ServerPort > MaxPort) {
     ShowMessage("Numéro de port invalide"_cp);
     edPort->setFocus();
@@ -79,7 +85,7 @@ void TFrmLogin::Button1Click() {
   hide();
   // The client window belongs to the application and makes itself FrmClient.
   auto* client = new TFrmClient(ClientArguments);
-  client->Connect(ServerAddress, static_cast<uint16_t>(ServerPort), FromQString(guest->text()),
+  client->Connect(ServerAddresses, static_cast<uint16_t>(ServerPort), FromQString(guest->text()),
                   FromQString(edPass->text()));
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "net/Discovery.h"
+#include "platform/WinSock.h"
 #include "shell/LocalGamesForm.h"
 
 class QLabel;
@@ -38,8 +39,11 @@ class TFrmLogin : public QDialog {
   // "Chercher...": the games of the local network.
   QPushButton* btFind;
 
-  // The resolved server address (network byte order) and the accepted port.
-  uint32_t ServerAddress = 0;
+  // The server's addresses, in the order they are tried, and the accepted
+  // port.  The name is looked up on this thread, as it always was: the
+  // resolver's wait (about as long for both families as for one) holds
+  // the dialog; the connects that follow never do.
+  std::vector<ws::TAddress> ServerAddresses;
   int32_t ServerPort = 0;
 
   void Button1Click();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CharacterFiles.h"
+#include "LoopbackHosts.h"
 #include "Pump.h"
 #include "bots/Bots.h"
 #include "host/GameHost.h"
@@ -255,6 +256,39 @@ TEST_F(TBotsTest, BotsLogInWalkChatAndLeaveAsTheHostSeesIt) {
   }
 }
 
+// A host given as ::1 takes the bots over IPv6: they join, chat and leave
+// as over IPv4, and the host's rows name them by the IPv6 loopback.
+TEST_F(TBotsTest, BotsPlayWithAHostOnTheIPv6Loopback) {
+  if (!HasIPv6Loopback()) GTEST_SKIP() << NoIPv6Loopback;
+  StartHost();
+  TBotOptions options = Options(2);
+  options.ChatPerMinute = 600;
+  options.Seconds = 1;
+  TBotSwarm swarm(options, ResolveAddresses("::1"));
+  ASSERT_TRUE(RunToEnd(swarm));
+  const TBotReport& report = swarm.Report();
+  EXPECT_TRUE(report.Sound()) << (report.Errors.empty() ? "" : report.Errors[0]);
+  EXPECT_EQ(report.Joined, 2);
+  EXPECT_GT(report.Totals.ChatAcked, 0u);
+  EXPECT_EQ(report.DeparturesSeen, 1u);
+  ASSERT_EQ(List.Rows.size(), 2u);
+  for (const auto& [caption, row] : List.Rows) EXPECT_EQ(caption.rfind("::1/", 0), 0u) << caption;
+}
+
+// A host whose first address refuses: the bots move on to the next one and
+// play there.
+TEST_F(TBotsTest, BotsMoveOnFromAnAddressThatRefuses) {
+  if (!HasIPv6Loopback()) GTEST_SKIP() << NoIPv6Loopback;
+  TIPv4Listener host;  // [::1] refuses at its port
+  FreedPort = host.Port;
+  TBotSwarm swarm(Options(1), {ResolveAddresses("::1")[0], ws::InetAddress(ws::inet_addr("127.0.0.1"))});
+  swarm.Start();
+  ASSERT_TRUE(PumpUntil([&] { return host.HasWaiting(); }));
+  PumpFor(50);
+  EXPECT_EQ(swarm.Bot(0).State(), TBotPlayer::TState::Connecting);
+  EXPECT_TRUE(swarm.Bot(0).LastError().empty()) << swarm.Bot(0).LastError();
+}
+
 // A wrong password is answered with 2 and the bots say so; the right one
 // lets them in.  Neither waits for the join deadline.
 TEST_F(TBotsTest, PasswordDecidesWhoJoins) {
@@ -456,6 +490,19 @@ TEST(BotOptions, CommandLineIsReadAndMistakesAreRefused) {
                                              {"varozuvod", "--bots", "10.1.2.3", "--lab"}}) {
     TBotOptions ignored;
     EXPECT_FALSE(parse(wrong, ignored, error)) << wrong.back();
+  }
+
+  // The IPv6 loopback too, bare or in brackets with a port.
+  TBotOptions six;
+  ASSERT_TRUE(parse({"varozuvod", "--bots", "[::1]:4000"}, six, error)) << error;
+  EXPECT_EQ(six.Host, "::1");
+  EXPECT_EQ(six.Port, 4000);
+  TBotOptions bare;
+  ASSERT_TRUE(parse({"varozuvod", "--bots", "::1"}, bare, error)) << error;
+  EXPECT_EQ(bare.Port, TBotOptions::DefaultPort);
+  for (const char* wrong : {"[2001:db8::1]:2048", "[::1]:0", "[::1", "::2"}) {
+    TBotOptions ignored;
+    EXPECT_FALSE(parse({"varozuvod", "--bots", wrong}, ignored, error)) << wrong;
   }
 
   // A test network of namespaces names its one address outside loopback.

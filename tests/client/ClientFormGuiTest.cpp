@@ -23,6 +23,7 @@
 #include <QWheelEvent>
 
 #include "GameWindowDataSupport.h"
+#include "LoopbackHosts.h"
 #include "Pump.h"
 #include "RawHostSupport.h"
 #include "client/ClientForm.h"
@@ -404,6 +405,31 @@ TEST_F(ClientFormTest, ARefusedConnectionReportsACommunicationError) {
   EXPECT_NE(Window->WaitStart, 0u);
   EXPECT_TRUE(Gone());
   EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Erreur de communication"});
+  EXPECT_EQ(LoginShown, 1);
+}
+
+// A name with several addresses: the one that refuses hands over to the
+// next without a box, and the player logs in there; when none takes the
+// connection, one box says so.
+TEST_F(ClientFormTest, AHostsAddressesAreTriedInTurnAndOneBoxSaysWhenNoneAnswers) {
+  if (!HasIPv6Loopback()) GTEST_SKIP() << NoIPv6Loopback;
+  ws::TAddress refusing;  // [::1]: the raw host listens on 127.0.0.1 only
+  refusing.Family = ws::AddressFamilyInet6;
+  refusing.Bytes[15] = 1;
+  Window = new TFrmClient(DebugArguments);
+  Window->Connect({refusing, ws::InetAddress(TRawHost::Address())}, Host.Port(), "guest", "");
+  ASSERT_TRUE(Host.Accept());
+  TRawFrame frame;
+  ASSERT_TRUE(Host.NextFrame(frame));
+  EXPECT_EQ(frame, (TRawFrame{3, "guest"}));
+  EXPECT_TRUE(Boxes.Texts.empty());
+  delete Window.data();
+
+  Host.StopListening();
+  Window = new TFrmClient(DebugArguments);
+  Window->Connect({refusing, ws::InetAddress(TRawHost::Address())}, Host.Port(), "guest", "");
+  EXPECT_TRUE(Gone());
+  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Aucune adresse du serveur ne répond"_cp});
   EXPECT_EQ(LoginShown, 1);
 }
 

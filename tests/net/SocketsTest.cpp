@@ -1,15 +1,20 @@
 // The socket layer on real loopback connections: a server and its session
 // list, buffered reading with the line reader, buffered writing with partial
-// sends, the error texts, and name look-up.
+// sends, the error texts, name look-up for both families, the block of a
+// peer, and a client's connect that tries a host's addresses in turn.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "LoopbackHosts.h"
 #include "LoopbackPeers.h"
 #include "net/Sockets.h"
 #include "platform/Text1252.h"
@@ -186,13 +191,10 @@ TEST(Sockets, DestroyingAServerClosesEveryConnectionAndTheListeningSocket) {
 // One listening socket takes both families: an IPv4 peer reads as dotted
 // (not as an IPv4-mapped IPv6 address) and an IPv6 peer in its short form.
 TEST(Sockets, ServerTakesIPv4AndIPv6PeersAndNamesEachInItsUsualForm) {
-  int probe = ::socket(AF_INET6, SOCK_STREAM, 0);
+  if (!HasIPv6Loopback()) GTEST_SKIP() << NoIPv6Loopback;
   sockaddr_in6 loopback{};
   loopback.sin6_family = AF_INET6;
   loopback.sin6_addr = in6addr_loopback;
-  bool hasIPv6 = probe >= 0 && ::bind(probe, reinterpret_cast<sockaddr*>(&loopback), sizeof(loopback)) == 0;
-  if (probe >= 0) ::close(probe);
-  if (!hasIPv6) GTEST_SKIP() << "no IPv6 on this machine";
 
   TAcceptingServer host;
   ws::TSocketHandle four = ws::INVALID_SOCKET;
@@ -271,4 +273,169 @@ TEST(Sockets, ResolveHostTakesAddressesAsTheyAreAndLooksNamesUp) {
   char name[256] = {};
   ASSERT_EQ(::gethostname(name, sizeof(name)), 0);
   EXPECT_EQ(LocalHostName(), name);
+}
+
+namespace {
+
+ws::TAddress IPv6Loopback() {
+  ws::TAddress one;
+  one.Family = ws::AddressFamilyInet6;
+  one.Bytes[15] = 1;
+  return one;
+}
+
+// A client socket that counts the sockets it gave up, as the game's client
+// and the bots do when they follow it.
+class TCountingClient : public TClientSocket {
+ public:
+  using TClientSocket::TClientSocket;
+  std::vector<ws::TSocketHandle> Abandoned;
+
+ protected:
+  void Reopened(ws::TSocketHandle previous) override { Abandoned.push_back(previous); }
+};
+
+// The connect events of one client socket, with the owner's answer to each
+// failure as the game's client gives it (MoveOn).
+struct TConnectRun {
+  TRecorder Recorder;
+  std::unique_ptr<TCountingClient> Client;
+  std::vector<uint16_t> Failures;
+  std::vector<bool> MovedOn;
+  ws::TSocketHandle Connected = ws::INVALID_SOCKET;
+
+  TConnectRun(std::vector<ws::TAddress> addresses, uint16_t port, int attemptMs) {
+    Recorder.OnEvent = [this](const TEvent& e) {
+      if (e.Kind != FD_CONNECT) return;
+      if (e.Error == 0) {
+        Connected = e.Handle;
+        return;
+      }
+      Failures.push_back(e.Error);
+      MovedOn.push_back(Client->MoveOn());
+    };
+    Client = std::make_unique<TCountingClient>(&Recorder, GameMessage, FD_CONNECT | FD_CLOSE,
+                                               std::move(addresses), port, attemptMs);
+    Client->Connect();
+  }
+};
+
+}  // namespace
+
+// A numeric address of either family is taken as typed (a link-local IPv6
+// one with its interface), a name is looked up, and each reads back in the
+// form a player types.
+TEST(Sockets, ResolveAddressesTakesEitherFamilyAsTypedAndLooksNamesUp) {
+  EXPECT_EQ(ResolveAddresses("127.0.0.1"), std::vector<ws::TAddress>{ws::InetAddress(Loopback)});
+  EXPECT_EQ(ResolveAddresses("::1"), std::vector<ws::TAddress>{IPv6Loopback()});
+  std::vector<ws::TAddress> linkLocal = ResolveAddresses("fe80::1%lo");
+  ASSERT_EQ(linkLocal.size(), 1u);
+  EXPECT_EQ(linkLocal[0].Family, ws::AddressFamilyInet6);
+  EXPECT_NE(linkLocal[0].ScopeId, 0u) << "the interface is kept";
+  EXPECT_EQ(ws::inet_ntop(linkLocal[0]), "fe80::1%lo");
+  EXPECT_EQ(ws::inet_ntop(ResolveAddresses("2001:0db8:0:0::07")[0]), "2001:db8::7");
+  EXPECT_EQ(ws::inet_ntop(ResolveAddresses("192.168.0.12")[0]), "192.168.0.12");
+
+  std::vector<ws::TAddress> local = ResolveAddresses("localhost");
+  EXPECT_NE(std::find(local.begin(), local.end(), ws::InetAddress(Loopback)), local.end());
+  EXPECT_TRUE(ResolveAddresses("no-such-host.invalid").empty());
+  EXPECT_TRUE(ResolveAddresses("").empty());
+  EXPECT_TRUE(ResolveAddresses("[::1]").empty()) << "brackets belong to HOST[:PORT], not to the address";
+}
+
+// An IPv6 address has colons of its own: without brackets it is all host.
+TEST(Sockets, HostAndPortTakeNamesIPv4AndIPv6WithOrWithoutBrackets) {
+  struct TCase {
+    const char* Text;
+    const char* Host;
+    uint16_t Port;
+    bool PortGiven;
+  };
+  for (const TCase& c :
+       {TCase{"example.org", "example.org", 2048, false}, TCase{"10.0.0.2:4000", "10.0.0.2", 4000, true},
+        TCase{"::1", "::1", 2048, false}, TCase{"[::1]:2049", "::1", 2049, true},
+        TCase{"[::1]", "::1", 2048, false}, TCase{"fe80::1%eth0", "fe80::1%eth0", 2048, false},
+        TCase{"[fe80::1%eth0]:7", "fe80::1%eth0", 7, true}}) {
+    std::string host;
+    uint16_t port = 2048;
+    bool given = !c.PortGiven;
+    EXPECT_TRUE(ParseHostAndPort(c.Text, host, port, &given)) << c.Text;
+    EXPECT_EQ(host, c.Host) << c.Text;
+    EXPECT_EQ(port, c.Port) << c.Text;
+    EXPECT_EQ(given, c.PortGiven) << c.Text;
+  }
+  for (const char* wrong : {"[::1", "[]:2048", "[::1]2048", "[::1]:70000", "host:x", ""}) {
+    std::string host;
+    uint16_t port = 2048;
+    EXPECT_FALSE(ParseHostAndPort(wrong, host, port)) << wrong;
+  }
+  EXPECT_EQ(AddressAndPort("192.168.0.12", 2048), "192.168.0.12:2048");
+  EXPECT_EQ(AddressAndPort("2001:db8::7", 2048), "[2001:db8::7]:2048");
+}
+
+// Limits per party count an IPv6 peer by its /64, the network its owner was
+// given, and an IPv4 peer by its whole address.
+TEST(Sockets, PeerBlockIsTheWholeIPv4AddressAndTheIPv6Slash64) {
+  EXPECT_EQ(PeerBlock("192.168.0.12"), "192.168.0.12");
+  EXPECT_NE(PeerBlock("192.168.0.12"), PeerBlock("192.168.0.13"));
+  EXPECT_EQ(PeerBlock("2001:db8:1:2:aaaa:bbbb:cccc:dddd"), "2001:db8:1:2::/64");
+  EXPECT_EQ(PeerBlock("2001:db8:1:2::1"), PeerBlock("2001:db8:1:2:ffff:ffff:ffff:ffff"));
+  EXPECT_NE(PeerBlock("2001:db8:1:2::1"), PeerBlock("2001:db8:1:3::1"));
+  EXPECT_NE(PeerBlock("2001:db8:1:2::1"), PeerBlock("2001:db9:1:2::1"));
+  EXPECT_EQ(PeerBlock("::1"), "::/64");
+  EXPECT_EQ(PeerBlock("fe80::1%lo"), PeerBlock("fe80::2")) << "the interface is no part of the block";
+  EXPECT_NE(PeerBlock("::1"), PeerBlock("127.0.0.1"));
+  EXPECT_EQ(PeerBlock("not an address"), "not an address");
+  EXPECT_EQ(PeerBlock(""), "");
+}
+
+// A host's addresses are tried in turn: a refused one hands over at once, a
+// silent one once its time is up, and the first that answers keeps the
+// connection.  The owner hears one failure (the refusal) and the success.
+TEST(Sockets, ClientSocketTriesEachAddressUntilOneAnswers) {
+  if (!HasIPv6Loopback()) GTEST_SKIP() << NoIPv6Loopback;
+  TIPv4Listener host;  // 127.0.0.1:P answers, [::1]:P refuses
+  TSilentHost silent(ws::inet_addr("127.0.0.2"), host.Port);
+  ASSERT_TRUE(silent.Ok());
+  constexpr int ShortAttemptMs = 200;
+  TConnectRun run({IPv6Loopback(), ws::InetAddress(ws::inet_addr("127.0.0.2")), ws::InetAddress(Loopback)},
+                  host.Port, ShortAttemptMs);
+  ASSERT_TRUE(PumpUntil([&] { return run.Connected != ws::INVALID_SOCKET; }, 5000));
+  EXPECT_EQ(run.Failures, std::vector<uint16_t>{ws::WSAECONNREFUSED});
+  EXPECT_EQ(run.MovedOn, std::vector<bool>{true});
+  EXPECT_EQ(run.Client->Address(), ws::InetAddress(Loopback));
+  EXPECT_EQ(run.Client->Handle(), run.Connected);
+  EXPECT_EQ(run.Client->Abandoned.size(), 2u);
+  EXPECT_TRUE(host.HasWaiting());
+  PumpFor(3 * ShortAttemptMs);
+  EXPECT_EQ(run.Client->Handle(), run.Connected) << "a connected socket is kept";
+  EXPECT_EQ(run.Failures.size(), 1u) << "nothing more from the abandoned sockets";
+}
+
+// When every address fails, the owner learns it from the last one's event
+// (MoveOn false); a lone silent address is left to the system's own
+// time-out, as the connect always was, not cut short.
+TEST(Sockets, ClientSocketReportsTheLastFailureAndWaitsOnALoneAddress) {
+  if (!HasIPv6Loopback()) GTEST_SKIP() << NoIPv6Loopback;
+  uint16_t closed = 0;
+  {
+    TIPv4Listener gone;
+    closed = gone.Port;
+  }
+  TConnectRun refused({IPv6Loopback(), ws::InetAddress(Loopback)}, closed, 200);
+  ASSERT_TRUE(PumpUntil([&] { return refused.Failures.size() == 2; }));
+  EXPECT_EQ(refused.Failures, (std::vector<uint16_t>{ws::WSAECONNREFUSED, ws::WSAECONNREFUSED}));
+  EXPECT_EQ(refused.MovedOn, (std::vector<bool>{true, false}));
+  EXPECT_EQ(refused.Client->Address(), ws::InetAddress(Loopback));
+  EXPECT_EQ(refused.Client->AddressCount(), 2u);
+
+  TIPv4Listener host;
+  TSilentHost silent(ws::inet_addr("127.0.0.2"), host.Port);
+  ASSERT_TRUE(silent.Ok());
+  TConnectRun lone({ws::InetAddress(ws::inet_addr("127.0.0.2"))}, host.Port, 100);
+  ws::TSocketHandle first = lone.Client->Handle();
+  PumpFor(500);
+  EXPECT_EQ(lone.Client->Handle(), first);
+  EXPECT_TRUE(lone.Failures.empty());
+  EXPECT_EQ(lone.Connected, ws::INVALID_SOCKET);
 }

@@ -45,30 +45,6 @@ TEST(CommandLine, ServeAnswersDiscoveryOnPort2048UnlessToldOtherwise) {
   EXPECT_EQ(ParseCommandLine({"--serve", "--discovery-port", "x"}).Kind, TCommandKind::Error);
 }
 
-// An IPv6 address has colons of its own: without brackets it is all host.
-TEST(CommandLine, HostAndPortTakeNamesIPv4AndIPv6WithOrWithoutBrackets) {
-  struct TCase {
-    const char* Text;
-    const char* Host;
-    uint16_t Port;
-  };
-  for (const TCase& c :
-       {TCase{"example.org", "example.org", 2048}, TCase{"10.0.0.2:4000", "10.0.0.2", 4000},
-        TCase{"::1", "::1", 2048}, TCase{"[::1]:2049", "::1", 2049}, TCase{"[::1]", "::1", 2048},
-        TCase{"fe80::1%eth0", "fe80::1%eth0", 2048}, TCase{"[fe80::1%eth0]:7", "fe80::1%eth0", 7}}) {
-    std::string host;
-    uint16_t port = 2048;
-    EXPECT_TRUE(ParseHostAndPort(c.Text, host, port)) << c.Text;
-    EXPECT_EQ(host, c.Host) << c.Text;
-    EXPECT_EQ(port, c.Port) << c.Text;
-  }
-  for (const char* wrong : {"[::1", "[]:2048", "[::1]2048", "[::1]:70000", "host:x", ""}) {
-    std::string host;
-    uint16_t port = 2048;
-    EXPECT_FALSE(ParseHostAndPort(wrong, host, port)) << wrong;
-  }
-}
-
 // The router is asked for the ports only when the host says so.
 TEST(CommandLine, ServeOpensTheRouterPortOnlyWithUpnp) {
   EXPECT_FALSE(ParseCommandLine({"--serve"}).Serve.Upnp);

@@ -16,6 +16,7 @@
 #include "shell/LoginForm.h"
 #include "shell/SetupForm.h"
 #include "shell/main.h"
+#include "LoopbackHosts.h"
 #include "Pump.h"
 #include "ShellSupport.h"
 #include "host/GameHost.h"
@@ -101,7 +102,7 @@ TEST(JoinDialog, ChecksTheAddressBeforeThePortAndKeepsItsDefaults) {
   login.Button1->click();
   ASSERT_EQ(messages.Texts.size(), 2u);
   EXPECT_EQ(messages.Texts[1], std::string("Numéro de port invalide"_cp));
-  EXPECT_EQ(login.ServerAddress, 0x0100007Fu);
+  EXPECT_EQ(login.ServerAddresses, std::vector<ws::TAddress>{ws::InetAddress(0x0100007Fu)});
   EXPECT_EQ(FrmClient, nullptr);
   EXPECT_TRUE(login.isVisible());
   login.close();
@@ -127,7 +128,7 @@ TEST(JoinDialog, DefaultsConnectTheClientWindowToTheLocalHostAsGuest) {
   login.Button1->click();
   ASSERT_NE(FrmClient, nullptr);
   EXPECT_FALSE(login.isVisible());
-  EXPECT_EQ(login.ServerAddress, 0x0100007Fu);
+  EXPECT_EQ(login.ServerAddresses, std::vector<ws::TAddress>{ws::InetAddress(0x0100007Fu)});
   // No password typed: the host admits the player under the default name.
   ASSERT_TRUE(PumpUntil([&] {
     return list.Count() == 1 && static_cast<TZULSession*>(list.Row(0).Data())->LoggedIn() &&
@@ -155,5 +156,41 @@ TEST(StartWindows, PicturesOfTheMainWindowAndBothDialogs) {
   main.Button2Click();
   QApplication::processEvents();
   SaveScreenshot(*FrmLogin, "login-dialog");
+  delete FrmLogin;
+}
+
+// An IPv6 address typed in brackets with its port, as a player copies it
+// from the host's page, joins over IPv6: the port in the host box goes
+// before the port box's, and the host's row names the player's address
+// in its short form.
+TEST(JoinDialog, AnIPv6AddressTypedInBracketsWithItsPortJoinsOverIPv6) {
+  if (!HasIPv6Loopback()) GTEST_SKIP() << NoIPv6Loopback;
+  TMessageCapture messages;
+  TCurrentFolder runFolder(GAME_DIR);
+  THostSettings settings;
+  settings.Port = FreePort();
+  TSessionListView list;
+  TGameHost host(settings, list);
+  host.Start();
+  TFrmMain main;
+  main.Button2Click();
+  TFrmLogin& login = *FrmLogin;
+  login.edHost->clear();
+  QTest::keyClicks(login.edHost, QString("[::1]:%1").arg(settings.Port));
+  login.edPort->setText("1");  // not the game's: the host box's port wins
+  login.ClientArguments = QStringList{"varozuvod", "debug"};
+  QTest::mouseClick(login.Button1, Qt::LeftButton);
+  ASSERT_NE(FrmClient, nullptr) << (messages.Texts.empty() ? "" : ToUtf8(messages.Texts[0]));
+  ASSERT_EQ(login.ServerAddresses.size(), 1u);
+  EXPECT_EQ(ws::inet_ntop(login.ServerAddresses[0]), "::1");
+  EXPECT_EQ(login.ServerPort, settings.Port);
+  ASSERT_TRUE(PumpUntil([&] {
+    return list.Count() == 1 && static_cast<TZULSession*>(list.Row(0).Data())->Name() == "guest";
+  })) << (messages.Texts.empty() ? "" : ToUtf8(messages.Texts[0]));
+  auto* session = static_cast<TZULSession*>(list.Row(0).Data());
+  EXPECT_EQ(session->Address(), "::1");
+  EXPECT_EQ(list.Row(0).Caption().rfind("::1/", 0), 0u) << list.Row(0).Caption();
+  EXPECT_TRUE(messages.Texts.empty()) << ToUtf8(messages.Texts[0]);
+  delete FrmClient;
   delete FrmLogin;
 }
