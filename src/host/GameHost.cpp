@@ -60,7 +60,15 @@ void TGameHost::OpenRouterPorts(TPortMapper::TShow show) {
   if (!FSettings.Upnp || !FGameServer) return;
   std::vector<uint16_t> ports{FGameServer->Port()};
   if (FWebServer) ports.push_back(FWebServer->Port());
-  FRouterPorts = std::make_unique<TPortMapper>(std::move(ports), std::move(show));
+  // The download page gives the public address too, once there is one.
+  auto shown = [this, show = std::move(show)](const std::string& text) {
+    if (FWebTraffic && FRouterPorts) {
+      FWebTraffic->PublicAddress = FRouterPorts->PublicAddress();
+      FWebTraffic->PublicGamePort = FRouterPorts->PublicGamePort();
+    }
+    if (show) show(text);
+  };
+  FRouterPorts = std::make_unique<TPortMapper>(std::move(ports), std::move(shown));
 }
 
 TGameAnnounce TGameHost::Announce() const {
@@ -147,8 +155,10 @@ std::string TGameHost::AdmissionRefusal(const TZULSession& newcomer) const {
   const TSessionList& connections = FGameServer->Connections();
   if (FSettings.MaxPlayers > 0 && connections.Count() > FSettings.MaxPlayers) return ServerFullText;
   if (FSettings.MaxPerAddress > 0) {
+    // An IPv6 player may take any address of its /64: the block counts.
+    const std::string block = PeerBlock(newcomer.Address());
     int same = 0;
-    for (int i = 0; i < connections.Count(); ++i) same += connections[i]->Address() == newcomer.Address();
+    for (int i = 0; i < connections.Count(); ++i) same += PeerBlock(connections[i]->Address()) == block;
     if (same > FSettings.MaxPerAddress) return AddressFullText;
   }
   return {};

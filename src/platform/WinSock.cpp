@@ -545,6 +545,18 @@ TAddress InetAddress(uint32_t address) {
 
 bool inet_pton(const std::string& text, TAddress& address) {
   if (text.empty()) return false;
+  // The plain forms without a look-up: the host reads every peer's text.
+  sockaddr_storage plain{};
+  auto& four = reinterpret_cast<sockaddr_in&>(plain);
+  auto& six = reinterpret_cast<sockaddr_in6&>(plain);
+  if (::inet_pton(AF_INET, text.c_str(), &four.sin_addr) == 1)
+    plain.ss_family = AF_INET;
+  else if (::inet_pton(AF_INET6, text.c_str(), &six.sin6_addr) == 1)
+    plain.ss_family = AF_INET6;
+  if (plain.ss_family != 0) {
+    address = FromPosix(reinterpret_cast<const sockaddr&>(plain));
+    return true;
+  }
   // The numeric look-up reads "%interface" into the scope; it asks nobody.
   std::vector<TAddress> found = Lookup(text, AF_UNSPEC, AI_NUMERICHOST);
   if (found.empty()) return false;

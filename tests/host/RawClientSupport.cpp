@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <functional>
 
 #include "Pump.h"
@@ -32,7 +33,30 @@ bool Unpack(const std::string& bytes, std::size_t& pos, uint32_t& value) {
 }
 }  // namespace
 
-TRawClient::TRawClient(uint16_t port, int receiveBufferBytes, const char* from) {
+namespace {
+// An IPv6 connection from one address to another, both as text.
+int ConnectIPv6(uint16_t port, const char* from, const char* to) {
+  int handle = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 source{}, target{};
+  source.sin6_family = target.sin6_family = AF_INET6;
+  target.sin6_port = htons(port);
+  if (::inet_pton(AF_INET6, from, &source.sin6_addr) != 1 ||
+      ::inet_pton(AF_INET6, to, &target.sin6_addr) != 1 ||
+      ::bind(handle, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
+      ::connect(handle, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+    ::close(handle);
+    return -1;
+  }
+  return handle;
+}
+}  // namespace
+
+TRawClient::TRawClient(uint16_t port, int receiveBufferBytes, const char* from, const char* to) {
+  if (from && std::strchr(from, ':')) {
+    FHandle = ConnectIPv6(port, from, to ? to : "::1");
+    if (FHandle >= 0) ::fcntl(FHandle, F_SETFL, ::fcntl(FHandle, F_GETFL) | O_NONBLOCK);
+    return;
+  }
   FHandle = ::socket(AF_INET, SOCK_STREAM, 0);
   if (receiveBufferBytes > 0)
     ::setsockopt(FHandle, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);

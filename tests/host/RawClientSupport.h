@@ -21,7 +21,11 @@ class TRawClient {
  public:
   // Connects at once; a receive buffer size other than 0 is set first, and
   // a source address in 127.0.0.0/8 other than 127.0.0.1 when from is given.
-  explicit TRawClient(uint16_t port, int receiveBufferBytes = 0, const char* from = nullptr);
+  // An IPv6 from connects over IPv6 to to (::1 when not given): from ::1,
+  // or from and to other addresses only inside a network namespace the
+  // test made for itself.
+  explicit TRawClient(uint16_t port, int receiveBufferBytes = 0, const char* from = nullptr,
+                      const char* to = nullptr);
   ~TRawClient() { Close(); }
   TRawClient(const TRawClient&) = delete;
   TRawClient& operator=(const TRawClient&) = delete;
