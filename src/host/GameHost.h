@@ -58,14 +58,15 @@ class TGameHost : public TMessageTarget {
 
   TZULServer* GameServer() const { return FGameServer.get(); }
   TServer* WebServer() const { return FWebServer.get(); }
+  TWebTraffic* WebTraffic() const { return FWebTraffic.get(); }
   TDiscoveryResponder* Responder() const { return FResponder.get(); }
   // The router's port mapping once OpenRouterPorts ran, or nothing.
   TPortMapper* RouterPorts() const { return FRouterPorts.get(); }
 
   // When the settings ask for it and the game server runs: asks the router
   // for the game port and, when it runs, the web port, on a worker thread.
-  // show gets the result line on this thread.  The mappings go when the
-  // host is destroyed.
+  // show gets the result line on this thread, and the download page the
+  // public address.  The mappings go when the host is destroyed.
   void OpenRouterPorts(TPortMapper::TShow show);
   TSessionListView& List() const { return FList; }
   const THostSettings& Settings() const { return FSettings; }

@@ -188,21 +188,37 @@ void TWebSession::SendPage() {
   FIO->WriteLine("<hr><i>il y a actuellement " + std::to_string(FListView.Count()) +
                  " connexion(s) sur ce serveur.</i>");
   FIO->WriteLine(JoinLine());
+  if (std::string internet = InternetJoinLine(); !internet.empty()) FIO->WriteLine(internet);
   if (std::string package = PackageFileName(); !package.empty())
     FIO->WriteLine("<p><a href=\"/debian\">" + package + "</a> : le paquet Debian du jeu.</p>");
   FIO->WriteLine("</body></html>");
   SendText();
 }
 
+namespace {
+// An address as the page gives it with the game port: an IPv4 one with
+// ", port N" as players always read it, an IPv6 one in brackets as they
+// type it ("[2001:db8::7]:2048").
+std::string AddressForPlayers(const std::string& address, uint16_t port) {
+  if (address.find(':') != std::string::npos) return AddressAndPort(address, port);
+  return address + ", port " + std::to_string(port);
+}
+}  // namespace
+
 // The address the browser reached this host at is one the players can
 // reach it at too.
 std::string TWebSession::JoinLine() const {
-  ws::TSockAddrIn local;
-  std::string address =
-      ws::getsockname(Handle(), local) == ws::SOCKET_ERROR ? "" : ws::inet_ntoa(local.sin_addr);
-  std::string port = FTraffic ? std::to_string(FTraffic->GamePort) : "";
-  return std::string("<p>Pour jouer : lancez VAROzuvod et rejoignez la partie à l'adresse "_cp) + address +
-         ", port " + port + ".</p>";
+  ws::TAddress local;
+  std::string address = ws::getsockname(Handle(), local) == ws::SOCKET_ERROR ? "" : ws::inet_ntop(local);
+  uint16_t port = FTraffic ? FTraffic->GamePort : 0;
+  return std::string("<p>Pour jouer : lancez VAROzuvod et rejoignez la partie à l'adresse "_cp) +
+         AddressForPlayers(address, port) + ".</p>";
+}
+
+std::string TWebSession::InternetJoinLine() const {
+  if (!FTraffic || FTraffic->PublicAddress.empty() || FTraffic->PublicGamePort == 0) return {};
+  return std::string("<p>Depuis Internet : rejoignez la partie à l'adresse "_cp) +
+         AddressForPlayers(FTraffic->PublicAddress, FTraffic->PublicGamePort) + ".</p>";
 }
 
 void TWebSession::SendNotFound(const std::string& name, const std::string& folder) {

@@ -79,8 +79,11 @@ class TWebSession : public TSessionItem {
   void Answer(const std::string& line);
   void WriteHeader(const std::string& status);
   void SendPage();
-  // The page's line on how to join the game.
+  // The page's line on how to join the game, at the address the browser
+  // reached; and the one for players on the Internet, empty while the
+  // router gave no public address.
   std::string JoinLine() const;
+  std::string InternetJoinLine() const;
   void SendNotFound(const std::string& name, const std::string& folder);
   // Flushes a page; releases once it has gone out whole.
   void SendText();
@@ -141,6 +144,11 @@ class TWebTraffic {
 
   // The game port the download page tells, host byte order.
   uint16_t GamePort = 0;
+  // The router's public address and port for the game, once the port
+  // mapping has them (empty and 0 before, and without one): the page
+  // gives them to players on the Internet.
+  std::string PublicAddress;
+  uint16_t PublicGamePort = 0;
 
  private:
   void RunPass();

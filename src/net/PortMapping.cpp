@@ -238,7 +238,7 @@ void TPortMapper::Run() {
   if (FPorts.empty()) return;
   std::unique_ptr<TGateway> gateway = FindGateway();
   if (!gateway) {
-    Show(NoRouterText, {});
+    Show(NoRouterText, {}, 0);
     return;
   }
   std::vector<TMappedPort> mapped;
@@ -257,7 +257,8 @@ void TPortMapper::Run() {
     }
     std::string address = gateway->PublicAddress();
     std::string text = PortMappingText(address, mapped);
-    if (text != shown) Show(text, mapped[0].Mapped ? address : std::string());
+    if (text != shown)
+      Show(text, mapped[0].Mapped ? address : std::string(), mapped[0].Mapped ? mapped[0].External : 0);
     shown = text;
     // A refused port is asked for again at the next renewal; with nothing
     // leased there is none before the end.
@@ -267,12 +268,13 @@ void TPortMapper::Run() {
     if (port.Mapped) gateway->Unmap(port.Internal, port.External);
 }
 
-void TPortMapper::Show(const std::string& text, const std::string& publicAddress) {
+void TPortMapper::Show(const std::string& text, const std::string& publicAddress, uint16_t publicGamePort) {
   QMetaObject::invokeMethod(
       FReceiver.get(),
-      [this, text, publicAddress] {
+      [this, text, publicAddress, publicGamePort] {
         FText = text;
         FPublicAddress = publicAddress;
+        FPublicGamePort = publicGamePort;
         if (FShow) FShow(text);
       },
       Qt::QueuedConnection);

@@ -57,18 +57,21 @@ class TPortMapper {
   // one).  User-interface thread.
   const std::string& Text() const { return FText; }
   const std::string& PublicAddress() const { return FPublicAddress; }
+  // The router's port for the game port (host byte order), 0 without one.
+  uint16_t PublicGamePort() const { return FPublicGamePort; }
 
  private:
   void Run();
   // Waits up to seconds (0: until the end); true once the mapper ends.
   bool WaitForEnd(int seconds);
   bool Ending();
-  void Show(const std::string& text, const std::string& publicAddress);
+  void Show(const std::string& text, const std::string& publicAddress, uint16_t publicGamePort);
 
   std::vector<uint16_t> FPorts;
   TShow FShow;
   std::string FText;
   std::string FPublicAddress;
+  uint16_t FPublicGamePort = 0;
   // Receives the worker's lines on the constructing thread; destroyed after
   // the worker ended, which drops any line not delivered yet.
   std::unique_ptr<QObject> FReceiver;

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "HostFixture.h"
+#include "LoopbackHosts.h"
 #include "host/WebSessions.h"
 #include "platform/Messages.h"
 #include "platform/Text1252.h"
@@ -109,6 +110,31 @@ TEST_F(WebSessionsTest, PageListsTheFilesWhateverTheirCaseAndCountsEveryRow) {
       std::string("<p>Pour jouer : lancez VAROzuvod et rejoignez la partie à l'adresse 127.0.0.1, port "_cp) +
           std::to_string(Host->GameServer()->Port()) + ".</p>");
   EXPECT_TRUE(page.ends_with("</body></html>\r\n"));
+}
+
+// The join line gives the address the browser reached: an IPv6 one in
+// brackets with the port, as a player types it (it read "0.0.0.0" before);
+// once the router gave a public address, a second line gives it too.
+TEST_F(WebSessionsTest, JoinLinesGiveIPv6InBracketsAndThePublicAddressOnceThereIsOne) {
+  const std::string port = std::to_string(Host->GameServer()->Port());
+  const std::string internet = "<p>Depuis Internet";
+  std::string page = Fetch("GET / HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(page.find(internet), std::string::npos) << "no public address yet";
+  Host->WebTraffic()->PublicAddress = "203.0.113.7";
+  Host->WebTraffic()->PublicGamePort = 40123;
+  page = Fetch("GET / HTTP/1.0\r\n\r\n");
+  EXPECT_NE(page.find(std::string("<p>Depuis Internet : rejoignez la partie à l'adresse 203.0.113.7, port "
+                                  "40123.</p>\r\n"_cp)),
+            std::string::npos)
+      << page;
+
+  if (!HasIPv6Loopback()) GTEST_SKIP() << NoIPv6Loopback;
+  TRawClient browser(WebPort(), 0, "::1");
+  browser.Send("GET / HTTP/1.0\r\n\r\n");
+  ASSERT_TRUE(browser.WaitClosed());
+  EXPECT_NE(browser.Received.find(std::string("rejoignez la partie à l'adresse [::1]:"_cp) + port + ".</p>"),
+            std::string::npos)
+      << browser.Received;
 }
 
 TEST_F(WebSessionsTest, RoutesMatchWholeNamesAndFilesEndRightAfterTheirLastByte) {
