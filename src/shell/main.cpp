@@ -79,6 +79,12 @@ void EndProcessWithMainWindow(TFrmMain& main) {
   QObject::connect(&main, &QObject::destroyed, [] { QCoreApplication::exit(0); });
 }
 
+void EndHostWindow() {
+  // The window owns the host, the host its servers and the router's ports;
+  // the application's end would only take the window off the screen.
+  delete FrmServer;
+}
+
 namespace {
 constexpr int ExitUsage = 2;
 constexpr int ExitNoServer = 1;
@@ -128,7 +134,9 @@ int RunWindows(int argc, char** argv, const TCommandLine& line) {
     main->show();
   }
   ends.QuitOnSignal();
-  return app.exec();
+  const int status = app.exec();
+  EndHostWindow();
+  return status;
 }
 }  // namespace
 

@@ -32,5 +32,10 @@ public:
 // other window that closes.
 void EndProcessWithMainWindow(TFrmMain& main);
 
+// Ends a host window still there once the event loop has ended (a signal,
+// the main window closed): its host ends in order, so the router forgets
+// the ports it opened before the process goes.
+void EndHostWindow();
+
 // Runs the whole game for these command-line arguments; returns the exit code.
 int RunGame(int argc, char** argv);

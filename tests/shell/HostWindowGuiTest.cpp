@@ -2,6 +2,11 @@
 // connection list, Supprimer, the start-up error, hiding into the
 // notification area and back, Quitter, the properties dialog, and a real
 // message box over the host window alone.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
@@ -173,6 +178,26 @@ TEST_F(HostWindow, QuitterClosesEveryConnectionWithoutADepartureMessage) {
     ASSERT_TRUE(client->WaitClosed());
     EXPECT_TRUE(client->Received.empty()) << "no 7 on Quitter";
   }
+}
+
+// A signal ends the event loop with the host window still open (hidden in
+// the tray, say): the end of the windows ends its host in order, servers
+// and router ports with it, before the process goes.
+TEST_F(HostWindow, TheEndOfTheWindowsEndsTheHostInOrder) {
+  TRawClient player(Port);
+  ASSERT_TRUE(Login(player, "A"));
+  Server->close();  // hidden, the host runs on
+  ASSERT_EQ(FrmServer, Server);
+  EndHostWindow();
+  EXPECT_EQ(FrmServer, nullptr);
+  EXPECT_TRUE(player.WaitClosed());
+  int late = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in game{};
+  game.sin_family = AF_INET;
+  game.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  game.sin_port = htons(Port);
+  EXPECT_NE(::connect(late, reinterpret_cast<sockaddr*>(&game), sizeof game), 0) << "the game port is closed";
+  ::close(late);
 }
 
 TEST_F(HostWindow, PropertiesKeepTheTextsOnAnnulerAndTakeThemOnOK) {
