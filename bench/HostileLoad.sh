@@ -37,7 +37,10 @@
 #   bot), FD_LIMIT (512), HOST_OPTIONS (the limits the host runs with),
 #   PASSWORD (the host's), PEERS_SKIP (peers left out, e.g. "discovery,finder";
 #   see bench/HostilePeers.py --help)
-set -euo pipefail
+set -Eeuo pipefail
+# A step that fails (a host that died, so that /proc has nothing of it)
+# ends the run; say where rather than end without a word.
+trap 'echo "HostileLoad.sh: stopped at line $LINENO: $BASH_COMMAND" >&2' ERR
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-build}" && pwd)
