@@ -313,6 +313,13 @@ void THostDriver::Finish() {
     Settle();
     Close(peer);
   }
+  // A download whose peer closed goes on until a send fails: as in the
+  // event loop, the host's sending passes run and the sockets that hold
+  // output are told they can write again.
+  for (int turn = 0; turn < LingerPumpTurns && Server().Connections().Count() > 0; ++turn) {
+    WriteEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
   Require(Server().Connections().Count() == 0, "every connection ends when its peer closes");
   Require(List.Count() == 0, "every row leaves the list with its connection");
   // Released sessions whose peers were still there linger until these
