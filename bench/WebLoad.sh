@@ -6,7 +6,12 @@
 #   quiet      the bots alone;
 #   downloads  the bots, and meanwhile DOWNLOADS curl clients, each from a
 #              loopback address of its own, fetching the executable again
-#              and again as fast as they can read.
+#              and again as fast as they can read.  Each client is one curl
+#              process for all its fetches, started before the bots: the
+#              downloaders stand for other machines, and fifty processes
+#              starting on this one would weigh on the bots' latency
+#              themselves (SPAWN=1 starts a curl per fetch, once the bots
+#              play, as the first version of this script did).
 # Side by side it prints the bots' deliveries, chat lines lost, their
 # latency median and p99, the host's CPU time and the bytes the downloads
 # received, then the goal: p99 with the downloads at most twice the quiet
@@ -14,7 +19,8 @@
 #
 # Usage: bench/WebLoad.sh [BUILD_DIR]      (default: build)
 # Environment: BOTS (64), SECONDS_EACH (20), CHAT (60 lines a minute and
-#   bot), DOWNLOADS (50), FILE (/client1, the executable), DOWNLOAD_NICE
+#   bot), DOWNLOADS (50), FILE (/client1, the executable), SPAWN (0),
+#   DOWNLOAD_NICE
 #   (0; the downloaders stand for other machines: a niceness of 19 keeps
 #   their own CPU time from weighing on the host and the bots of a small
 #   machine)
@@ -70,10 +76,20 @@ start_host() {
 # each fetch to its own tally.
 download_loop() {
   local source=$1 until=$2 tally=$tmp/bytes.$1
-  while ((SECONDS < until)); do
-    nice -n "$download_nice" curl ${CURL_OPTIONS:-} -s -o /dev/null --interface "$source" -m $((until - SECONDS + 1)) -w '%{size_download}\n' \
-      "http://127.0.0.1:$web_port$file" >>"$tally" || true
-  done
+  if ((${SPAWN:-0})); then
+    while ((SECONDS < until)); do
+      nice -n "$download_nice" curl ${CURL_OPTIONS:-} -s -o /dev/null --interface "$source" -m $((until - SECONDS + 1)) -w '%{size_download}\n' \
+        "http://127.0.0.1:$web_port$file" >>"$tally" || true
+    done
+    return
+  fi
+  # One process, the same fetch many times over: more than the time allows.
+  local config=$tmp/curl.$source
+  for _ in $(seq 200); do printf 'url = "http://127.0.0.1:%s%s"\noutput = "/dev/null"\n' "$web_port" "$file"; done >"$config"
+  # A fetch cut by its time limit still tells its bytes, on standard error,
+  # which is not buffered: the fetch after it is cut by the timeout.
+  timeout $((until - SECONDS + 2)) nice -n "$download_nice" curl ${CURL_OPTIONS:-} -s --interface "$source" \
+    -m $((until - SECONDS)) -w '%{stderr}%{size_download}\n' --config "$config" 2>>"$tally" || true
 }
 
 # One run: prints "deliveries lost p50 p99 cpu_s downloaded_bytes".
@@ -83,16 +99,25 @@ run() {
   sleep 0.5
   local before after
   before=$(cpu_ticks "$host_pid")
-  timeout "$run_limit" "$game" --bots "127.0.0.1:$port" --count "$bots" --walk --chat "$chat" \
-    --seconds "$seconds" --name "$mode" >"$log" 2>&1 &
-  local bots_pid=$! download_pids=()
-  if [[ $mode == downloads ]]; then
-    sleep "$download_delay"
-    local until=$((SECONDS + download_seconds))
+  local download_pids=() spawn=${SPAWN:-0}
+  start_downloads() {
+    local until=$1
     for n in $(seq "$downloads"); do
       download_loop "127.0.$((n / 250 + 1)).$((n % 250 + 1))" "$until" &
       download_pids+=($!)
     done
+  }
+  if [[ $mode == downloads ]] && ((!spawn)); then
+    # Running before the bots come, until they have left.
+    start_downloads $((SECONDS + download_delay + seconds + 5))
+    sleep "$download_delay"
+  fi
+  timeout "$run_limit" "$game" --bots "127.0.0.1:$port" --count "$bots" --walk --chat "$chat" \
+    --seconds "$seconds" --name "$mode" >"$log" 2>&1 &
+  local bots_pid=$!
+  if [[ $mode == downloads ]] && ((spawn)); then
+    sleep "$download_delay"
+    start_downloads $((SECONDS + download_seconds))
   fi
   wait "$bots_pid" || true
   ((${#download_pids[@]})) && { wait "${download_pids[@]}" || true; }

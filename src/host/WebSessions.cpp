@@ -291,6 +291,18 @@ void TWebSession::SendMore() {
   }
   // What the socket did not take last time goes before the next piece.
   if (!FIO->OutBuffer().empty() && !Flush()) return;
+  if (FTraffic)
+    FTraffic->SendLater(*this);
+  else
+    SendPieces();
+}
+
+void TWebSession::SendShare() {
+  if (!FFileStream) {
+    SendText();
+    return;
+  }
+  if (!FIO->OutBuffer().empty() && !Flush()) return;
   SendPieces();
 }
 
@@ -334,10 +346,10 @@ void TWebSession::AppendPiece() {
 
 TWebTraffic::TWebTraffic(TServer& server)
     : FServer(server), FPassTimer(std::make_unique<QTimer>()), FSweepTimer(std::make_unique<QTimer>()) {
-  // A zero single-shot timer runs once the events already waiting have
-  // been handled: the next pass of the event loop.
+  // A pass runs once the events already waiting have been handled, and
+  // not before its period since the last one.
   FPassTimer->setSingleShot(true);
-  FPassTimer->setInterval(0);
+  FPassTimer->setTimerType(Qt::PreciseTimer);
   QObject::connect(FPassTimer.get(), &QTimer::timeout, [this] { RunPass(); });
   FSweepTimer->setInterval(SweepPeriodMs);
   QObject::connect(FSweepTimer.get(), &QTimer::timeout,
@@ -359,22 +371,29 @@ bool TWebTraffic::Admit(TWebSession& newcomer) {
 
 void TWebTraffic::SendLater(TWebSession& session) {
   if (std::find(FWaiting.begin(), FWaiting.end(), &session) == FWaiting.end()) FWaiting.push_back(&session);
-  if (!FPassTimer->isActive()) FPassTimer->start();
+  if (!FPassTimer->isActive()) FPassTimer->start(static_cast<int>(PassPeriodMs));
 }
 
 void TWebTraffic::Forget(const TWebSession& session) { std::erase(FWaiting, &session); }
 
 // Sessions are taken from the front one at a time, so that one that ends
-// meanwhile (an error box runs the event loop) is never reached; those put
-// off again during the pass wait for the next one.
+// meanwhile (an error box runs the event loop) is never reached; one that
+// has more to send goes to the back and may take another share of the
+// same pass.  The period is read on the tick clock, so that the timer
+// firing early (or a test's clock standing still) gives no extra pass.
 void TWebTraffic::RunPass() {
-  std::size_t due = std::min<std::size_t>(FWaiting.size(), SessionsPerPass);
-  for (; due > 0 && !FWaiting.empty(); --due) {
+  const uint32_t now = GetTickCount();
+  if (FLastPass != 0 && now - FLastPass < PassPeriodMs) {
+    FPassTimer->start(static_cast<int>(PassPeriodMs - (now - FLastPass)));
+    return;
+  }
+  FLastPass = now;
+  for (int shares = 0; shares < SharesPerPass && !FWaiting.empty(); ++shares) {
     TWebSession* session = FWaiting.front();
     FWaiting.erase(FWaiting.begin());
-    Guarded(*session, [session] { session->SendMore(); });
+    Guarded(*session, [session] { session->SendShare(); });
   }
-  if (!FWaiting.empty() && !FPassTimer->isActive()) FPassTimer->start();
+  if (!FWaiting.empty() && !FPassTimer->isActive()) FPassTimer->start(static_cast<int>(PassPeriodMs));
 }
 
 void TWebTraffic::EndStalled(uint32_t now) {

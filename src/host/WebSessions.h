@@ -34,10 +34,9 @@ class TWebSession : public TSessionItem {
   static constexpr int32_t MaxRequestLineBytes = 8 * 1024;
   // Files are read in pieces of this size.
   static constexpr int32_t FilePieceBytes = 1024;
-  // Pieces one session sends, in one flush, in one pass of the event loop;
-  // the rest waits for the next pass, so that fifty downloads to fast
-  // readers cannot hold the players' relaying for long, and a download
-  // never holds more than this in memory.
+  // Pieces one session sends in one flush, its share of a pass of the web
+  // traffic; the rest waits for another share, so that a download never
+  // holds more than this in memory.
   static constexpr int32_t PiecesPerPass = 16;
 
   // Accepts the pending connection of listening and adds its row to list
@@ -52,12 +51,16 @@ class TWebSession : public TSessionItem {
   // answers it.  Whatever the peer sends after the request line is read and
   // dropped.  May release the session (`this` is then gone).
   void HandleRequest();
-  // On a write event: sends what is left of the answer, at most
-  // PiecesPerPass pieces of a file at a time; releases the session once the
-  // last byte has been handed over.  A file that ends before the size its
-  // header announced ends the session (the peer sees the answer cut short)
-  // and raises "Stream read error".
+  // On a write event: sends what is left of a page, or of the pieces
+  // already read; the next pieces of a file wait for the traffic's next
+  // pass (without traffic they go at once).  Releases the session once the
+  // last byte has been handed over.
   void SendMore();
+  // The traffic's pass: what is left, then at most PiecesPerPass pieces of
+  // the file.  A file that ends before the size its header announced ends
+  // the session (the peer sees the answer cut short) and raises "Stream
+  // read error".
+  void SendShare();
   // Answers with the file folder + name (folder "" or "DATA\"), or with the
   // not-found page.
   void SendFile(const std::string& name, const std::string& folder);
@@ -121,9 +124,14 @@ class TWebTraffic {
   static constexpr int MaxPerAddress = 8;
   static constexpr uint32_t RequestLineTimeoutMs = 10 * 1000;
   static constexpr uint32_t StalledDownloadTimeoutMs = 60 * 1000;
-  // Sessions that send in one pass of the event loop, in turn; with
-  // PiecesPerPass, at most this many sends of 16 KiB hold the loop.
-  static constexpr std::size_t SessionsPerPass = 8;
+  // Shares (sends of at most PiecesPerPass pieces) of one pass, taken by
+  // the waiting sessions in turn: a download alone takes them all.
+  static constexpr int SharesPerPass = 8;
+  // Passes are at least this far apart, in milliseconds of the tick clock:
+  // the web server sends at most 8 x 16 KiB every 4 ms, 32 MiB a second in
+  // all, however many downloads run and however fast they read, so that
+  // the players' relaying keeps the host and the machine.
+  static constexpr uint32_t PassPeriodMs = 4;
   // How often the time-outs are looked at, in milliseconds of real time.
   static constexpr int SweepPeriodMs = 1000;
 
@@ -155,6 +163,7 @@ class TWebTraffic {
 
   TServer& FServer;
   std::vector<TWebSession*> FWaiting;
+  uint32_t FLastPass = 0;  // tick of the last pass; 0 before the first
   std::unique_ptr<QTimer> FPassTimer;
   std::unique_ptr<QTimer> FSweepTimer;
 };
