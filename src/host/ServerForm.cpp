@@ -14,9 +14,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <QWindow>
 
-#include "client/ClientForm.h"
 #include "host/ServerProps.h"
 #include "net/Sockets.h"
 #include "platform/Errors.h"
@@ -38,19 +36,6 @@ constexpr int RouterLineMargin = 3;
 constexpr int MaxTipLength = 63;
 // The player name under which "Local" joins the own game.
 const char* const LocalPlayerName = "Server";
-
-// Shows the client window again, out of the task bar, in the state it was
-// made in.  QWindow::show() would not do: it makes the window normal, and a
-// frameless window that is no longer maximized is a small picture that the
-// window system can neither move nor resize.
-void BringForward(QWindow& window) {
-  Qt::WindowStates states = window.windowStates() & ~Qt::WindowMinimized;
-  if (window.flags() & Qt::FramelessWindowHint) states |= Qt::WindowMaximized;
-  window.setWindowStates(states);
-  window.setVisible(true);
-  window.raise();
-  window.requestActivate();
-}
 
 // Runs an action's work through the error guard.
 void OnTriggered(QAction* action, std::function<void()> work) {
@@ -95,9 +80,11 @@ TFrmServer::TFrmServer(QWidget* setupDialog, const THostSettings& settings)
   });
 }
 
+TServerLinks ServerLinks;
+
 TFrmServer::~TFrmServer() {
   // The local player's client window goes first.
-  delete FrmClient;
+  if (ServerLinks.EndPlaying) ServerLinks.EndPlaying();
   RemoveTrayIcon();
   // The host core destroys the game server, then the web server: every
   // connection closes without a departure message.
@@ -233,15 +220,12 @@ void TFrmServer::acQuitExecute() {
 }
 
 void TFrmServer::acLocalExecute() {
-  if (!FrmClient && !FHost->GameServer())
+  const bool playing = ServerLinks.Playing && ServerLinks.Playing();
+  if (!playing && !FHost->GameServer())
     throw Exception("Le serveur de jeu n'a pas démarré : impossible de jouer en local"_cp);
-  if (!FrmClient) {
-    // The client window belongs to the application, makes itself FrmClient
-    // and shows itself as a join does: maximized (normal with "debug").
-    auto* client = new TFrmClient;
-    client->Connect(FHost->HostAddress, FHost->GameServer()->Port(), LocalPlayerName, FSettings.Password);
-  }
-  if (FrmClient) BringForward(*FrmClient);
+  if (!ServerLinks.Play) return;
+  const uint16_t port = FHost->GameServer() ? FHost->GameServer()->Port() : 0;
+  ServerLinks.Play(FHost->HostAddress, port, LocalPlayerName, FSettings.Password);
 }
 
 void TFrmServer::acPropertiesExecute() {

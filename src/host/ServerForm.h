@@ -5,6 +5,7 @@
 // dialog, which owns it and comes back when it closes.
 #pragma once
 
+#include <functional>
 #include <QIcon>
 #include <QWidget>
 #include <memory>
@@ -28,6 +29,21 @@ std::vector<QIcon> ToolBarImages();
 
 // Mouse messages the notification-area icon sends under CM_TRAYICON.
 enum : intptr_t { WM_LBUTTONDBLCLK = 0x203, WM_RBUTTONUP = 0x205 };
+
+// The local player's client window belongs to the modules above this one;
+// the shell tells the host window how to reach it.  Empty: nobody plays
+// locally.
+struct TServerLinks {
+  // Whether the local player's client window exists.
+  std::function<bool()> Playing;
+  // Opens the client window, connected to address and port as name with
+  // password, or brings the one that exists back.
+  std::function<void(uint32_t address, uint16_t port, const std::string& name, const std::string& password)>
+      Play;
+  // Closes the local player's client window, if any.
+  std::function<void()> EndPlaying;
+};
+extern TServerLinks ServerLinks;
 
 class TFrmServer : public QWidget, public TSessionListView, public TMessageTarget {
   Q_OBJECT

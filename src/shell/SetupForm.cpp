@@ -11,6 +11,7 @@
 #include "platform/Messages.h"
 #include "platform/Text1252.h"
 #include "shell/DialogStyle.h"
+#include "shell/LocalPlayer.h"
 
 TFrmSetup* FrmSetup = nullptr;
 
@@ -57,7 +58,9 @@ void TFrmSetup::Button1Click() {
   Settings.Web = cbWeb->isChecked();
   Settings.Upnp = cbUpnp->isChecked();
   hide();
-  // The dialog owns the host window (a child window of its own).
+  // The dialog owns the host window (a child window of its own), whose
+  // "Local" plays in a client window of this process.
+  LinkLocalPlayer();
   new TFrmServer(this, Settings);
 }
 

@@ -1,0 +1,23 @@
+# Compiles each layer probe (NAME:builds or NAME:fails) and says which did
+# not do as expected.
+set(wrong)
+foreach(probe ${PROBES})
+  string(REPLACE ":" ";" parts ${probe})
+  list(GET parts 0 name)
+  list(GET parts 1 expect)
+  execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} --target layer_probe_${name}
+                  RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(expect STREQUAL "builds" AND NOT result EQUAL 0)
+    list(APPEND wrong "${name} did not build:\n${output}")
+  elseif(expect STREQUAL "fails" AND result EQUAL 0)
+    list(APPEND wrong "${name} built though its include crosses the layers")
+  elseif(expect STREQUAL "fails" AND NOT output MATCHES "No such file or directory")
+    list(APPEND wrong "${name} failed for another reason than its include:\n${output}")
+  else()
+    message(STATUS "${name}: ${expect}")
+  endif()
+endforeach()
+if(wrong)
+  string(JOIN "\n" text ${wrong})
+  message(FATAL_ERROR "${text}")
+endif()

@@ -1,0 +1,2 @@
+// Qt Widgets belong to the window modules alone.
+#include <QWidget>

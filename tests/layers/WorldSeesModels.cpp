@@ -1,0 +1,2 @@
+// The world is above the models: it may include them.
+#include "models/GLMath.h"
