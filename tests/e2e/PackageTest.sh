@@ -89,8 +89,10 @@ stamps=$(find "$run_dir/data" -name '.*' | head -1)
 (cd "$run_dir" && find data -type f | sort) >"$scratch/packaged-data"
 cmp -s "$scratch/built-data" "$scratch/packaged-data" || fail "the packaged data tree differs from the build's"
 # The download page's data archive carries the sounds with the rest.
-(cd "$scratch" && cmake -E tar tf "$run_dir/DATA.ZIP") | grep -q '^data/sons/Pas1\.wav$' ||
-  fail "DATA.ZIP holds no sounds"
+# Listed into a file first: grep -q leaving early would end the listing by
+# SIGPIPE, which pipefail takes for a failure.
+(cd "$scratch" && cmake -E tar tf "$run_dir/DATA.ZIP") >"$scratch/data-zip-list"
+grep -q '^data/sons/Pas1\.wav$' "$scratch/data-zip-list" || fail "DATA.ZIP holds no sounds"
 mode=$(stat -c %a "$root/etc/default/varozuvod-host")
 [ "$mode" = 600 ] || fail "/etc/default/varozuvod-host is mode $mode, it may hold a password"
 ok "run folder with executable, data tree ($(wc -l <"$scratch/packaged-data") files) and downloads"
