@@ -16,6 +16,7 @@
 #include "host/HostLimits.h"
 #include "host/HostSettings.h"
 #include "host/SessionRows.h"
+#include "net/Sockets.h"
 #include "net/ZULLooks.h"
 #include "net/ZULSockets.h"
 
@@ -62,8 +63,9 @@ class TZULSession : public TZULSessionItem, public TZULMessageTarget {
     int32_t Y;
   };
   static TCell StartCell(int number);
-  // What the guessing hold-back counts this connection by.
-  std::string Source() const { return Address(); }
+  // What the guessing hold-back counts this connection by: its address, or
+  // for IPv6 its /64 (one subscriber's network, whose addresses it picks).
+  std::string Source() const { return PeerBlock(Address()); }
   // The payload of 4 describing this player: Id, Reserved, X, Y, the flag
   // byte, Name.
   std::string Describe(bool alreadyPresent) const;

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr uint32_t MsgError = 2, MsgJoin = 3;
+constexpr uint32_t MsgPassword = 1, MsgError = 2, MsgJoin = 3;
 
 class THost {
  public:
@@ -86,13 +86,21 @@ bool RunCommand(const std::string& command) {
   return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-TEST(IPv6, MaxPerAddressCountsThePlayersOfOneSlash64AsOneAddress) {
-  // The test's own network: a namespace with nothing but its loopback.
-  if (::unshare(CLONE_NEWNET) != 0) GTEST_SKIP() << "no network namespace of our own (not root)";
+// The test's own network: a namespace with nothing but its loopback, which
+// holds two addresses of the /64 2001:db8:1:2:: and one of 2001:db8:1:3::.
+// Empty, or why it could not be made.
+std::string MakeTwoSlash64s() {
+  if (::unshare(CLONE_NEWNET) != 0) return "no network namespace of our own (not root)";
   if (!RunCommand("ip link set lo up") || !RunCommand("ip -6 addr add 2001:db8:1:2::10/64 dev lo nodad") ||
       !RunCommand("ip -6 addr add 2001:db8:1:2::11/64 dev lo nodad") ||
       !RunCommand("ip -6 addr add 2001:db8:1:3::10/64 dev lo nodad"))
-    GTEST_SKIP() << "the namespace's loopback takes no IPv6 address (ip missing?)";
+    return "the namespace's loopback takes no IPv6 address (ip missing?)";
+  return "";
+}
+
+TEST(IPv6, MaxPerAddressCountsThePlayersOfOneSlash64AsOneAddress) {
+  const std::string unmade = MakeTwoSlash64s();
+  if (!unmade.empty()) GTEST_SKIP() << unmade;
   THost host({"--max-per-address", "1"});
   uint16_t port = host.Port();
   ASSERT_NE(port, 0) << host.Output().toStdString();
@@ -113,6 +121,25 @@ TEST(IPv6, MaxPerAddressCountsThePlayersOfOneSlash64AsOneAddress) {
   frame = Answer(four, "four");
   EXPECT_EQ(frame.Id, MsgJoin) << frame.Payload;
   EXPECT_TRUE(host.WaitFor("^=\t2001:db8:1:3::10/\\d+\telsewhere\t")) << host.Output().toStdString();
+}
+
+// Password guessing is held back by /64 too: five refusals from one address
+// turn away the next connection from its neighbour, not from another /64.
+TEST(IPv6, GuessingHoldsBackTheWholeSlash64) {
+  const std::string unmade = MakeTwoSlash64s();
+  if (!unmade.empty()) GTEST_SKIP() << unmade;
+  THost host({"--password", "secret"});
+  uint16_t port = host.Port();
+  ASSERT_NE(port, 0) << host.Output().toStdString();
+  const char* hostAddress = "2001:db8:1:2::10";
+  auto guess = [&](const char* from) {
+    TRawClient guesser(port, 0, from, hostAddress);
+    guesser.SendFrame(MsgPassword, "guess");
+    return Answer(guesser, "guesser");
+  };
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(guess("2001:db8:1:2::10").Payload, "Mot de passe invalide") << i;
+  EXPECT_EQ(guess("2001:db8:1:2::11").Payload, "Trop d'essais : r\xE9" "essayez dans une minute");
+  EXPECT_EQ(guess("2001:db8:1:3::10").Payload, "Mot de passe invalide") << "another home guesses on";
 }
 
 }  // namespace
