@@ -319,6 +319,8 @@ void THostDriver::Finish() {
   for (int turn = 0; turn < LingerPumpTurns && Server().Connections().Count() > 0; ++turn) {
     WriteEvents();
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    // The passes are paced by time: let a period go by.
+    if (Server().Connections().Count() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   Require(Server().Connections().Count() == 0, "every connection ends when its peer closes");
   Require(List.Count() == 0, "every row leaves the list with its connection");

@@ -371,7 +371,14 @@ bool TWebTraffic::Admit(TWebSession& newcomer) {
 
 void TWebTraffic::SendLater(TWebSession& session) {
   if (std::find(FWaiting.begin(), FWaiting.end(), &session) == FWaiting.end()) FWaiting.push_back(&session);
-  if (!FPassTimer->isActive()) FPassTimer->start(static_cast<int>(PassPeriodMs));
+  if (!FPassTimer->isActive()) FPassTimer->start(MsToNextPass());
+}
+
+// A download that starts after a quiet while is served at the next turn of
+// the event loop; one that goes on waits for the rest of the period.
+int TWebTraffic::MsToNextPass() const {
+  const uint32_t since = GetTickCount() - FLastPass;
+  return FLastPass == 0 || since >= PassPeriodMs ? 0 : static_cast<int>(PassPeriodMs - since);
 }
 
 void TWebTraffic::Forget(const TWebSession& session) { std::erase(FWaiting, &session); }
@@ -384,7 +391,7 @@ void TWebTraffic::Forget(const TWebSession& session) { std::erase(FWaiting, &ses
 void TWebTraffic::RunPass() {
   const uint32_t now = GetTickCount();
   if (FLastPass != 0 && now - FLastPass < PassPeriodMs) {
-    FPassTimer->start(static_cast<int>(PassPeriodMs - (now - FLastPass)));
+    FPassTimer->start(MsToNextPass());
     return;
   }
   FLastPass = now;

@@ -160,6 +160,8 @@ class TWebTraffic {
 
  private:
   void RunPass();
+  // Milliseconds until the next pass may run (0: now).
+  int MsToNextPass() const;
 
   TServer& FServer;
   std::vector<TWebSession*> FWaiting;
