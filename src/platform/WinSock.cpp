@@ -331,8 +331,10 @@ static std::string PeerFromPosix(const sockaddr_storage& peer, TSockAddrIn* addr
 int listen(TSocketHandle handle, int backlog) {
   if (!Usable(handle)) return Fail(WSAENOTSOCK, SOCKET_ERROR);
   // Linux reads a backlog of 0 as one waiting connection, WinSock as a
-  // reasonable default; give it room for a few players joining together.
-  constexpr int SmallestBacklog = 5;
+  // reasonable default.  The system's largest: connects that the host has
+  // not taken yet (a flood of strangers, a busy turn of the loop) wait in
+  // the queue instead of stalling the next player for a SYN's retry.
+  constexpr int SmallestBacklog = SOMAXCONN;
   if (::listen(Fd(handle), backlog < SmallestBacklog ? SmallestBacklog : backlog) < 0)
     return FailErrno(SOCKET_ERROR);
   return 0;

@@ -188,6 +188,39 @@ TEST(Sockets, DestroyingAServerClosesEveryConnectionAndTheListeningSocket) {
   EXPECT_EQ(ws::WSAGetLastError(), ws::WSAECONNREFUSED);
 }
 
+// Connects that the host has not taken yet (a flood of them, or a busy
+// turn of its loop) wait in the listening queue; a queue of five let the
+// system drop the SYN of the next player, whose connect then stalled for a
+// second or more.  Every connect is established at once, none accepted.
+TEST(Sockets, ConnectsWaitInTheListeningQueueWithoutStallingTheNextPlayer) {
+  TServer server(nullptr, 0, 0);
+  constexpr int Waiting = 100;
+  std::vector<int> peers;
+  for (int i = 0; i < Waiting; ++i) {
+    int peer = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons(server.Port());
+    ::connect(peer, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    peers.push_back(peer);
+  }
+  // Established means writable with no error; a dropped SYN leaves the
+  // connect under way.
+  std::vector<pollfd> polls;
+  for (int peer : peers) polls.push_back({peer, POLLOUT, 0});
+  ::poll(polls.data(), polls.size(), 500);
+  int established = 0;
+  for (const pollfd& entry : polls) {
+    int error = -1;
+    socklen_t length = sizeof error;
+    ::getsockopt(entry.fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    established += (entry.revents & POLLOUT) && error == 0;
+  }
+  EXPECT_EQ(established, Waiting);
+  for (int peer : peers) ::close(peer);
+}
+
 // One listening socket takes both families: an IPv4 peer reads as dotted
 // (not as an IPv4-mapped IPv6 address) and an IPv6 peer in its short form.
 TEST(Sockets, ServerTakesIPv4AndIPv6PeersAndNamesEachInItsUsualForm) {

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Formats the project's C++ sources with clang-format (.clang-format at the
+# root); with --check, changes nothing and fails when a file differs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+mapfile -t files < <(git ls-files -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'tools/*.cpp' 'tools/*.h' \
+                                     'bench/*.cpp' 'bench/*.h' 'fuzz/*.cpp' 'fuzz/*.h')
+if [ "${1:-}" = "--check" ]; then
+  clang-format --dry-run -Werror "${files[@]}"
+else
+  clang-format -i "${files[@]}"
+fi
