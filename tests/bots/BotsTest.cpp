@@ -9,51 +9,27 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "CharacterFiles.h"
-#include "LoopbackHosts.h"
 #include "Pump.h"
 #include "bots/Bots.h"
 #include "host/GameHost.h"
 #include "net/Sockets.h"
 #include "platform/SocketEvents.h"
 #include "platform/Tick.h"
+#include "support/LoopbackHosts.h"
+#include "support/RecordingList.h"
 #include "world/ZULPlayers.h"
 
 // Cells print as (X, Y) in failures.
 void PrintTo(const TPoint& cell, std::ostream* out) { *out << "(" << cell.X << ", " << cell.Y << ")"; }
 
 namespace {
-
-// The connection list as the host keeps it: rows by caption, with the
-// player column and the count of status changes.
-class TCountingList : public TSessionListView {
- public:
-  struct TRow {
-    std::string Player;
-    int StatusChanges = 0;
-    bool Removed = false;
-  };
-  std::map<std::string, TRow> Rows;
-
-  const TRow* Player(const std::string& name) const {
-    for (const auto& [caption, row] : Rows)
-      if (row.Player == name) return &row;
-    return nullptr;
-  }
-
- protected:
-  void RowAdded(const TSessionRow& row, int) override { Rows[row.Caption()]; }
-  void RowChanged(const TSessionRow& row, int, int column) override {
-    TRow& entry = Rows[row.Caption()];
-    if (column == TSessionRow::PlayerColumn) entry.Player = row.SubItem(column);
-    if (column == TSessionRow::StatusColumn) ++entry.StatusChanges;
-  }
-  void RowRemoved(const TSessionRow& row, int) override { Rows[row.Caption()].Removed = true; }
-};
 
 // A frame as the observer decoded it: the id and the integers in front of
 // the string (all of them for 7, 8, 9).
@@ -161,7 +137,7 @@ class TBotsTest : public ::testing::Test {
   TSocketLibrary Sockets;
   TTestClock Clock;
   THostSettings Settings;
-  TCountingList List;
+  TRecordingList List;
   std::unique_ptr<TGameHost> Host;
   uint16_t FreedPort = 0;
 };
@@ -221,8 +197,8 @@ TEST_F(TBotsTest, BotsLogInWalkChatAndLeaveAsTheHostSeesIt) {
 
     // The host's list: a row named after the bot whose status changed once
     // per line (every line differs from the one before), gone at the end.
-    const TCountingList::TRow* row = List.Player(bot.Name());
-    ASSERT_NE(row, nullptr);
+    std::optional<TRecordingList::TRowHistory> row = List.PlayerRow(bot.Name());
+    ASSERT_TRUE(row);
     EXPECT_EQ(uint64_t(row->StatusChanges), counts.ChatSent);
     EXPECT_TRUE(row->Removed);
 
@@ -271,8 +247,9 @@ TEST_F(TBotsTest, BotsPlayWithAHostOnTheIPv6Loopback) {
   EXPECT_EQ(report.Joined, 2);
   EXPECT_GT(report.Totals.ChatAcked, 0u);
   EXPECT_EQ(report.DeparturesSeen, 1u);
-  ASSERT_EQ(List.Rows.size(), 2u);
-  for (const auto& [caption, row] : List.Rows) EXPECT_EQ(caption.rfind("::1/", 0), 0u) << caption;
+  const std::set<std::string> captions = List.Captions();
+  ASSERT_EQ(captions.size(), 2u);
+  for (const std::string& caption : captions) EXPECT_EQ(caption.rfind("::1/", 0), 0u) << caption;
 }
 
 // A host whose first address refuses: the bots move on to the next one and

@@ -23,9 +23,7 @@
 #include <QWheelEvent>
 
 #include "GameWindowDataSupport.h"
-#include "LoopbackHosts.h"
 #include "Pump.h"
-#include "RawHostSupport.h"
 #include "client/ClientForm.h"
 #include "client/FrameClock.h"
 #include "client/GLContext.h"
@@ -35,6 +33,8 @@
 #include "platform/Messages.h"
 #include "platform/Text1252.h"
 #include "platform/Tick.h"
+#include "support/LoopbackHosts.h"
+#include "support/RawPeers.h"
 
 namespace {
 
@@ -360,7 +360,7 @@ TEST_F(ClientFormTest, EscapeSaysGoodbyeThenClosesAndShowsTheJoinDialog) {
 // the leave message cannot go, the failure is shown, the window goes anyway.
 TEST_F(ClientFormTest, EscapeClosesTheWindowEvenWhenTheGoodbyeCannotBeSent) {
   Join();
-  Host.Abort();
+  Host.Reset();
   QThread::msleep(20);  // the reset reaches the client's socket, not its event loop
   Press(Qt::Key_Escape, Qt::NoModifier, "\x1b");
   EXPECT_TRUE(Gone());
@@ -435,7 +435,7 @@ TEST_F(ClientFormTest, AHostsAddressesAreTriedInTurnAndOneBoxSaysWhenNoneAnswers
 
 TEST_F(ClientFormTest, AHostThatGoesAwayClosesTheWindowWithItsBoxUnlessHosting) {
   Join();
-  Host.CloseConnection();
+  Host.Close();
   EXPECT_TRUE(Gone());
   EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Connexion fermée"_cp});
   EXPECT_EQ(LoginShown, 1);
@@ -447,7 +447,7 @@ TEST_F(ClientFormTest, AHostThatGoesAwayClosesTheWindowWithItsBoxUnlessHosting) 
   ASSERT_TRUE(second.Accept());
   TRawFrame frame;
   ASSERT_TRUE(second.NextFrame(frame));
-  second.CloseConnection();
+  second.Close();
   EXPECT_TRUE(Gone());
   EXPECT_EQ(Boxes.Texts.size(), 1u) << "a hosting process shows no box";
   EXPECT_EQ(LoginShown, 1);
@@ -475,7 +475,7 @@ TEST_F(ClientFormTest, AWindowClosedUnderAHandlersBoxLivesUntilTheHandlerReturns
       // Frames are drawn under the box before the host goes.
       if (spy.Paints < paintsUnderBox + 3) return false;
       Host.Send(Frame(5, Packed(998) + "encore") + Frame(6));
-      Host.CloseConnection();
+      Host.Close();
       return false;
     }
     // Closed: whatever deferred deletion is pending runs now.

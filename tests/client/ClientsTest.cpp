@@ -14,7 +14,6 @@
 
 #include "ModelFilesSupport.h"
 #include "Pump.h"
-#include "RawHostSupport.h"
 #include "client/Clients.h"
 #include "client/Journal.h"
 #include "effects/GLGui.h"
@@ -22,6 +21,7 @@
 #include "platform/Messages.h"
 #include "platform/Text1252.h"
 #include "platform/Tick.h"
+#include "support/RawPeers.h"
 #include "world/ZULPathFinder.h"
 
 namespace {

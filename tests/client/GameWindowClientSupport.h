@@ -18,9 +18,9 @@
 
 #include "GLFixture.h"
 #include "GameWindowDataSupport.h"
-#include "RawHostSupport.h"
 #include "client/ClientForm.h"
 #include "platform/Tick.h"
+#include "support/RawPeers.h"
 
 class TGameWindow;
 class TIntroWindow;

@@ -8,7 +8,6 @@
 // by the game port of the host that sent them.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,26 +20,17 @@
 #include <vector>
 
 #include "Pump.h"
-#include "RawClientSupport.h"
 #include "platform/Datagrams.h"
+#include "support/FreePorts.h"
+#include "support/HostProcess.h"
+#include "support/RawPeers.h"
 
 namespace {
 
 constexpr uint32_t LoopbackBroadcast = 0x7FFFFFFF;  // 127.255.255.255
 constexpr uint32_t MsgPassword = 1, MsgJoin = 3, MsgLeave = 7;
 
-// A UDP port nobody used a moment ago, for this program's hosts to share.
-uint16_t FreeUdpPort() {
-  int handle = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  ::bind(handle, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  ::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &size);
-  ::close(handle);
-  return ntohs(address.sin_port);
-}
-
+// This program's discovery port, for its hosts to share.
 const uint16_t TestDiscoveryPort = FreeUdpPort();
 
 std::string MachineName() {
@@ -49,38 +39,15 @@ std::string MachineName() {
   return std::string(name).substr(0, 63);
 }
 
-class THost {
- public:
-  explicit THost(QStringList options, uint16_t discoveryPort = TestDiscoveryPort) {
-    Process.setWorkingDirectory(VAROZUVOD_GAME_DIR);
-    options << "--discovery-port" << QString::number(discoveryPort);
-    Process.start(VAROZUVOD_EXE, QStringList{"--serve", "--port", "0"} + options);
-    Port = WaitLine("^jeu : port (\\d+)$").toUShort();
-  }
-  ~THost() {
-    Process.kill();
-    Process.waitForFinished(5000);
-  }
-  const QString& Output() { return FOutput += QString::fromUtf8(Process.readAllStandardOutput()); }
-  QString WaitLine(const QString& pattern) {
-    QRegularExpression line(pattern, QRegularExpression::MultilineOption);
-    QRegularExpressionMatch match;
-    PumpUntil([&] { return Process.waitForReadyRead(10), (match = line.match(Output())).hasMatch(); }, 5000);
-    return match.captured(1);
-  }
-  // Waits until the host answers finders.
-  bool Discoverable() { return WaitLine("^(découverte : port UDP \\d+)$") != ""; }
-  void Stop() {
-    ::kill(static_cast<pid_t>(Process.processId()), SIGTERM);
-    Process.waitForFinished(10000);
-  }
+// The options of a headless host on an ephemeral game port that answers
+// finders on this program's discovery port (or another).
+QStringList Hosting(QStringList options, uint16_t discoveryPort = TestDiscoveryPort) {
+  return QStringList{"--port", "0"} + options +
+         QStringList{"--discovery-port", QString::number(discoveryPort)};
+}
 
-  QProcess Process;
-  uint16_t Port = 0;
-
- private:
-  QString FOutput;
-};
+// Waits until the host answers finders.
+bool Discoverable(THostProcess& host) { return host.WaitLine("^(découverte : port UDP \\d+)$") != ""; }
 
 // The answer a host with that game port, player count and password flag
 // must send, built with the tests' own packing.
@@ -182,18 +149,19 @@ QString LineOf(const QStringList& lines, uint16_t port) {
 }
 
 TEST(Discovery, TwoHostsOnOneMachineAreBothFoundAndAStoppedOneIsNoLongerListed) {
-  THost open({}), guarded({"--password", "sésame"});
-  ASSERT_TRUE(open.Port && guarded.Port);
-  ASSERT_TRUE(open.Discoverable() && guarded.Discoverable()) << guarded.Output().toStdString();
+  THostProcess open(Hosting({})), guarded(Hosting({"--password", "sésame"}));
+  const uint16_t openPort = open.Port("jeu");
+  const uint16_t guardedPort = guarded.Port("jeu");
+  ASSERT_TRUE(openPort && guardedPort);
+  ASSERT_TRUE(Discoverable(open) && Discoverable(guarded)) << guarded.Output().toStdString();
 
   QStringList lines = Find();
   QString name = QString::fromLocal8Bit(MachineName().c_str());
   // Found by the loopback broadcast, listed by the machine's LAN address.
-  EXPECT_EQ(LineOf(lines, open.Port),
-            QString("%1:%2\t0\topen\t%3").arg(LanAddress()).arg(open.Port).arg(name))
+  EXPECT_EQ(LineOf(lines, openPort), QString("%1:%2\t0\topen\t%3").arg(LanAddress()).arg(openPort).arg(name))
       << lines.join('\n').toStdString();
-  EXPECT_EQ(LineOf(lines, guarded.Port),
-            QString("%1:%2\t0\tpassword\t%3").arg(LanAddress()).arg(guarded.Port).arg(name));
+  EXPECT_EQ(LineOf(lines, guardedPort),
+            QString("%1:%2\t0\tpassword\t%3").arg(LanAddress()).arg(guardedPort).arg(name));
   for (const QString& line : lines)
     EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d+\\.\\d+\\.\\d+:\\d+\t\\d+\t(password|open)\t.*$")
                     .match(line)
@@ -202,19 +170,20 @@ TEST(Discovery, TwoHostsOnOneMachineAreBothFoundAndAStoppedOneIsNoLongerListed) 
 
   guarded.Stop();
   lines = Find();
-  EXPECT_FALSE(LineOf(lines, open.Port).isEmpty()) << lines.join('\n').toStdString();
-  EXPECT_TRUE(LineOf(lines, guarded.Port).isEmpty()) << lines.join('\n').toStdString();
+  EXPECT_FALSE(LineOf(lines, openPort).isEmpty()) << lines.join('\n').toStdString();
+  EXPECT_TRUE(LineOf(lines, guardedPort).isEmpty()) << lines.join('\n').toStdString();
 }
 
 TEST(Discovery, AnswersCountThePlayersLoggedInRightAfterEachLoginAndDeparture) {
-  THost host({"--password", "pass"});
-  ASSERT_TRUE(host.Discoverable());
+  THostProcess host(Hosting({"--password", "pass"}));
+  const uint16_t port = host.Port("jeu");
+  ASSERT_TRUE(Discoverable(host));
   TProbe probe;
   auto players = [&](uint32_t expected) {
     std::string answer;
     probe.Send(Query());
-    if (!probe.NextFrom(host.Port, answer)) return std::string("no answer");
-    return answer == ExpectedAnswer(host.Port, expected, true) ? std::string("ok") : "answer " + answer;
+    if (!probe.NextFrom(port, answer)) return std::string("no answer");
+    return answer == ExpectedAnswer(port, expected, true) ? std::string("ok") : "answer " + answer;
   };
   EXPECT_EQ(players(0), "ok");
 
@@ -225,7 +194,7 @@ TEST(Discovery, AnswersCountThePlayersLoggedInRightAfterEachLoginAndDeparture) {
       if (frame.Id == id && frame.Payload.starts_with(start)) return true;
     return false;
   };
-  TRawClient alice(host.Port), bob(host.Port), carol(host.Port), dave(host.Port);
+  TRawClient alice(port), bob(port), carol(port), dave(port);
   alice.Send(Frame(MsgPassword, "pass") + Frame(MsgJoin, "Alice"));
   ASSERT_TRUE(next(alice, MsgJoin));
   const std::string aliceId = frame.Payload;
@@ -254,8 +223,9 @@ TEST(Discovery, AnswersCountThePlayersLoggedInRightAfterEachLoginAndDeparture) {
 }
 
 TEST(Discovery, MalformedAndOversizedDatagramsGoUnanswered) {
-  THost host({});
-  ASSERT_TRUE(host.Discoverable());
+  THostProcess host(Hosting({}));
+  const uint16_t port = host.Port("jeu");
+  ASSERT_TRUE(Discoverable(host));
   TProbe junk, marker;
   const std::vector<std::string> malformed = {
       "",
@@ -277,24 +247,25 @@ TEST(Discovery, MalformedAndOversizedDatagramsGoUnanswered) {
   // marker's answer is in, every answer to the junk socket has arrived too.
   marker.Send(Query());
   std::string answer;
-  ASSERT_TRUE(marker.NextFrom(host.Port, answer));
-  EXPECT_EQ(answer, ExpectedAnswer(host.Port, 0, false));
-  EXPECT_EQ(junk.CountFrom(host.Port, 0), 1);
+  ASSERT_TRUE(marker.NextFrom(port, answer));
+  EXPECT_EQ(answer, ExpectedAnswer(port, 0, false));
+  EXPECT_EQ(junk.CountFrom(port, 0), 1);
 
   // A first-version query padded to the size of the longest answer is
   // answered; no answer outgrows its query.
   junk.Send("VZD?" + Packed(1) + std::string(QueryBytes - 5, '\0'));
-  ASSERT_TRUE(junk.NextFrom(host.Port, answer));
+  ASSERT_TRUE(junk.NextFrom(port, answer));
   EXPECT_LE(answer.size(), QueryBytes);
-  EXPECT_EQ(answer, ExpectedAnswer(host.Port, 0, false));
+  EXPECT_EQ(answer, ExpectedAnswer(port, 0, false));
 }
 
 // Queries from two thousand forged loopback addresses, again and again:
 // the host answers them within its budget and then only with challenges,
 // and a real finder, which follows its challenge, still finds the game.
 TEST(Discovery, FindStillFindsTheGameUnderAFloodFromForgedAddresses) {
-  THost host({});
-  ASSERT_TRUE(host.Discoverable());
+  THostProcess host(Hosting({}));
+  const uint16_t port = host.Port("jeu");
+  ASSERT_TRUE(Discoverable(host));
   std::atomic<bool> stop = false;
   std::atomic<int> sent = 0;
   std::thread flood([&] {
@@ -326,39 +297,42 @@ TEST(Discovery, FindStillFindsTheGameUnderAFloodFromForgedAddresses) {
   stop = true;
   flood.join();
   EXPECT_GT(sent, 2000);
-  EXPECT_FALSE(LineOf(lines, host.Port).isEmpty())
+  EXPECT_FALSE(LineOf(lines, port).isEmpty())
       << sent << " forged queries; " << lines.join('\n').toStdString();
 }
 
 TEST(Discovery, TenAnswersASecondPerSenderAddressAndASenderUnderThatIsAlwaysAnswered) {
-  THost host({});
-  ASSERT_TRUE(host.Discoverable());
+  THostProcess host(Hosting({}));
+  const uint16_t port = host.Port("jeu");
+  ASSERT_TRUE(Discoverable(host));
   TProbe hasty, patient;
   for (int i = 0; i < 25; ++i) hasty.Send(Query());
   std::string answer;
-  for (int i = 0; i < 10; ++i) ASSERT_TRUE(hasty.NextFrom(host.Port, answer)) << i;
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(hasty.NextFrom(port, answer)) << i;
   // Another socket of the same address shares its count.
   patient.Send(Query());
-  EXPECT_EQ(hasty.CountFrom(host.Port, 500) + patient.CountFrom(host.Port, 0), 0);
+  EXPECT_EQ(hasty.CountFrom(port, 500) + patient.CountFrom(port, 0), 0);
 
   // Once the second is over, a sender asking no more than ten times a
   // second is answered every time.
   PumpFor(1100);
   for (int i = 0; i < 12; ++i) {
     patient.Send(Query());
-    ASSERT_TRUE(patient.NextFrom(host.Port, answer)) << i;
+    ASSERT_TRUE(patient.NextFrom(port, answer)) << i;
     PumpFor(110);
   }
 }
 
 TEST(Discovery, NoDiscoveryHostStaysUnlisted) {
-  THost silent({"--no-discovery"}), seen({});
-  ASSERT_TRUE(seen.Discoverable());
-  ASSERT_TRUE(silent.Port);
+  THostProcess silent(Hosting({"--no-discovery"})), seen(Hosting({}));
+  const uint16_t silentPort = silent.Port("jeu");
+  const uint16_t seenPort = seen.Port("jeu");
+  ASSERT_TRUE(Discoverable(seen));
+  ASSERT_TRUE(silentPort);
   EXPECT_FALSE(silent.Output().contains("découverte"));
   QStringList lines = Find();
-  EXPECT_FALSE(LineOf(lines, seen.Port).isEmpty()) << lines.join('\n').toStdString();
-  EXPECT_TRUE(LineOf(lines, silent.Port).isEmpty()) << lines.join('\n').toStdString();
+  EXPECT_FALSE(LineOf(lines, seenPort).isEmpty()) << lines.join('\n').toStdString();
+  EXPECT_TRUE(LineOf(lines, silentPort).isEmpty()) << lines.join('\n').toStdString();
 }
 
 TEST(Discovery, ATakenDiscoveryPortIsReportedAndTheGameRunsAllTheSame) {
@@ -371,8 +345,9 @@ TEST(Discovery, ATakenDiscoveryPortIsReportedAndTheGameRunsAllTheSame) {
   ::getsockname(owner, reinterpret_cast<sockaddr*>(&address), &size);
   const uint16_t taken = ntohs(address.sin_port);
 
-  THost host({}, taken);
-  ASSERT_TRUE(host.Port);
+  THostProcess host(Hosting({}, taken));
+  const uint16_t port = host.Port("jeu");
+  ASSERT_TRUE(port);
   const QString expected =
       QString("Annonce de la partie impossible sur le port UDP %1 (WINSOCK error #10048)").arg(taken);
   QString errors;
@@ -382,7 +357,7 @@ TEST(Discovery, ATakenDiscoveryPortIsReportedAndTheGameRunsAllTheSame) {
     return errors.contains(expected);
   })) << errors.toStdString();
   EXPECT_FALSE(host.Output().contains("découverte"));
-  TRawClient alice(host.Port);
+  TRawClient alice(port);
   alice.SendFrame(MsgJoin, "Alice");
   TRawFrame frame;
   EXPECT_TRUE(alice.NextFrame(frame));

@@ -16,8 +16,9 @@
 #include <tuple>
 
 #include "Pump.h"
-#include "RawClientSupport.h"
 #include "platform/Datagrams.h"
+#include "support/HostProcess.h"
+#include "support/RawPeers.h"
 
 namespace {
 
@@ -28,41 +29,6 @@ std::string ReadWholeFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
-
-class THostProcess {
- public:
-  // launcher: a program and its arguments that run the host in their
-  // place (prlimit), keeping the process id.
-  explicit THostProcess(const QStringList& options, const QStringList& launcher = {}) {
-    Process.setWorkingDirectory(VAROZUVOD_GAME_DIR);
-    QStringList host = QStringList{VAROZUVOD_EXE, "--serve"} + options;
-    if (!launcher.isEmpty()) host = launcher + host;
-    Process.start(host.first(), host.mid(1));
-  }
-  ~THostProcess() {
-    Process.kill();
-    Process.waitForFinished(5000);
-  }
-  const QString& Output() { return FOutput += QString::fromUtf8(Process.readAllStandardOutput()); }
-  // Waits for a line that matches the pattern; returns its first capture.
-  QString WaitLine(const QString& pattern) {
-    QRegularExpression line(pattern, QRegularExpression::MultilineOption);
-    QRegularExpressionMatch match;
-    PumpUntil([&] { return Process.waitForReadyRead(10), (match = line.match(Output())).hasMatch(); }, 5000);
-    return match.captured(1);
-  }
-  uint16_t Port(const char* which) { return WaitLine(QString("^%1 : port (\\d+)$").arg(which)).toUShort(); }
-  void Signal(int number) { ::kill(static_cast<pid_t>(Process.processId()), number); }
-  bool EndedWithZero() {
-    return Process.waitForFinished(10000) && Process.exitStatus() == QProcess::NormalExit &&
-           Process.exitCode() == 0;
-  }
-
-  QProcess Process;
-
- private:
-  QString FOutput;
-};
 
 // The soft and hard limits on open files of a running process.
 std::pair<uint64_t, uint64_t> DescriptorLimits(qint64 pid) {
@@ -226,6 +192,25 @@ TEST(HeadlessHost, GamePortInUseIsReportedAndSigintEndsTheFirstHost) {
   EXPECT_FALSE(second.Output().contains("web : port"));
   first.Signal(SIGINT);
   EXPECT_TRUE(first.EndedWithZero());
+}
+
+// A host that has ended has no process id any more: stopping or signalling
+// it again reaches nobody (a signal to id 0 would go to this program's
+// whole process group, the test runner with it).
+TEST(HeadlessHost, AHostThatHasEndedIsStoppedAndSignalledWithoutHarm) {
+  static volatile sig_atomic_t terminations = 0;
+  struct sigaction counting = {};
+  struct sigaction previous = {};
+  counting.sa_handler = [](int) { terminations = terminations + 1; };
+  ASSERT_EQ(::sigaction(SIGTERM, &counting, &previous), 0);
+  THostProcess refused({"--nonsense"});
+  ASSERT_TRUE(refused.Process.waitForFinished(10000));
+  EXPECT_EQ(refused.Process.exitCode(), 2);
+  refused.Stop();
+  refused.Signal(SIGTERM);
+  PumpFor(100);
+  ::sigaction(SIGTERM, &previous, nullptr);
+  EXPECT_EQ(terminations, 0);
 }
 
 // A host started with a low soft descriptor limit (as a service or a login

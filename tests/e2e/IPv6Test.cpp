@@ -11,41 +11,14 @@
 #include <QRegularExpression>
 #include <cstdlib>
 
-#include "LoopbackHosts.h"
 #include "Pump.h"
-#include "RawClientSupport.h"
+#include "support/HostProcess.h"
+#include "support/LoopbackHosts.h"
+#include "support/RawPeers.h"
 
 namespace {
 
 constexpr uint32_t MsgPassword = 1, MsgError = 2, MsgJoin = 3;
-
-class THost {
- public:
-  explicit THost(const QStringList& options) {
-    Process.setWorkingDirectory(VAROZUVOD_GAME_DIR);
-    Process.start(VAROZUVOD_EXE, QStringList{"--serve", "--port", "0", "--no-discovery"} + options);
-  }
-  ~THost() {
-    Process.kill();
-    Process.waitForFinished(5000);
-  }
-  const QString& Output() { return FOutput += QString::fromUtf8(Process.readAllStandardOutput()); }
-  bool WaitFor(const QString& pattern) {
-    QRegularExpression line(pattern, QRegularExpression::MultilineOption);
-    return PumpUntil([&] { return Process.waitForReadyRead(10), line.match(Output()).hasMatch(); }, 5000);
-  }
-  uint16_t Port() {
-    QRegularExpression line("^jeu : port (\\d+)$", QRegularExpression::MultilineOption);
-    QRegularExpressionMatch match;
-    PumpUntil([&] { return Process.waitForReadyRead(10), (match = line.match(Output())).hasMatch(); }, 5000);
-    return match.captured(1).toUShort();
-  }
-
-  QProcess Process;
-
- private:
-  QString FOutput;
-};
 
 // The host's first answer to a newcomer that logs in: 3 when admitted, 2
 // with the reason when turned away.
@@ -59,8 +32,8 @@ TRawFrame Answer(TRawClient& client, const std::string& name) {
 
 TEST(IPv6, BotsJoinAHostGivenAsTheIPv6LoopbackAndTheListingNamesThem) {
   if (!HasIPv6Loopback()) GTEST_SKIP() << NoIPv6Loopback;
-  THost host({});
-  uint16_t port = host.Port();
+  THostProcess host({"--port", "0", "--no-discovery"});
+  uint16_t port = host.Port("jeu");
   ASSERT_NE(port, 0) << host.Output().toStdString();
   QProcess bots;
   bots.setWorkingDirectory(VAROZUVOD_GAME_DIR);
@@ -101,8 +74,8 @@ std::string MakeTwoSlash64s() {
 TEST(IPv6, MaxPerAddressCountsThePlayersOfOneSlash64AsOneAddress) {
   const std::string unmade = MakeTwoSlash64s();
   if (!unmade.empty()) GTEST_SKIP() << unmade;
-  THost host({"--max-per-address", "1"});
-  uint16_t port = host.Port();
+  THostProcess host({"--port", "0", "--no-discovery", "--max-per-address", "1"});
+  uint16_t port = host.Port("jeu");
   ASSERT_NE(port, 0) << host.Output().toStdString();
   const char* hostAddress = "2001:db8:1:2::10";
   TRawClient first(port, 0, "2001:db8:1:2::10", hostAddress);
@@ -128,8 +101,8 @@ TEST(IPv6, MaxPerAddressCountsThePlayersOfOneSlash64AsOneAddress) {
 TEST(IPv6, GuessingHoldsBackTheWholeSlash64) {
   const std::string unmade = MakeTwoSlash64s();
   if (!unmade.empty()) GTEST_SKIP() << unmade;
-  THost host({"--password", "secret"});
-  uint16_t port = host.Port();
+  THostProcess host({"--port", "0", "--no-discovery", "--password", "secret"});
+  uint16_t port = host.Port("jeu");
   ASSERT_NE(port, 0) << host.Output().toStdString();
   const char* hostAddress = "2001:db8:1:2::10";
   auto guess = [&](const char* from) {

@@ -10,32 +10,11 @@
 #include <vector>
 
 #include "Pump.h"
-#include "RawClientSupport.h"
 #include "host/GameHost.h"
 #include "host/Sessions.h"
 #include "platform/SocketEvents.h"
-
-// Every change as kind ('+', '=', '-'), caption, column and text; a new
-// row's text is its three columns joined by '|'.
-class TRecordingList : public TSessionListView {
- public:
-  struct TChange {
-    char Kind;
-    std::string Caption;
-    int Column;
-    std::string Text;
-  };
-  std::vector<TChange> Changes;
-
- protected:
-  void RowAdded(const TSessionRow& row, int) override {
-    Changes.push_back({'+', row.Caption(), -1, row.SubItem(0) + "|" + row.SubItem(1) + "|" + row.SubItem(2)});
-  }
-  void RowChanged(const TSessionRow& row, int, int column) override {
-    Changes.push_back({'=', row.Caption(), column, row.SubItem(column)});
-  }
-  void RowRemoved(const TSessionRow& row, int) override { Changes.push_back({'-', row.Caption(), -1, ""}); }
-};
+#include "support/RawPeers.h"
+#include "support/RecordingList.h"
 
 class THostTest : public ::testing::Test {
  protected:

@@ -9,11 +9,11 @@
 #include <fstream>
 
 #include "HostFixture.h"
-#include "LoopbackHosts.h"
 #include "host/WebSessions.h"
 #include "platform/Messages.h"
 #include "platform/Text1252.h"
 #include "platform/Tick.h"
+#include "support/LoopbackHosts.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "LoopbackHosts.h"
-#include "LoopbackPeers.h"
 #include "net/Sockets.h"
 #include "platform/Text1252.h"
+#include "support/LoopbackHosts.h"
+#include "support/LoopbackPeers.h"
 
 namespace {
 

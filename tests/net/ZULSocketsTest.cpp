@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "LoopbackPeers.h"
 #include "net/ZULSockets.h"
 #include "platform/Text1252.h"
+#include "support/LoopbackPeers.h"
 
 namespace {
 

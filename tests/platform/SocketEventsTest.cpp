@@ -9,7 +9,7 @@
 #include <QThread>
 #include <utility>
 
-#include "net/LoopbackPeers.h"
+#include "support/LoopbackPeers.h"
 
 namespace {
 

@@ -16,11 +16,11 @@
 #include "shell/LoginForm.h"
 #include "shell/SetupForm.h"
 #include "shell/main.h"
-#include "LoopbackHosts.h"
 #include "Pump.h"
 #include "ShellSupport.h"
 #include "host/GameHost.h"
 #include "host/Sessions.h"
+#include "support/LoopbackHosts.h"
 
 TEST(SetupDialog, PortBoxTakesDigitsOnlyAndChecksItsRange) {
   TMessageCapture messages;
@@ -53,7 +53,7 @@ TEST(SetupDialog, PortBoxTakesDigitsOnlyAndChecksItsRange) {
   EXPECT_EQ(FrmServer, nullptr);
   EXPECT_EQ(FrmSetup, &setup);
 
-  setup.edPort->setText(QString::number(FreePort()));
+  setup.edPort->setText(QString::number(FreeTcpPort()));
   setup.Button1->click();
   ASSERT_NE(FrmServer, nullptr);
   EXPECT_FALSE(setup.isVisible());
@@ -116,7 +116,7 @@ TEST(JoinDialog, DefaultsConnectTheClientWindowToTheLocalHostAsGuest) {
   // The client reads the game's own data from the run folder.
   TCurrentFolder runFolder(GAME_DIR);
   THostSettings settings;
-  settings.Port = FreePort();
+  settings.Port = FreeTcpPort();
   TSessionListView list;
   TGameHost host(settings, list);
   host.Start();
@@ -168,7 +168,7 @@ TEST(JoinDialog, AnIPv6AddressTypedInBracketsWithItsPortJoinsOverIPv6) {
   TMessageCapture messages;
   TCurrentFolder runFolder(GAME_DIR);
   THostSettings settings;
-  settings.Port = FreePort();
+  settings.Port = FreeTcpPort();
   TSessionListView list;
   TGameHost host(settings, list);
   host.Start();

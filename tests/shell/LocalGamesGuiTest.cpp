@@ -4,10 +4,7 @@
 // searches the loopback broadcast address 127.255.255.255 only, shows both
 // games, follows a login, drops a host that stops, and a choice fills the
 // dialog's address and port boxes.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -34,21 +31,10 @@ namespace {
 
 constexpr uint32_t LoopbackBroadcast = 0x7FFFFFFF;  // 127.255.255.255
 
-uint16_t FreeUdpPort() {
-  int handle = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  ::bind(handle, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  ::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &size);
-  ::close(handle);
-  return ntohs(address.sin_port);
-}
-
 // A running game host of this process, answering on the given port.
 struct TLocalHost {
   TLocalHost(uint16_t discoveryPort, const std::string& password) {
-    Settings.Port = FreePort();
+    Settings.Port = FreeTcpPort();
     Settings.Password = password;
     Settings.DiscoveryPort = discoveryPort;
     Host = std::make_unique<TGameHost>(Settings, List);
@@ -77,7 +63,7 @@ TEST(LocalGames, TheListShowsTheHostsFollowsThemAndAChoiceFillsAddressAndPort) {
   // The host window, started from its dialog with a password.
   main.Button1Click();
   FrmSetup->Settings.DiscoveryPort = discoveryPort;
-  FrmSetup->edPort->setText(QString::number(FreePort()));
+  FrmSetup->edPort->setText(QString::number(FreeTcpPort()));
   FrmSetup->edPass->setText(ToQString("sésame"_cp));
   FrmSetup->Button1->click();
   ASSERT_NE(FrmServer, nullptr);

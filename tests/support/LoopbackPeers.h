@@ -1,6 +1,7 @@
-// What the socket tests share: a target that records socket events, plain
-// blocking peers on 127.0.0.1 that the tests read and write by hand (waits
-// bounded by a timeout), and the text of a raised error.
+// What the socket tests of platform/ and net/ share: a target that records
+// socket events, plain blocking peers on 127.0.0.1 that the tests read and
+// write by hand (waits bounded by a timeout), and the text of a raised
+// error.  Header only: it needs the platform module, which every test links.
 #pragma once
 
 #include <poll.h>
