@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   GLContext->makeCurrent(window);
   screen->Paint();
   const double base = ResidentMB();
-  std::printf("players  resident_MB  per_player_MB\n%7d  %11.1f\n", 0, base);
+  std::printf("players  resident_MB  per_player_MB  own_model_KB\n%7d  %11.1f\n", 0, base);
 
   TZULPlayerList& players = window->Client->Players;
   for (int step = 1; step <= most; step *= 2) {
@@ -109,7 +109,9 @@ int main(int argc, char** argv) {
     }
     screen->Paint();
     const double resident = ResidentMB();
-    std::printf("%7d  %11.1f  %13.2f\n", count, resident, (resident - base) / count);
+    // What the newest character's model holds of its own, by its count.
+    const double ownKB = double(players[players.Count() - 1]->Model->OwnBytes()) / 1024.0;
+    std::printf("%7d  %11.1f  %13.2f  %12.1f\n", count, resident, (resident - base) / count, ownKB);
     std::fflush(stdout);
     if (count == most) break;
   }

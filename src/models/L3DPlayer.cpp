@@ -141,6 +141,11 @@ TVector3 TransformPoint(const TVector3& v, const TBoneMatrix& m) {
           v.X * m[2] + v.Y * m[6] + v.Z * m[10] + m[14]};
 }
 
+template <class T>
+static std::size_t HeapBytes(const std::vector<T>& v) {
+  return v.capacity() * sizeof(T);
+}
+
 // The triangles of a group, clipped to the triangle table.
 static void GroupRange(const TMesh& mesh, const TL3DGroup& group, int& first, int& last) {
   first = std::max(group.First, 0);
@@ -232,6 +237,11 @@ void TAnimatedSkeleton::Pose(const TMotion* motion, float phase) {
   }
 }
 
+std::size_t TAnimatedSkeleton::OwnBytes() const {
+  return HeapBytes(Matrices) + HeapBytes(FChain) + HeapBytes(FTrackOfBone) + HeapBytes(FChains) +
+         HeapBytes(FChainMade);
+}
+
 void TAnimatedSkeleton::ApplyBone(int bone) const {
   if (!FSkeleton || !Motion || bone < 0 || std::size_t(bone) >= FSkeleton->Bones.size()) return;
   // The chain from the bone up to its root, applied root first.  Parent
@@ -284,6 +294,16 @@ void TTexturedMesh::AdoptLowDetail(TMesh* low) {
   FLow.Arrays = TMeshArrays{};
   FLow.BonesFor = nullptr;
   FLowSkinned.clear();
+}
+
+std::size_t TTexturedMesh::OwnBytes() const {
+  std::size_t bytes = sizeof *this + HeapBytes(Skinned) + HeapBytes(FLowSkinned);
+  for (const TLevel* level : {&FFull, &FLow}) {
+    const TMeshArrays& a = level->Arrays;
+    bytes += HeapBytes(a.VertexOfCorner) + HeapBytes(a.TexturedOfCorner) + HeapBytes(a.VertexOfTextured) +
+             HeapBytes(a.TexCoords) + HeapBytes(level->Textured) + HeapBytes(level->BoneOfBinding);
+  }
+  return bytes;
 }
 
 void TTexturedMesh::SkinVertices(const TAnimatedSkeleton& animated) {
@@ -514,6 +534,12 @@ TL3DPlayer::~TL3DPlayer() { DropMotion(); }
 void TL3DPlayer::DropMotion() {
   if (Motion) Motion->Release();
   Motion = nullptr;
+}
+
+std::size_t TL3DPlayer::OwnBytes() const {
+  std::size_t bytes = sizeof *this + Animated.OwnBytes();
+  for (int i = 0; i < Meshes.Count(); ++i) bytes += Meshes[i]->OwnBytes();
+  return bytes;
 }
 
 void TL3DPlayer::SetSkeleton(const std::string& fileName) {

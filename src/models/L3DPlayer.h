@@ -79,6 +79,8 @@ class TAnimatedSkeleton {
   void ApplyBone(int bone) const;
 
   TSkeleton* Skeleton() const { return FSkeleton; }
+  // Heap bytes this pose holds of its own (the skeleton is shared).
+  std::size_t OwnBytes() const;
   const TMotion* Motion = nullptr;  // of the last pose; not counted
   float Phase = 0;
   std::vector<TBoneMatrix> Matrices;  // skinning matrix of each bone
@@ -170,6 +172,10 @@ class TTexturedMesh {
 
   TMesh* Mesh() const { return FFull.Mesh; }
   TMesh* LowDetail() const { return FLow.Mesh; }
+  // Bytes this textured mesh holds of its own, beyond what it shares with
+  // every other character of the same mesh files: what one more character
+  // costs in memory.
+  std::size_t OwnBytes() const;
   std::unique_ptr<TTextureList> Textures;  // texture i serves group i
   std::vector<TSkinnedVertex> Skinned;
   bool Visible = true;
@@ -256,6 +262,8 @@ class TL3DPlayer {
   // Every mesh, of the low level when Far.
   void Draw();
   void DrawPlain();
+  // Bytes this character holds of its own (OwnBytes of its pose and meshes).
+  std::size_t OwnBytes() const;
   // A marker above the character; draws nothing.
   void DrawMarker() {}
 
