@@ -8,6 +8,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -204,6 +205,8 @@ class TSkeleton : public TInstance, public TS3DHeader {
   std::vector<TBoneMatrix> BindInverse;
 };
 
+struct TMeshArrays;
+
 // A mesh: vertices, textured triangles in material groups, and vertices
 // bound to bones by name with weights.
 class TMesh : public TInstance, public TL3DHeader {
@@ -218,6 +221,9 @@ class TMesh : public TInstance, public TL3DHeader {
   std::vector<TL3DRecord24> Table24;
   std::vector<TL3DBinding> Bindings;
   std::vector<TL3DWeight> Weights;
+  // The tables characters draw this mesh through (L3DPlayer.h): made by the
+  // first one drawn and shared by all, as the mesh itself is; null until then.
+  std::shared_ptr<TMeshArrays> DrawArrays;
 };
 
 // A motion: per-bone tracks of rotation and position keys over Duration.

@@ -265,8 +265,23 @@ TTexturedMesh::TTexturedMesh() : Textures(std::make_unique<TTextureList>()) {
 }
 
 TTexturedMesh::~TTexturedMesh() {
+  LeaveShared(FFull);
+  LeaveShared(FLow);
   if (FFull.Mesh) FFull.Mesh->Release();
   if (FLow.Mesh) FLow.Mesh->Release();
+}
+
+TMeshArrays& TTexturedMesh::SharedArrays(TMesh& mesh) {
+  if (!mesh.DrawArrays) mesh.DrawArrays = std::make_shared<TMeshArrays>();
+  return *mesh.DrawArrays;
+}
+
+void TTexturedMesh::LeaveShared(TLevel& level) {
+  // Another textured mesh made later at this address must not take the
+  // shared vertices for its own.
+  if (level.Mesh && level.Mesh->DrawArrays && level.Mesh->DrawArrays->SkinnedBy == this)
+    level.Mesh->DrawArrays->SkinnedBy = nullptr;
+  level.Skinned = OwnSkinned(level);
 }
 
 void TTexturedMesh::SetMesh(TMesh* mesh) {
@@ -275,9 +290,9 @@ void TTexturedMesh::SetMesh(TMesh* mesh) {
 }
 
 void TTexturedMesh::AdoptMesh(TMesh* mesh) {
+  LeaveShared(FFull);
   if (FFull.Mesh) FFull.Mesh->Release();
   FFull.Mesh = mesh;
-  FFull.Arrays = TMeshArrays{};
   FFull.BonesFor = nullptr;
   // The low level is optional: data without it shadows with the mesh itself.
   TMesh* low = nullptr;
@@ -289,26 +304,23 @@ void TTexturedMesh::AdoptMesh(TMesh* mesh) {
 }
 
 void TTexturedMesh::AdoptLowDetail(TMesh* low) {
+  LeaveShared(FLow);
   if (FLow.Mesh) FLow.Mesh->Release();
   FLow.Mesh = low;
-  FLow.Arrays = TMeshArrays{};
   FLow.BonesFor = nullptr;
   FLowSkinned.clear();
 }
 
 std::size_t TTexturedMesh::OwnBytes() const {
   std::size_t bytes = sizeof *this + HeapBytes(Skinned) + HeapBytes(FLowSkinned);
-  for (const TLevel* level : {&FFull, &FLow}) {
-    const TMeshArrays& a = level->Arrays;
-    bytes += HeapBytes(a.VertexOfCorner) + HeapBytes(a.TexturedOfCorner) + HeapBytes(a.VertexOfTextured) +
-             HeapBytes(a.TexCoords) + HeapBytes(level->Textured) + HeapBytes(level->BoneOfBinding);
-  }
+  for (const TLevel* level : {&FFull, &FLow}) bytes += HeapBytes(level->BoneOfBinding);
   return bytes;
 }
 
 void TTexturedMesh::SkinVertices(const TAnimatedSkeleton& animated) {
   if (!FFull.Mesh) return;
   const TMesh& mesh = *FFull.Mesh;
+  LeaveShared(FFull);  // drawn from Skinned, now filled
   Skinned.resize(mesh.Vertices.size());
   std::fill(Skinned.begin(), Skinned.end(), TSkinnedVertex{});
   const TSkeleton* skeleton = animated.Skeleton();
@@ -373,9 +385,27 @@ void TTexturedMesh::SkinLevel(TLevel& level, const TAnimatedSkeleton& animated) 
   }
 }
 
+void TTexturedMesh::SkinInto(TLevel& level, const TAnimatedSkeleton& animated) {
+  if (SharedSkinning) {
+    TMeshArrays& shared = SharedArrays(*level.Mesh);
+    level.Skinned = &shared.Skinned;
+    shared.SkinnedBy = this;
+  } else {
+    level.Skinned = OwnSkinned(level);
+  }
+  SkinLevel(level, animated);
+}
+
 void TTexturedMesh::SkinPositions(const TAnimatedSkeleton& animated, bool full) {
-  if (full && FFull.Mesh) SkinLevel(FFull, animated);
-  if (FLow.Mesh) SkinLevel(FLow, animated);
+  if (full && FFull.Mesh) SkinInto(FFull, animated);
+  if (FLow.Mesh) SkinInto(FLow, animated);
+}
+
+void TTexturedMesh::SkinAgainWhereTaken(const TAnimatedSkeleton& animated, bool full) {
+  for (TLevel* level : {&FFull, &FLow}) {
+    if (!level->Mesh || (level == &FFull && !full) || level->Skinned == OwnSkinned(*level)) continue;
+    if (level->Arrays().SkinnedBy != this) SkinInto(*level, animated);
+  }
 }
 
 void TTexturedMesh::SelectTexture(int group) {
@@ -398,8 +428,9 @@ bool TTexturedMesh::Drawable(const TLevel& level) const {
 }
 
 bool TTexturedMesh::PrepareArrays(TLevel& level) {
-  if (!level.Arrays.BuiltFor(*level.Mesh)) level.Arrays.Build(*level.Mesh);
-  return level.Arrays.Valid;
+  TMeshArrays& arrays = SharedArrays(*level.Mesh);
+  if (!arrays.BuiltFor(*level.Mesh)) arrays.Build(*level.Mesh);
+  return arrays.Valid;
 }
 
 void TTexturedMesh::DrawGroups(const TLevel& level, const std::vector<uint32_t>& corners) {
@@ -415,14 +446,14 @@ void TTexturedMesh::DrawGroups(const TLevel& level, const std::vector<uint32_t>&
 // the textured pass draws the vertices of the corner table, copies of the
 // skinned ones, each with the texture coordinate of its corners.
 void TTexturedMesh::DrawTextured(TLevel& level) {
-  const TMeshArrays& arrays = level.Arrays;
+  TMeshArrays& arrays = level.Arrays();
   const TSkinnedVertex* vertices = level.Skinned->data();
   if (!arrays.SameAsMesh) {
-    level.Textured.resize(arrays.VertexOfTextured.size());
+    arrays.Textured.resize(arrays.VertexOfTextured.size());
     const std::vector<TSkinnedVertex>& skinned = *level.Skinned;
-    for (std::size_t k = 0; k < level.Textured.size(); ++k)
-      level.Textured[k].Position = skinned[arrays.VertexOfTextured[k]].Position;
-    vertices = level.Textured.data();
+    for (std::size_t k = 0; k < arrays.Textured.size(); ++k)
+      arrays.Textured[k].Position = skinned[arrays.VertexOfTextured[k]].Position;
+    vertices = arrays.Textured.data();
   }
   glVertexPointer(3, GL_FLOAT, sizeof(TSkinnedVertex), &vertices->Position);
   glTexCoordPointer(2, GL_FLOAT, sizeof(TCornerTexCoord), arrays.TexCoords.data());
@@ -457,7 +488,7 @@ void TTexturedMesh::Draw(bool far) {
   glMultMatrixf(ShadowMatrix.data());
   glDisable(GL_TEXTURE_2D);
   glColor3f(0, 0, 0);
-  DrawGroups(shadow, shadow.Arrays.VertexOfCorner);
+  DrawGroups(shadow, shadow.Arrays().VertexOfCorner);
   glPopMatrix();
 }
 
@@ -465,7 +496,7 @@ void TTexturedMesh::DrawPlain(bool far) {
   TLevel& shown = Shown(far);
   if (!Drawable(shown) || !PrepareArrays(shown)) return;
   glVertexPointer(3, GL_FLOAT, sizeof(TSkinnedVertex), &shown.Skinned->data()->Position);
-  DrawGroups(shown, shown.Arrays.VertexOfCorner);
+  DrawGroups(shown, shown.Arrays().VertexOfCorner);
 }
 
 // ------------------------------------------------------------- TMeshArrays
@@ -592,12 +623,18 @@ void TL3DPlayer::Advance(uint32_t elapsedMs) {
 // Lighting is never enabled, so the normals are not given to OpenGL.
 void TL3DPlayer::Draw() {
   glEnableClientState(GL_VERTEX_ARRAY);
-  for (int i = 0; i < Meshes.Count(); ++i) Meshes[i]->Draw(Far);
+  for (int i = 0; i < Meshes.Count(); ++i) {
+    Meshes[i]->SkinAgainWhereTaken(Animated, !Far || !Meshes[i]->LowDetail());
+    Meshes[i]->Draw(Far);
+  }
   glDisableClientState(GL_VERTEX_ARRAY);
 }
 
 void TL3DPlayer::DrawPlain() {
   glEnableClientState(GL_VERTEX_ARRAY);
-  for (int i = 0; i < Meshes.Count(); ++i) Meshes[i]->DrawPlain(Far);
+  for (int i = 0; i < Meshes.Count(); ++i) {
+    Meshes[i]->SkinAgainWhereTaken(Animated, !Far || !Meshes[i]->LowDetail());
+    Meshes[i]->DrawPlain(Far);
+  }
   glDisableClientState(GL_VERTEX_ARRAY);
 }

@@ -137,6 +137,15 @@ struct TMeshArrays {
   bool SameAsMesh = false;
   bool Valid = false;
 
+  // Scratch shared by every character of the mesh, filled just before use.
+  // The textured copies of the skinned vertices: OpenGL has read them when
+  // the drawing call returns, so the next character may overwrite them.
+  std::vector<TSkinnedVertex> Textured;
+  // The skinned vertices of the sharing characters (TTexturedMesh::
+  // SharedSkinning), of the one that skinned them last.
+  std::vector<TSkinnedVertex> Skinned;
+  const void* SkinnedBy = nullptr;
+
  private:
   const TMesh* FMesh = nullptr;
 };
@@ -164,6 +173,10 @@ class TTexturedMesh {
   void AdoptLowDetail(TMesh* low);
   // Texture of material group `group`; a group without one is plain red.
   void SelectTexture(int group);
+  // Skins again, from the pose given, the levels this mesh skinned into the
+  // shared buffer since another character took it over (see SharedSkinning):
+  // full as for SkinPositions.
+  void SkinAgainWhereTaken(const TAnimatedSkeleton& animated, bool full);
   // Textured, with the black shadow; nothing when invisible or not skinned.
   // Far draws the low level in place of the mesh where there is one.
   void Draw(bool far = false);
@@ -179,19 +192,25 @@ class TTexturedMesh {
   std::unique_ptr<TTextureList> Textures;  // texture i serves group i
   std::vector<TSkinnedVertex> Skinned;
   bool Visible = true;
+  // SkinPositions skins into one buffer shared with every character of the
+  // same mesh files (kept with their drawing tables) instead of Skinned, so
+  // that a character holds no vertices of its own.  For characters drawn
+  // right after they are skinned, as a player list draws them; drawing one
+  // later needs SkinAgainWhereTaken first (TL3DPlayer draws so).
+  bool SharedSkinning = false;
 
  private:
   friend class TMeshList;
-  // What one level of detail is drawn from: its mesh and tables, its
-  // skinned vertices, the textured copies of them (reused from frame to
-  // frame) and the bone of each binding, found by name once per skeleton.
+  // What one level of detail is drawn from: its mesh (whose DrawArrays
+  // hold the tables, made on the first draw), its skinned vertices (this
+  // mesh's own or the shared ones) and the bone of each binding, found by
+  // name once per skeleton.
   struct TLevel {
     TMesh* Mesh = nullptr;
-    TMeshArrays Arrays;
     std::vector<TSkinnedVertex>* Skinned = nullptr;
-    std::vector<TSkinnedVertex> Textured;
     std::vector<int> BoneOfBinding;
     const TSkeleton* BonesFor = nullptr;
+    TMeshArrays& Arrays() const { return *Mesh->DrawArrays; }
   };
 
   // Takes the first reference of mesh without counting one, and the low
@@ -205,6 +224,16 @@ class TTexturedMesh {
   // Makes the tables of the level's mesh when they are not made yet;
   // whether they are usable.
   static bool PrepareArrays(TLevel& level);
+  // The mesh's shared tables, made empty when there are none yet.
+  static TMeshArrays& SharedArrays(TMesh& mesh);
+  // The level's own skinned vertices.
+  std::vector<TSkinnedVertex>* OwnSkinned(const TLevel& level) {
+    return &level == &FFull ? &Skinned : &FLowSkinned;
+  }
+  // Skins the level's mesh into its own vertices or the shared ones.
+  void SkinInto(TLevel& level, const TAnimatedSkeleton& animated);
+  // Points the level at its own vertices again, giving the shared ones up.
+  void LeaveShared(TLevel& level);
   static void FindBones(TLevel& level, const TSkeleton& skeleton);
   static void SkinLevel(TLevel& level, const TAnimatedSkeleton& animated);
   // The triangles of every group through the corner table given, with the

@@ -38,6 +38,9 @@ TZULPlayer::TZULPlayer(TMap* map, TZULPlayerList* list) : TZULWalker(map) {
   RaceMesh->Textures->Add("data\\qelt-3d\\Humain.BMP");
   BeardMesh->Textures->Add("data\\qelt-3d\\Poils.BMP");
   HairMesh->Textures->Add("data\\qelt-3d\\Poils.BMP");
+  // The list draws each character right after skinning it, so one set of
+  // skinned vertices a mesh serves them all.
+  for (TTexturedMesh* mesh : {BodyMesh, RaceMesh, BeardMesh, HairMesh}) mesh->SharedSkinning = true;
   Model->SetMotion("data\\qelt-3d\\Parle.M3D");
   Owner = list;
   if (Owner) Owner->Add(this);

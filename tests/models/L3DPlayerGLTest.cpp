@@ -382,3 +382,62 @@ TEST_F(L3DCharacterGL, ArraysDrawThePictureOfCornerByCornerDrawing) {
     }
   }
 }
+
+// Characters of one mesh file share its drawing tables, and those that
+// share their skinning share its skinned vertices too, so that one more
+// character costs less than one copy of its vertices; yet each draws its
+// own pose, also when drawn (as picking does) after another one skinned
+// into the shared vertices.
+TEST_F(L3DCharacterGL, CharactersOfOneMeshShareItsDataYetDrawTheirOwnPoses) {
+  SaveCheckerBMP(Path("First.bmp"), qRgb(250, 0, 0), qRgb(0, 250, 0), qRgb(0, 0, 250), qRgb(250, 250, 0));
+  TMesh* grid = LeaningGrid();
+  for (int v = 0; v < int(grid->Vertices.size()); ++v) grid->Weights.push_back({v, 1.0f / 3});
+  grid->Bindings = {{TShortName::From("Root"), 0, int(grid->Vertices.size()) - 1}};
+  grid->Groups.back().Last = int(grid->Triangles.size()) - 1;  // a file's groups lie inside it
+  SaveL3D(*grid, Path("Grid.L3D"));
+  const std::size_t vertexBytes = grid->Vertices.size() * sizeof(TSkinnedVertex);
+  grid->Release();
+  TL3DPlayer first, second;
+  const TBoneMatrix poses[] = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -8, 0, 1},
+                               {0.96f, 0.28f, 0, 0, -0.28f, 0.96f, 0, 0, 0, 0, 1, 0, 6, -14, 0, 1}};
+  TL3DPlayer* characters[] = {&first, &second};
+  for (int k = 0; k < 2; ++k) {
+    characters[k]->Animated.SetSkeleton(RootSkeleton());
+    characters[k]->Animated.Matrices = {poses[k]};
+    TTexturedMesh* mesh = characters[k]->Meshes.Add(Path("Grid.L3D"));
+    mesh->Textures->Add(Path("First.bmp"));
+    mesh->SharedSkinning = true;
+  }
+  UsePixelProjection();
+  const TBoneMatrix view = {1, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1};  // shows (x, y + z)
+  glMultMatrixf(view.data());
+  auto picture = [&](TL3DPlayer& character, bool plain) {
+    glColor3f(1, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    plain ? character.DrawPlain() : character.Draw();
+    return ReadAllPixels(Width, Height);
+  };
+  // Each skinned and drawn at once, as the player list does.
+  std::vector<TRGBA> alone[2][2];
+  for (int k = 0; k < 2; ++k) {
+    characters[k]->Meshes[0]->SkinPositions(characters[k]->Animated, true);
+    for (bool plain : {false, true}) alone[k][plain] = picture(*characters[k], plain);
+  }
+  ASSERT_EQ(first.Meshes[0]->Mesh(), second.Meshes[0]->Mesh());
+  EXPECT_GT(CountDifferent(alone[0][0], alone[1][0]), 0);  // the poses show apart
+  for (bool plain : {false, true})
+    for (int k : {0, 1, 0}) {
+      SCOPED_TRACE(testing::Message() << (plain ? "DrawPlain" : "Draw") << " of character " << k);
+      EXPECT_EQ(CountDifferent(picture(*characters[k], plain), alone[k][plain]), 0);
+    }
+  for (TL3DPlayer* character : characters) EXPECT_LT(character->Meshes[0]->OwnBytes(), vertexBytes);
+
+  // Without shared skinning a character keeps its skinned vertices.
+  TL3DPlayer own;
+  own.Animated.SetSkeleton(RootSkeleton());
+  own.Animated.Matrices = {poses[0]};
+  own.Meshes.Add(Path("Grid.L3D"))->Textures->Add(Path("First.bmp"));
+  own.Meshes[0]->SkinPositions(own.Animated, true);
+  EXPECT_EQ(CountDifferent(picture(own, false), alone[0][0]), 0);
+  EXPECT_GE(own.Meshes[0]->OwnBytes(), vertexBytes);
+}
