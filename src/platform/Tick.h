@@ -13,6 +13,10 @@ using TTickSource = std::function<uint32_t()>;
 // Replaces the clock; an empty function restores the monotonic one.
 void SetTickSource(TTickSource source);
 
+// Whether the tick count now has reached at, across the wrap (the two lie
+// less than 2^31 ms apart).
+inline bool TickReached(uint32_t now, uint32_t at) { return static_cast<int32_t>(now - at) >= 0; }
+
 // A clock that tests move by hand; installed while it lives.
 class TTestClock {
 public:

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <cstdio>
 
-#include "bots/Bots.h"
+#include "bots/BotSwarm.h"
 #include "client/ClientForm.h"
 #include "host/HeadlessHost.h"
 #include "host/ServerForm.h"

@@ -17,7 +17,9 @@
 
 #include "CharacterFiles.h"
 #include "Pump.h"
-#include "bots/Bots.h"
+#include "bots/BotOptions.h"
+#include "bots/BotSwarm.h"
+#include "bots/LatencyHistogram.h"
 #include "host/GameHost.h"
 #include "net/Sockets.h"
 #include "platform/SocketEvents.h"
