@@ -8,7 +8,6 @@
 #include <QOpenGLContext>
 #include <QSurfaceFormat>
 #include <QWindow>
-
 #include <cmath>
 #include <memory>
 
@@ -51,7 +50,8 @@ TSkeleton* MakeSkeleton() {
   auto* skeleton = new TSkeleton();
   for (int b = 0; b < BoneCount; ++b) {
     std::string name = "Bone" + std::to_string(b);
-    skeleton->Bones.push_back({TShortName::From(name), b - 1, {0, 1, 0}, 10.0f * float(b), {1, 0, float(b % 3)}});
+    skeleton->Bones.push_back(
+        {TShortName::From(name), b - 1, {0, 1, 0}, 10.0f * float(b), {1, 0, float(b % 3)}});
   }
   return skeleton;
 }
@@ -79,8 +79,10 @@ TMesh* MakeMesh() {
   for (int b = 0; b < BoneCount; ++b) {
     int first = int(mesh->Weights.size());
     for (int v = 0; v < VertexCount; ++v)
-      if (v * BoneCount / VertexCount == b || v * BoneCount / VertexCount == b - 1) mesh->Weights.push_back({v, 0.5f});
-    mesh->Bindings.push_back({TShortName::From("Bone" + std::to_string(b)), first, int(mesh->Weights.size()) - 1});
+      if (v * BoneCount / VertexCount == b || v * BoneCount / VertexCount == b - 1)
+        mesh->Weights.push_back({v, 0.5f});
+    mesh->Bindings.push_back(
+        {TShortName::From("Bone" + std::to_string(b)), first, int(mesh->Weights.size()) - 1});
   }
   return mesh;
 }

@@ -1,7 +1,8 @@
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <cstdlib>
 #include <cstring>
-#include <gtest/gtest.h>
 
 // Shared main: a QApplication exists for every test program, so sockets,
 // timers and windows all run on the thread that runs the tests.

@@ -5,9 +5,9 @@
 // dialog, which owns it and comes back when it closes.
 #pragma once
 
-#include <functional>
 #include <QIcon>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -47,7 +47,7 @@ extern TServerLinks ServerLinks;
 
 class TFrmServer : public QWidget, public TSessionListView, public TMessageTarget {
   Q_OBJECT
-public:
+ public:
   // Starts the host with the dialog's settings; a start-up error is shown
   // in the error box and the window opens all the same.
   TFrmServer(QWidget* setupDialog, const THostSettings& settings);
@@ -82,13 +82,13 @@ public:
   void acPropertiesExecute();
   void acDisconnectExecute();
 
-protected:
+ protected:
   void closeEvent(QCloseEvent* event) override;
   void RowAdded(const TSessionRow& row, int index) override;
   void RowChanged(const TSessionRow& row, int index, int column) override;
   void RowRemoved(const TSessionRow& row, int index) override;
 
-private:
+ private:
   void CreateActions();
   void CreateToolBar();
   void CreateList();

@@ -13,7 +13,8 @@ namespace {
 constexpr int ClientWidth = 402;
 constexpr int ClientHeight = 128;
 
-QLineEdit* AddRow(QDialog& dialog, QLabel*& label, const std::string& caption, const std::string& text, int y) {
+QLineEdit* AddRow(QDialog& dialog, QLabel*& label, const std::string& caption, const std::string& text,
+                  int y) {
   label = new QLabel(ToQString(caption), &dialog);
   label->setGeometry(8, y + 3, 150, 18);
   auto* box = new QLineEdit(ToQString(text), &dialog);

@@ -11,7 +11,7 @@ class QPushButton;
 
 class TFrmServerProps : public QDialog {
   Q_OBJECT
-public:
+ public:
   // The three texts it edits, in this order: welcome, goodbye, cut-off.
   TFrmServerProps(QWidget* parent, std::string& welcome, std::string& goodbye, std::string& cutOff);
 
@@ -26,7 +26,7 @@ public:
 
   void OKClick();
 
-private:
+ private:
   std::string& FWelcome;
   std::string& FGoodbye;
   std::string& FCutOff;

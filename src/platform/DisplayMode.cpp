@@ -103,7 +103,8 @@ void TXRandRDisplay::Change(const TDisplayMode& mode) {
   }
   RROutput output = PrimaryOutput(display, root, resources);
   XRROutputInfo* outputInfo = output ? XRRGetOutputInfo(display, resources, output) : nullptr;
-  XRRCrtcInfo* crtc = outputInfo && outputInfo->crtc ? XRRGetCrtcInfo(display, resources, outputInfo->crtc) : nullptr;
+  XRRCrtcInfo* crtc =
+      outputInfo && outputInfo->crtc ? XRRGetCrtcInfo(display, resources, outputInfo->crtc) : nullptr;
   RRMode wanted = outputInfo ? FindMode(resources, outputInfo, mode.Width, mode.Height) : 0;
   if (crtc && wanted) {
     TCrtcSetting setting{outputInfo->crtc, crtc->mode, crtc->x, crtc->y, crtc->rotation, {}};

@@ -25,7 +25,7 @@ std::optional<TDisplayMode> DisplayModeFromArguments(const std::vector<std::stri
 // The platform's display settings: a temporary full-screen mode, and the
 // return to the display's own mode.
 class TDisplaySettings {
-public:
+ public:
   virtual ~TDisplaySettings() = default;
   // A mode the display refuses leaves it as it was.
   virtual void Change(const TDisplayMode& mode) = 0;
@@ -37,13 +37,13 @@ public:
 // a single thread), which puts the mode back if the game dies before
 // Restore: a crash, SIGKILL.  No guardian, no change.
 class TXRandRDisplay : public TDisplaySettings {
-public:
+ public:
   TXRandRDisplay();
   ~TXRandRDisplay() override;
   void Change(const TDisplayMode& mode) override;
   void Restore() override;
 
-private:
+ private:
   struct TSaved;
   std::unique_ptr<TSaved> FSaved;
 };
@@ -52,12 +52,12 @@ private:
 // for, if any, and restores the display's own mode when it ends, whether a
 // mode was set or not and whether the game ended normally or by an error.
 class TDisplayModeScope {
-public:
+ public:
   TDisplayModeScope(TDisplaySettings& display, const std::vector<std::string>& arguments);
   ~TDisplayModeScope();
   TDisplayModeScope(const TDisplayModeScope&) = delete;
   TDisplayModeScope& operator=(const TDisplayModeScope&) = delete;
 
-private:
+ private:
   TDisplaySettings& FDisplay;
 };

@@ -19,7 +19,7 @@ inline bool TickReached(uint32_t now, uint32_t at) { return static_cast<int32_t>
 
 // A clock that tests move by hand; installed while it lives.
 class TTestClock {
-public:
+ public:
   explicit TTestClock(uint32_t start = 1000000);
   ~TTestClock();
   TTestClock(const TTestClock&) = delete;

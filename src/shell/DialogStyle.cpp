@@ -30,14 +30,16 @@ QLabel* PlaceLabel(QWidget& parent, const std::string& text, int x, int y, int w
   return label;
 }
 
-void Place(QWidget& control, int x, int y, int width, int height) { control.setGeometry(x, y, width, height); }
+void Place(QWidget& control, int x, int y, int width, int height) {
+  control.setGeometry(x, y, width, height);
+}
 
 namespace {
 class TDigitsOnly : public QObject {
-public:
+ public:
   using QObject::QObject;
 
-protected:
+ protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::KeyPress) {
       QString text = static_cast<QKeyEvent*>(event)->text();

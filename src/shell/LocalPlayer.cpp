@@ -22,7 +22,8 @@ void BringForward(QWindow& window) {
 
 void LinkLocalPlayer() {
   ServerLinks.Playing = [] { return FrmClient != nullptr; };
-  ServerLinks.Play = [](uint32_t address, uint16_t port, const std::string& name, const std::string& password) {
+  ServerLinks.Play = [](uint32_t address, uint16_t port, const std::string& name,
+                        const std::string& password) {
     if (!FrmClient) {
       // The client window belongs to the application, makes itself
       // FrmClient and shows itself as a join does: maximized (normal with

@@ -16,7 +16,7 @@ class QPushButton;
 
 class TFrmSetup : public QDialog {
   Q_OBJECT
-public:
+ public:
   // Owner is the main window, shown again when the dialog closes.
   explicit TFrmSetup(QWidget* owner);
 
@@ -39,11 +39,11 @@ public:
 
   void Button1Click();
 
-protected:
+ protected:
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
 
-private:
+ private:
   QWidget* FOwner;
 };
 

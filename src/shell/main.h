@@ -14,7 +14,7 @@ class QPushButton;
 
 class TFrmMain : public QWidget {
   Q_OBJECT
-public:
+ public:
   TFrmMain();
 
   QPlainTextEdit* Memo1;

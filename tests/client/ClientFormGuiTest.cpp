@@ -485,8 +485,7 @@ TEST_F(ClientFormTest, AWindowClosedUnderAHandlersBoxLivesUntilTheHandlerReturns
   };
   Host.SendFrame(3, Packed(7));
   // A message the client does not know, then one more frame in the same read.
-  Host.Send(Frame(42) +
-            Frame(4, Packed(12) + Packed(0) + Packed(1) + Packed(2) + Packed(1) + "Bob"));
+  Host.Send(Frame(42) + Frame(4, Packed(12) + Packed(0) + Packed(1) + Packed(2) + Packed(1) + "Bob"));
   EXPECT_TRUE(Gone());
   EXPECT_TRUE(aliveAfterClose) << "the window went while the handler under its box waited";
   EXPECT_EQ(boxes.Texts, std::vector<std::string>{"Message #42 inconnu"});

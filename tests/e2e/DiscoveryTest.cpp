@@ -219,7 +219,8 @@ TEST(Discovery, AnswersCountThePlayersLoggedInRightAfterEachLoginAndDeparture) {
   for (int tries = 0; tries < 20 && (counted = players(0)) != "ok"; ++tries)
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
   EXPECT_EQ(counted, "ok");
-  EXPECT_TRUE(bob.FramesWithin(100).empty() && bob.Received.empty()) << "a connection without a login heard the game";
+  EXPECT_TRUE(bob.FramesWithin(100).empty() && bob.Received.empty())
+      << "a connection without a login heard the game";
 }
 
 TEST(Discovery, MalformedAndOversizedDatagramsGoUnanswered) {

@@ -111,7 +111,9 @@ TEST(IPv6, GuessingHoldsBackTheWholeSlash64) {
     return Answer(guesser, "guesser");
   };
   for (int i = 0; i < 5; ++i) EXPECT_EQ(guess("2001:db8:1:2::10").Payload, "Mot de passe invalide") << i;
-  EXPECT_EQ(guess("2001:db8:1:2::11").Payload, "Trop d'essais : r\xE9" "essayez dans une minute");
+  EXPECT_EQ(guess("2001:db8:1:2::11").Payload,
+            "Trop d'essais : r\xE9"
+            "essayez dans une minute");
   EXPECT_EQ(guess("2001:db8:1:3::10").Payload, "Mot de passe invalide") << "another home guesses on";
 }
 

@@ -27,7 +27,7 @@ TEST(Convert, AcceptsWhatTheDialogsAcceptAndNamesTheTextOtherwise) {
 namespace {
 // Records what the launch asks of the display.
 class TFakeDisplay : public TDisplaySettings {
-public:
+ public:
   std::vector<TDisplayMode> Changes;
   int Restores = 0;
   void Change(const TDisplayMode& mode) override { Changes.push_back(mode); }

@@ -1,7 +1,8 @@
 // Windows-1252 text: literals turned into 1252 bytes at compile time, and the
 // conversion to and from QString that only the windows use.
-#include <QString>
 #include <gtest/gtest.h>
+
+#include <QString>
 
 #include "platform/Errors.h"
 #include "platform/Messages.h"

@@ -1,25 +1,26 @@
 // The start windows as a player meets them: the host-a-game and join-a-game
 // dialogs with their checks and messages, the port box that takes only
 // digits, and the main window's hand-over to each dialog.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
-#include <gtest/gtest.h>
 
+#include "Pump.h"
+#include "ShellSupport.h"
 #include "client/ClientForm.h"
+#include "host/GameHost.h"
 #include "host/ServerForm.h"
+#include "host/Sessions.h"
 #include "platform/Messages.h"
 #include "platform/Text1252.h"
 #include "shell/LoginForm.h"
 #include "shell/SetupForm.h"
 #include "shell/main.h"
-#include "Pump.h"
-#include "ShellSupport.h"
-#include "host/GameHost.h"
-#include "host/Sessions.h"
 #include "support/LoopbackHosts.h"
 
 TEST(SetupDialog, PortBoxTakesDigitsOnlyAndChecksItsRange) {
@@ -133,8 +134,11 @@ TEST(JoinDialog, DefaultsConnectTheClientWindowToTheLocalHostAsGuest) {
   ASSERT_TRUE(PumpUntil([&] {
     return list.Count() == 1 && static_cast<TZULSession*>(list.Row(0).Data())->LoggedIn() &&
            static_cast<TZULSession*>(list.Row(0).Data())->Name() == "guest";
-  })) << (messages.Texts.empty() ? "" : messages.Texts[0]) << " rows " << list.Count() << " "
-       << (list.Count() ? list.Row(0).SubItem(TSessionRow::PlayerColumn) + "/" + list.Row(0).SubItem(TSessionRow::StatusColumn) : "");
+  })) << (messages.Texts.empty() ? "" : messages.Texts[0])
+      << " rows " << list.Count() << " "
+      << (list.Count() ? list.Row(0).SubItem(TSessionRow::PlayerColumn) + "/" +
+                             list.Row(0).SubItem(TSessionRow::StatusColumn)
+                       : "");
   delete FrmClient;
   delete FrmLogin;
 }

@@ -3,6 +3,7 @@
 // notification area and back, Quitter, the properties dialog, and a real
 // message box over the host window alone.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,7 +19,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
-#include <gtest/gtest.h>
 
 #include "Pump.h"
 #include "ShellSupport.h"
@@ -34,7 +34,7 @@
 namespace {
 // A host window started through the real host-a-game dialog on a free port.
 class HostWindow : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     Main.Button1Click();
     Setup = FrmSetup;
@@ -85,7 +85,8 @@ TEST_F(HostWindow, ListsEachConnectionAndItsPlayer) {
   EXPECT_EQ(Cell(0, 1), "guest");
   EXPECT_EQ(Cell(0, 2), "connexion");
   // The time column shows when the connection last spoke, as hh:mm:ss.
-  EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(Cell(0, 3)).hasMatch()) << Cell(0, 3).toStdString();
+  EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(Cell(0, 3)).hasMatch())
+      << Cell(0, 3).toStdString();
   EXPECT_TRUE(Cell(0, 0).startsWith("127.0.0.1"));
   ASSERT_TRUE(Login(alice, "Alice"));
   ASSERT_TRUE(PumpUntil([&] { return Cell(0, 1) == "Alice"; }));

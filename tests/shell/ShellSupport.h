@@ -12,13 +12,13 @@
 
 // Makes a folder the current one while it lives.
 class TCurrentFolder {
-public:
+ public:
   explicit TCurrentFolder(const char* folder);
   ~TCurrentFolder();
   TCurrentFolder(const TCurrentFolder&) = delete;
   TCurrentFolder& operator=(const TCurrentFolder&) = delete;
 
-private:
+ private:
   QString FPrevious;
 };
 

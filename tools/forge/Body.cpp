@@ -17,8 +17,8 @@ constexpr float LegBulk = 1.05f;
 
 // Around-counts of the rings.
 constexpr int TorsoSides = 16;
-constexpr int LimbSides = 8;   // the boots
-constexpr int TubeSides = 6;   // arms, legs and the gauntlets' cuffs
+constexpr int LimbSides = 8;  // the boots
+constexpr int TubeSides = 6;  // arms, legs and the gauntlets' cuffs
 
 struct TTorsoRing {
   float Y, HalfWidth, HalfDepth, Forward;
@@ -234,8 +234,7 @@ void AddLeg(TMeshBuilder& b, bool left) {
   loft.Start = {x, 0.040f, -0.078f};
   for (const auto& s : stations2) {
     float mid = 0.5f * (s[2] + s[3]), half = 0.5f * (s[2] - s[3]);
-    std::vector<TVec3> ring =
-        Ring({x + side * 0.004f, mid, s[0]}, {0, 1, 0}, {1, 0, 0}, half, s[1], 6, 3.0f);
+    std::vector<TVec3> ring = Ring({x + side * 0.004f, mid, s[0]}, {0, 1, 0}, {1, 0, 0}, half, s[1], 6, 3.0f);
     loft.Rings.push_back(ring);
   }
   loft.End = {x + side * 0.004f, 0.022f, 0.206f};

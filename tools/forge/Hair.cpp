@@ -237,8 +237,8 @@ void AddCrest(TMeshBuilder& b) {
     TVec3 n = SkullNormalAt(arc <= Pi / 2 ? 0.0f : Pi, arc <= Pi / 2 ? arc : Pi - arc);
     // Leaning back a little, like combed hair.
     TVec3 up = Normalize(n + TVec3{0, 0, -0.25f});
-    loft.Rings.push_back(Ring(path[i] + up * (heights[i] * 0.5f - 0.006f), up, {1, 0, 0}, heights[i] * 0.5f,
-                              0.012f, 8, 2.0f));
+    loft.Rings.push_back(
+        Ring(path[i] + up * (heights[i] * 0.5f - 0.006f), up, {1, 0, 0}, heights[i] * 0.5f, 0.012f, 8, 2.0f));
   }
   AddLoft(b, loft, hStrand, Rigid(Tete));
 }

@@ -115,8 +115,8 @@ TWeights NeckWeights(TVec3 p, float, float) {
 void AddNeck(TMeshBuilder& b, TRace race) {
   const float r = race == TRace::Human ? 0.060f : 0.054f;
   AddLathe(b, {0, 1.585f, -0.014f}, {0, 1.835f, -0.010f}, {0, 0, 1},
-           {0.0f, r * 1.05f, r * 1.02f, r, r * 0.98f, r, r * 1.02f, r * 0.9f, 0.0f}, 8, 1, NeckWeights,
-           0.95f, 0.8f);
+           {0.0f, r * 1.05f, r * 1.02f, r, r * 0.98f, r, r * 1.02f, r * 0.9f, 0.0f}, 8, 1, NeckWeights, 0.95f,
+           0.8f);
 }
 
 void AddHumanEars(TMeshBuilder& b) {

@@ -135,7 +135,7 @@ TPose Gait(const TGait& g, float p) {
   float left = g.ArmSwing * c, right = -g.ArmSwing * c;
   angles.Pair(BrasG, {left, 0, 6}, {right, 0, 6});
   angles.Pair(AvantBrasG, {-g.Elbow - g.ElbowSwing * std::max(0.0f, -c), 0, 0},
-            {-g.Elbow - g.ElbowSwing * std::max(0.0f, c), 0, 0});
+              {-g.Elbow - g.ElbowSwing * std::max(0.0f, c), 0, 0});
   angles.Both(MainG, {-8, 0, 0});
   TPose pose = ToPose(angles);
   for (bool isLeft : {true, false}) {
