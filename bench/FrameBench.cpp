@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "ClientBenchSupport.h"
 #include "audio/Sounds.h"
 #include "client/ClientForm.h"
 #include "client/Clients.h"
@@ -67,36 +68,8 @@ constexpr int FrameHeight = 480;  // pixels
 constexpr int ChatLines = 40;
 constexpr int FramesPerSecondBudget = 25;  // the frame budget of BM_Frame: 40 ms
 
-// A port that accepts the client's connection into its backlog and never
-// answers: the client stays connected, its local player on the start cell.
-class TSilentHost {
- public:
-  TSilentHost() {
-    FSocket = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(FSocket, 4);
-    socklen_t length = sizeof address;
-    ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length);
-    Port = ntohs(address.sin_port);
-  }
-  ~TSilentHost() { ::close(FSocket); }
-  uint16_t Port = 0;
-
- private:
-  int FSocket = -1;
-};
-
 TFrmClient* Window = nullptr;
 TGameWindow* Game = nullptr;
-
-void Pump(int ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 // Remote players on the cells around the local one, each walking a long
 // way so that it plays the running motion.

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <string>
 
+#include "ClientBenchSupport.h"
 #include "client/ClientForm.h"
 #include "client/Clients.h"
 #include "client/GLContext.h"
@@ -31,34 +32,6 @@ constexpr int FrameWidth = 640;       // pixels
 constexpr int FrameHeight = 480;      // pixels
 constexpr int DefaultPlayers = 1024;  // remote players at the last step
 constexpr int WindowWaitMs = 5000;
-
-// A port that takes the client's connection into its backlog and never
-// answers: the client stays connected with its local player alone.
-class TSilentHost {
- public:
-  TSilentHost() {
-    FSocket = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(FSocket, 4);
-    socklen_t length = sizeof address;
-    ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length);
-    Port = ntohs(address.sin_port);
-  }
-  ~TSilentHost() { ::close(FSocket); }
-  uint16_t Port = 0;
-
- private:
-  int FSocket = -1;
-};
-
-void Pump(int ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 // The process's resident memory in megabytes, from /proc.
 double ResidentMB() {
