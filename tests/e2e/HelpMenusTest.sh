@@ -31,10 +31,7 @@ on_failure() {
   done
 }
 
-for tool in Xvfb xdpyinfo xdotool import compare python3; do
-  command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh"
-done
-[ -x "$exe" ] || fail "no game at $exe"
+require Xvfb xdpyinfo xdotool import compare python3
 mkdir -p "$shots"
 
 # A display of our own; no window manager, so the keyboard goes to the

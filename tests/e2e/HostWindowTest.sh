@@ -31,10 +31,7 @@ on_failure() {
   done
 }
 
-for tool in Xvfb openbox xdpyinfo xdotool xprop import; do
-  command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh"
-done
-[ -x "$exe" ] || fail "no game at $exe"
+require Xvfb openbox xdpyinfo xdotool xprop import
 mkdir -p "$shots"
 
 # ---------------------------------------------------------------- display

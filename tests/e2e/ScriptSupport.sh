@@ -19,6 +19,15 @@ fail() {
   exit 1
 }
 ok() { echo "ok: $*"; }
+
+# Fails unless every tool named is on the PATH and the game ($exe) is built.
+require() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh"
+  done
+  [ -x "$exe" ] || fail "no game at $exe"
+}
 note() { echo "note: $*"; }
 
 # Waits up to $1 seconds for the command that follows to succeed.

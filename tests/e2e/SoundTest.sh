@@ -31,10 +31,7 @@ on_failure() {
   done
 }
 
-for tool in Xvfb xdpyinfo xdotool import python3; do
-  command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh"
-done
-[ -x "$exe" ] || fail "no game at $exe"
+require Xvfb xdpyinfo xdotool import python3
 
 exec 3>"$scratch/display"
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$scratch/xvfb.out" 2>&1 &

@@ -33,10 +33,7 @@ on_failure() {
   done
 }
 
-for tool in Xvfb xdpyinfo xdotool import; do
-  command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh"
-done
-[ -x "$exe" ] || fail "no game at $exe"
+require Xvfb xdpyinfo xdotool import
 mkdir -p "$shots"
 
 # ---------------------------------------------------------------- display
