@@ -135,11 +135,11 @@ run() {
   local bots_pid=$! peers_pid=
   if [[ $mode == busy ]]; then
     sleep "$peer_delay"
-    timeout "$peer_seconds" nice -n 19 python3 -c 'while True: pass' &
+    timeout "$peer_seconds" chrt --idle 0 python3 -c 'while True: pass' &
     peers_pid=$!
   elif [[ $mode == hostile ]]; then
     sleep "$peer_delay"
-    timeout "$run_limit" nice -n 19 python3 "$peers" --port "$port" --web-port "$web_port" --seconds "$peer_seconds" \
+    timeout "$run_limit" chrt --idle 0 python3 "$peers" --port "$port" --web-port "$web_port" --seconds "$peer_seconds" \
       --password "$password" --discovery-port "$discovery_port" --finder "$game" --skip "${PEERS_SKIP:-}" \
       >"$tmp/$mode.peers" 2>&1 &
     peers_pid=$!

@@ -2,7 +2,9 @@
 // game's own data (the run folder next to this program's folder) gets
 // remote players in steps up to the count given (default 1,024), draws one
 // frame after each step, so that every character's textures are uploaded,
-// and prints the process's resident memory.  Run by hand under xvfb-run:
+// and prints the process's resident memory.  Mesa's llvmpipe keeps its
+// binned scenes up to a ceiling of its own (about 100 MB here, reached near
+// 256 players in view), so the step column is what a player costs past it.  Run by hand under xvfb-run:
 //   xvfb-run -a build/bench/bench_PlayerMemoryBench [players]
 // Not a Google Benchmark: one measurement per step is the figure wanted.
 #include <arpa/inet.h>
@@ -70,7 +72,9 @@ int main(int argc, char** argv) {
   GLContext->makeCurrent(window);
   screen->Paint();
   const double base = ResidentMB();
-  std::printf("players  resident_MB  per_player_MB  own_model_KB\n%7d  %11.1f\n", 0, base);
+  std::printf("players  resident_MB  per_player_MB  step_KB_per_player  own_model_KB\n%7d  %11.1f\n", 0, base);
+  double previous = base;
+  int previousCount = 0;
 
   TZULPlayerList& players = window->Client->Players;
   for (int step = 1; step <= most; step *= 2) {
@@ -84,7 +88,12 @@ int main(int argc, char** argv) {
     const double resident = ResidentMB();
     // What the newest character's model holds of its own, by its count.
     const double ownKB = double(players[players.Count() - 1]->Model->OwnBytes()) / 1024.0;
-    std::printf("%7d  %11.1f  %13.2f  %12.1f\n", count, resident, (resident - base) / count, ownKB);
+    // What the players of this step added each: once the renderer's own
+    // buffers have reached their ceiling, the players' own cost.
+    const double stepKB = (resident - previous) * 1024.0 / (count - previousCount);
+    std::printf("%7d  %11.1f  %13.2f  %18.1f  %12.1f\n", count, resident, (resident - base) / count, stepKB, ownKB);
+    previous = resident;
+    previousCount = count;
     std::fflush(stdout);
     if (count == most) break;
   }
