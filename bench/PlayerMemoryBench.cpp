@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
   GLContext->makeCurrent(window);
   screen->Paint();
   const double base = ResidentMB();
-  std::printf("players  resident_MB  per_player_MB  step_KB_per_player  own_model_KB\n%7d  %11.1f\n", 0, base);
+  std::printf("players  resident_MB  per_player_MB  step_KB_per_player  own_model_KB\n%7d  %11.1f\n", 0,
+              base);
   double previous = base;
   int previousCount = 0;
 
@@ -91,7 +92,8 @@ int main(int argc, char** argv) {
     // What the players of this step added each: once the renderer's own
     // buffers have reached their ceiling, the players' own cost.
     const double stepKB = (resident - previous) * 1024.0 / (count - previousCount);
-    std::printf("%7d  %11.1f  %13.2f  %18.1f  %12.1f\n", count, resident, (resident - base) / count, stepKB, ownKB);
+    std::printf("%7d  %11.1f  %13.2f  %18.1f  %12.1f\n", count, resident, (resident - base) / count, stepKB,
+                ownKB);
     previous = resident;
     previousCount = count;
     std::fflush(stdout);
