@@ -25,36 +25,13 @@ source "$here/ScriptSupport.sh"
 on_failure() {
   [ -n "${DISPLAY:-}" ] && import -window root "$shots/help-failure.png" 2>/dev/null &&
     echo "the whole display: $shots/help-failure.png" >&2
-  local log
-  for log in "$scratch"/*.out "$scratch"/*.journal; do
-    [ -f "$log" ] && { echo "--- $(basename "$log")" >&2; cat "$log" >&2; }
-  done
+  show_logs "*.out" "*.journal"
 }
 
 require Xvfb xdpyinfo xdotool import compare python3
 mkdir -p "$shots"
 
-# A display of our own; no window manager, so the keyboard goes to the
-# window under the pointer.
-exec 3>"$scratch/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$scratch/xvfb.out" 2>&1 &
-started+=($!)
-exec 3>&-
-wait_for 10 test -s "$scratch/display" || fail "Xvfb did not start"
-export DISPLAY=:$(head -n1 "$scratch/display")
-wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
-unset QT_QPA_PLATFORM
-
-wait_window() {  # pid name: prints the id of the process's window so named
-  local pid=$1 name=$2 id
-  for ((i = 0; i < 300; i++)); do
-    id=$(xdotool search --all --onlyvisible --pid "$pid" --name "$name" 2>/dev/null | head -n1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    kill -0 "$pid" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
+own_display
 
 # The client window stands at (0, 0), 640 x 480.
 grab() {  # file: the window's picture as PPM, for the pixel checks

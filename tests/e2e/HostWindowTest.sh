@@ -25,10 +25,7 @@ on_failure() {
   [ -n "${host:-}" ] && for w in $(xdotool search --pid "$host" 2>/dev/null); do
     echo "window $w \"$(xdotool getwindowname "$w")\" $(xwininfo -id "$w" | grep -E 'Map State')" >&2
   done
-  local log
-  for log in "$scratch"/*.out; do
-    [ -f "$log" ] && { echo "--- $(basename "$log")" >&2; cat "$log" >&2; }
-  done
+  show_logs "*.out"
 }
 
 require Xvfb openbox xdpyinfo xdotool xprop import
@@ -36,55 +33,15 @@ mkdir -p "$shots"
 
 # ---------------------------------------------------------------- display
 
-# A display number is free when neither its lock file nor its abstract
-# socket exists: the abstract sockets are shared by every process of the
-# network namespace, whatever /tmp it sees, and clients try them first.
-free_display() {
-  local n
-  for ((n = 20; n < 200; n++)); do
-    [ -e "/tmp/.X$n-lock" ] && continue
-    grep -q "@/tmp/.X11-unix/X$n\$" /proc/net/unix && continue
-    echo "$n"
-    return 0
-  done
-  return 1
-}
-
-# A display of our own; a number taken meanwhile makes its server end, and
-# the next free one is tried.
-for attempt in 1 2 3; do
-  number=$(free_display) || fail "no free display number"
-  Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >"$scratch/xvfb.out" 2>&1 &
-  xvfb=$!
-  export DISPLAY=:$number
-  wait_for 10 eval 'xdpyinfo >/dev/null 2>&1 || ! kill -0 $xvfb 2>/dev/null'
-  kill -0 "$xvfb" 2>/dev/null && xdpyinfo >/dev/null 2>&1 && break
-  kill "$xvfb" 2>/dev/null || true
-  wait "$xvfb" 2>/dev/null || true
-done
-started+=($xvfb)
-xdpyinfo >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
+own_display
 # A window manager runs on it, as on a desktop: it maximizes a window that
-# asks for it and frames the windows that want a frame.
-unset QT_QPA_PLATFORM
-# Its start-up command runs once it manages the screen: a window mapped
+# asks for it and frames the windows that want a frame.  Its start-up command runs once it manages the screen: a window mapped
 # earlier could be left unmapped.
 openbox --startup "touch $scratch/window-manager" >"$scratch/openbox.out" 2>&1 &
 started+=($!)
 wait_for 10 test -e "$scratch/window-manager" || fail "no window manager"
 screen=$(xdpyinfo | sed -n 's/^ *dimensions: *\([0-9]*x[0-9]*\) pixels.*/\1/p')
 ok "display $DISPLAY ($screen) with a window manager"
-
-wait_window() {  # pid name: prints the id of the process's window named so
-  local pid=$1 name=$2 id i
-  for ((i = 0; i < 300; i++)); do
-    id=$(xdotool search --all --onlyvisible --pid "$pid" --name "$name" 2>/dev/null | head -n1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    kill -0 "$pid" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
 
 click() {  # window x y: one left click at a point of the window
   xdotool mousemove --window "$1" "$2" "$3" click 1

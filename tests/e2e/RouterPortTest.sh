@@ -60,10 +60,7 @@ remove_lab() {
 }
 
 on_failure() {
-  local log
-  for log in "$scratch"/*.out "$scratch"/*.log; do
-    [ -f "$log" ] && { echo "--- $(basename "$log")" >&2; cat "$log" >&2; }
-  done
+  show_logs "*.out" "*.log"
   echo "--- router rules" >&2
   in_ns "$rtr" nft list ruleset >&2 || true
 }

@@ -40,3 +40,44 @@ wait_for() {
   done
   return 1
 }
+
+# Prints each of the scratch files named by the patterns given (e.g. "*.out")
+# on standard error under its name, for whoever reads a failure.
+show_logs() {
+  local pattern log
+  for pattern in "$@"; do
+    for log in "$scratch"/$pattern; do
+      [ -f "$log" ] && { echo "--- $(basename "$log")" >&2; cat "$log" >&2; }
+    done
+  done
+  return 0
+}
+
+# Starts an X server of the script's own and exports its DISPLAY: the server
+# picks a free display number itself (-displayfd), so that scripts running
+# side by side never share one and no other test's window lies under our
+# clicks.  No window manager: the keyboard goes to the window under the
+# pointer.
+own_display() {
+  exec 3>"$scratch/display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$scratch/xvfb.out" 2>&1 &
+  started+=($!)
+  exec 3>&-
+  wait_for 10 test -s "$scratch/display" || fail "Xvfb did not start"
+  export DISPLAY=:$(head -n1 "$scratch/display")
+  wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
+  unset QT_QPA_PLATFORM
+}
+
+# Waits up to 30 s for process $1's visible window named like $2 and prints
+# its id; fails at once if the process has ended.
+wait_window() {
+  local pid=$1 name=$2 id i
+  for ((i = 0; i < 300; i++)); do
+    id=$(xdotool search --all --onlyvisible --pid "$pid" --name "$name" 2>/dev/null | head -n1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}

@@ -25,22 +25,12 @@ source "$here/ScriptSupport.sh"
 check() { python3 "$here/WaveCheck.py" "$@"; }
 
 on_failure() {
-  local log
-  for log in "$scratch"/*.out "$scratch"/*.journal; do
-    [ -f "$log" ] && { echo "--- $(basename "$log")" >&2; cat "$log" >&2; }
-  done
+  show_logs "*.out" "*.journal"
 }
 
 require Xvfb xdpyinfo xdotool import python3
 
-exec 3>"$scratch/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$scratch/xvfb.out" 2>&1 &
-started+=($!)
-exec 3>&-
-wait_for 10 test -s "$scratch/display" || fail "Xvfb did not start"
-export DISPLAY=:$(head -n1 "$scratch/display")
-wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
-unset QT_QPA_PLATFORM
+own_display
 
 # A configuration that mixes into $scratch/NAME.wav: 16-bit stereo, no
 # dither, so that silence is exactly 0.
@@ -61,16 +51,6 @@ size() { stat -c %s "$scratch/$1.wav"; }
 in_file() { grep -qsxF -- "$2" "$1"; }
 matches() { grep -qsE -- "$2" "$1"; }
 
-wait_window() {  # pid name
-  local pid=$1 name=$2 id
-  for ((i = 0; i < 300; i++)); do
-    id=$(xdotool search --all --onlyvisible --pid "$pid" --name "$name" 2>/dev/null | head -n1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    kill -0 "$pid" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
 click() {  # window x y
   xdotool mousemove --window "$1" "$2" "$3" click 1
   sleep 0.4
