@@ -43,6 +43,9 @@ bool TNameTags::Project(float x, float y, float z, TTag& tag) const {
   if (tag.X < -OffScreenMargin || tag.X > width + OffScreenMargin || tag.Y < 0 ||
       tag.Y > height + TagTextHeight)
     return false;
+  // A head just under the top edge keeps its whole name in the window,
+  // lowered to the edge rather than cut by it.
+  tag.Y = std::max(tag.Y, static_cast<float>(TagTextHeight));
   tag.Alpha = std::clamp((HiddenFrom - tag.Depth) / (HiddenFrom - FadeFrom), 0.0f, 1.0f);
   return true;
 }

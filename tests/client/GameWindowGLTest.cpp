@@ -549,6 +549,25 @@ TEST_F(GameWindowTest, NameTagsStandOverTheOthersFadeWithTheFogAndLeaveOutTheOwn
   EXPECT_GT(TagTextPixels(Frame(), QRect(own.x() - 20, own.y() - 16, 40, 16)), 15);
 }
 
+// A character whose head stands just under the top edge keeps its whole
+// name in the window: the tag is lowered to the edge rather than cut.
+TEST_F(GameWindowTest, ATagAtTheTopEdgeIsLoweredIntoTheWindowWhole) {
+  Arrive(20, "Bob", 128, 125);
+  Settle();
+  QPoint head;
+  // Looking down more lifts what lies ahead towards the top edge.
+  for (CameraPitch = StartPitch; CameraPitch < MaxPitch; CameraPitch += 0.25f) {
+    head = ScreenOf(128 * Cell, TNameTags::TagHeight, 125 * Cell);
+    if (head.y() >= 2 && head.y() <= 8) break;
+  }
+  ASSERT_TRUE(head.y() >= 2 && head.y() <= 8) << "no pitch puts Bob's head at the top edge";
+  Paint();
+  ASSERT_EQ(Game().Tags.Tags().size(), 1u);
+  EXPECT_FLOAT_EQ(Game().Tags.Tags()[0].Y, float(TNameTags::TagTextHeight));
+  const int width = Window->Font->TextWidth("Bob");
+  EXPECT_GT(TagTextPixels(Frame(), QRect(head.x() - width / 2 - 3, 0, width + 6, 16)), 15);
+}
+
 class GameScreenshot : public GameWindowTest {
   bool WithGameData() const override { return true; }
 };
