@@ -18,8 +18,11 @@
 #            Python thread) runs beside them, talking to nobody: on a
 #            machine of few cores the peers slow the bots down by taking
 #            the processor alone, and this run tells that part apart.
-# The peers and the busy loop run at the lowest priority (nice 19): an
-# attacker's load is on other machines, not on the host's processor.
+# The peers and the busy loop run idle-scheduled (chrt --idle): an
+# attacker's load is on other machines, not on the host's processor.  Nice
+# 19 is not enough on a kernel that schedules by deadlines (EEVDF) and
+# does not preempt in the kernel: a waking host or bot still waited a slice
+# behind a busy peer.
 # The host has a password (PASSWORD); the bots and the peers' honest
 # players give it.
 # Side by side it prints the bots' deliveries (relayed 5, 8 and 9; chat lines
