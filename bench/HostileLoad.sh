@@ -66,6 +66,7 @@ run_limit=$((seconds + 120))
 [[ -x $game ]] || { echo "missing $game (build varozuvod)" >&2; exit 1; }
 command -v python3 >/dev/null || { echo "python3 is needed for the hostile peers" >&2; exit 1; }
 command -v prlimit >/dev/null || { echo "prlimit (util-linux) is needed" >&2; exit 1; }
+command -v chrt >/dev/null || { echo "chrt (util-linux) is needed" >&2; exit 1; }
 
 tmp=$(mktemp -d)
 host_pid=

@@ -4,7 +4,8 @@
 // frame after each step, so that every character's textures are uploaded,
 // and prints the process's resident memory.  Mesa's llvmpipe keeps its
 // binned scenes up to a ceiling of its own (about 100 MB here, reached near
-// 256 players in view), so the step column is what a player costs past it.  Run by hand under xvfb-run:
+// 256 players in view), so the step column is what a player costs past
+// it.  Run by hand under xvfb-run:
 //   xvfb-run -a build/bench/bench_PlayerMemoryBench [players]
 // Not a Google Benchmark: one measurement per step is the figure wanted.
 #include <arpa/inet.h>
