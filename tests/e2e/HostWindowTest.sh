@@ -35,8 +35,9 @@ mkdir -p "$shots"
 
 own_display
 # A window manager runs on it, as on a desktop: it maximizes a window that
-# asks for it and frames the windows that want a frame.  Its start-up command runs once it manages the screen: a window mapped
-# earlier could be left unmapped.
+# asks for it and frames the windows that want a frame.  Its start-up
+# command runs once it manages the screen: a window mapped earlier could be
+# left unmapped.
 openbox --startup "touch $scratch/window-manager" >"$scratch/openbox.out" 2>&1 &
 started+=($!)
 wait_for 10 test -e "$scratch/window-manager" || fail "no window manager"

@@ -56,8 +56,8 @@ show_logs() {
 # Starts an X server of the script's own and exports its DISPLAY: the server
 # picks a free display number itself (-displayfd), so that scripts running
 # side by side never share one and no other test's window lies under our
-# clicks.  No window manager: the keyboard goes to the window under the
-# pointer.
+# clicks.  It starts no window manager: until a script starts one, the
+# keyboard goes to the window under the pointer.
 own_display() {
   exec 3>"$scratch/display"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$scratch/xvfb.out" 2>&1 &
