@@ -8,11 +8,14 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/Errors.h"
@@ -59,6 +62,9 @@ constexpr int AcceptPauseMs = 100;
 // Waiting connections turned away (accepted and closed at once) per
 // accept that failed for want of descriptors.
 constexpr int MaxTurnedAway = 64;
+// Lingering sockets ended early, the oldest first, per accept that failed
+// for want of descriptors while some linger.
+constexpr int LingerersEndedPerFailedAccept = 16;
 // What a lingering socket drops per wake-up: chunks of this many bytes.
 constexpr int LingerDrainChunks = 16;
 constexpr size_t LingerChunkBytes = 4096;
@@ -139,6 +145,7 @@ class TEventSource {
 
   // 5. Lingering
   void Linger(int fd);
+  int EndOldestLingerers(int most);
   bool IsLingering(int fd) const { return FindLingerer(fd) != nullptr; }
   int LingeringCount() const { return FLingeringCount; }
   uint64_t WakeUps() const { return FWakeUps; }
@@ -472,7 +479,10 @@ void TEventSource::DeferConnectFailure(TRegistration& entry, int error) {
 // spare is let go, the waiting connections are accepted and closed at once
 // (their peers learn at once instead of hanging), the spare is taken again,
 // and the listening socket rests for AcceptPauseMs before it is watched
-// again.  Connections already accepted are served all along.
+// again.  Connections already accepted are served all along.  Before any
+// of that, lingering sockets give their descriptors back: lingering is a
+// courtesy to peers that have not closed yet, and a flood of them must not
+// turn away a player who connects meanwhile.
 
 void TEventSource::KeepSpare() {
   if (FSpare < 0) FSpare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -480,6 +490,8 @@ void TEventSource::KeepSpare() {
 
 void TEventSource::AcceptFailed(TRegistration& entry, int error) {
   if (error != ws::WSAEMFILE && error != ws::WSAENOBUFS) return;
+  // The listening socket stays watched: the next wake-up accepts again.
+  if (error == ws::WSAEMFILE && EndOldestLingerers(LingerersEndedPerFailedAccept) > 0) return;
   int fd = static_cast<int>(entry.Handle);
   if (error == ws::WSAEMFILE && FSpare >= 0) {
     ::close(FSpare);
@@ -535,6 +547,19 @@ void TEventSource::Linger(int fd) {
   QTimer::singleShot(ws::LingerMs, Qt::PreciseTimer, FTimers.get(), [this, fd, serial] {
     if (FindLingerer(fd, serial)) EndLingerer(fd);
   });
+}
+
+// Ends up to `most` lingering sockets, those that began first; returns how
+// many.  Only when descriptors run out, so the scan costs nothing otherwise.
+int TEventSource::EndOldestLingerers(int most) {
+  std::vector<std::pair<uint32_t, int>> bySerial;
+  bySerial.reserve(static_cast<size_t>(FLingeringCount));
+  for (const std::unique_ptr<TLingerer>& lingerer : FLingerers)
+    if (lingerer) bySerial.emplace_back(lingerer->Serial, lingerer->Fd);
+  const size_t ended = std::min(bySerial.size(), static_cast<size_t>(most));
+  std::partial_sort(bySerial.begin(), bySerial.begin() + static_cast<std::ptrdiff_t>(ended), bySerial.end());
+  for (size_t k = 0; k < ended; ++k) EndLingerer(bySerial[k].second);
+  return static_cast<int>(ended);
 }
 
 // Drops what the peer still sends, bounded per wake-up so that a peer that

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <QThread>
 #include <utility>
+#include <vector>
 
 #include "support/LoopbackPeers.h"
 
@@ -59,6 +62,29 @@ size_t FillUntilBlocked(TSocketHandle handle) {
   EXPECT_EQ(ws::WSAGetLastError(), ws::WSAEWOULDBLOCK);
   return total;
 }
+
+// Lowers the process's descriptor limit so that no descriptor can be
+// opened any more, and puts the limit back when it goes.
+class TDescriptorsExhausted {
+ public:
+  TDescriptorsExhausted() {
+    ::getrlimit(RLIMIT_NOFILE, &FSaved);
+    // Descriptors take the lowest free number: with the limit there, none
+    // is left however many are open above it.
+    const int lowestFree = ::dup(0);
+    if (lowestFree < 0) return;
+    ::close(lowestFree);
+    rlimit lowered = FSaved;
+    lowered.rlim_cur = static_cast<rlim_t>(lowestFree);
+    FDone = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+  }
+  ~TDescriptorsExhausted() { ::setrlimit(RLIMIT_NOFILE, &FSaved); }
+  bool Done() const { return FDone; }
+
+ private:
+  rlimit FSaved{};
+  bool FDone = false;
+};
 
 }  // namespace
 
@@ -249,6 +275,51 @@ TEST(SocketEvents, LingeringSocketIsClosedAfterTheLimitWhenThePeerStaysOpen) {
   EXPECT_TRUE(ended);  // the end is seen at once
   EXPECT_EQ(LingeringSockets(), lingeringBefore + 1);
   EXPECT_TRUE(PumpUntil([&] { return LingeringSockets() == lingeringBefore; }, ws::LingerMs + 2000));
+}
+
+TEST(SocketEvents, LingeringSocketsGiveTheirDescriptorsBackToAConnectionWaitingForOne) {
+  // Connections closed while their peers stay open linger with their
+  // descriptors; once none is left, a new connection is accepted and
+  // served all the same, not accepted and closed at once.
+  constexpr size_t Lingering = 8;
+  TRecorder recorder;
+  uint16_t port = 0;
+  TSocketHandle listening = Listen(recorder, port);
+  std::vector<TSocketHandle> accepted;
+  recorder.OnEvent = [&](const TEvent& e) {
+    if (e.Kind == FD_ACCEPT) accepted.push_back(ws::accept(e.Handle, nullptr));
+  };
+  std::vector<TSocketHandle> peers;
+  for (size_t k = 0; k < Lingering; ++k) peers.push_back(ConnectPeer(port));
+  ASSERT_TRUE(PumpUntil([&] { return accepted.size() == Lingering; }));
+  const int lingeringBefore = LingeringSockets();
+  for (TSocketHandle handle : std::exchange(accepted, {})) ws::closesocket(handle);
+  ASSERT_EQ(LingeringSockets(), lingeringBefore + int(Lingering));
+
+  TSocketHandle player = ws::socket(ws::AddressFamilyInet, ws::StreamSocket, ws::ProtocolTcp);
+  {
+    TDescriptorsExhausted exhausted;
+    ASSERT_TRUE(exhausted.Done());
+    ASSERT_EQ(ws::connect(player, LoopbackAddress(port)), 0);
+    EXPECT_TRUE(PumpUntil([&] { return !accepted.empty() && accepted.back() != ws::INVALID_SOCKET; }))
+        << "the connection was turned away";
+    EXPECT_EQ(LingeringSockets(), 0) << "the lingering sockets, oldest first, gave their descriptors";
+  }
+  ASSERT_FALSE(accepted.empty());
+  TSocketHandle served = accepted.back();
+  ASSERT_EQ(ws::send(player, "hello", 5), 5);
+  ASSERT_TRUE(PumpUntil([&] { return recorder.Count(served, FD_READ) > 0; }));
+  char got[16] = {};
+  EXPECT_EQ(ws::recv(served, got, sizeof(got)), 5);
+  EXPECT_EQ(std::string(got, 5), "hello");
+  bool ended = false;
+  EXPECT_EQ(ReadAvailable(player, 100, &ended), "");
+  EXPECT_FALSE(ended) << "the player's connection stays open";
+
+  for (TSocketHandle handle : accepted) ws::closesocket(handle);
+  for (TSocketHandle handle : peers) ws::closesocket(handle);
+  ws::closesocket(player);
+  ws::closesocket(listening);
 }
 
 TEST(WinSock, FailuresReadAsWinSockNumbers) {
