@@ -336,4 +336,36 @@ TEST(HeadlessHost, OutOfDescriptorsItStaysIdleServesItsPlayersAndAdmitsOnceFreed
   EXPECT_TRUE(host.EndedWithZero());
 }
 
+// Strangers the host ends while they keep their side open hold their
+// descriptors a while (the host waits for their end, so that they never
+// see a reset); when they hold the last ones, a player who connects is let
+// in all the same, not turned away.
+TEST(HeadlessHost, StrangersLeftOnTheLastDescriptorsDoNotKeepAPlayerOut) {
+  THostProcess host({"--port", "0"});
+  uint16_t port = host.Port("jeu");
+  ASSERT_NE(port, 0) << host.Output().toStdString();
+  auto pid = static_cast<pid_t>(host.Process.processId());
+  constexpr int Strangers = 4;
+  rlimit limit{};
+  ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, nullptr, &limit), 0);
+  limit.rlim_cur = static_cast<rlim_t>(LimitLeaving(pid, Strangers));
+  ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, &limit, nullptr), 0);
+
+  // A chat line before any login ends each of them; none closes its side.
+  std::vector<std::unique_ptr<TRawClient>> strangers;
+  for (int i = 0; i < Strangers; ++i) {
+    strangers.push_back(std::make_unique<TRawClient>(port));
+    strangers.back()->SendFrame(MsgChat, "avant");
+  }
+  QRegularExpression ended("^-\t.*Message #5 avant la connexion", QRegularExpression::MultilineOption);
+  ASSERT_TRUE(PumpUntil([&] { return host.Output().count(ended) == Strangers; }, 3000))
+      << host.Output().toStdString();
+
+  TRawClient player(port);
+  EXPECT_TRUE(LogsIn(player, "Alice", 2000)) << "turned away while the strangers held the descriptors";
+
+  host.Signal(SIGTERM);
+  EXPECT_TRUE(host.EndedWithZero());
+}
+
 }  // namespace
