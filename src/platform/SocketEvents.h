@@ -64,7 +64,8 @@ int BrokenError(ws::TSocketHandle handle);
 // The handle is being closed: drops everything known about it.
 void Forget(ws::TSocketHandle handle);
 // Takes over a connected fd whose sending side is shut down and closes it
-// once the peer closes or after ws::LingerMs.
+// once the peer closes or after ws::LingerMs, or sooner, oldest first, when
+// an accept finds no descriptor left.
 void Linger(int fd);
 bool IsLingering(ws::TSocketHandle handle);
 // Closes every lingering fd at once and drops every registration.

@@ -144,7 +144,9 @@ int send(TSocketHandle handle, const char* buffer, int length, int flags = 0);
 // gracefully: its sending side is shut down (the peer sees the end after
 // every byte already sent), what the peer still sends is read and dropped,
 // and the descriptor is really closed when the peer closes or after
-// LingerMs at most, so the peer never sees a reset.
+// LingerMs at most, so the peer never sees a reset; only when an accept
+// finds no descriptor left do the oldest of these close sooner, since a
+// peer that has not closed by then matters less than one waiting to come in.
 int closesocket(TSocketHandle handle);
 inline constexpr int LingerMs = 5000;
 
