@@ -39,6 +39,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ClientBenchSupport.h"
@@ -209,24 +210,70 @@ double StolenMs() {
   return steal * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
+// A thread beside the frames that asks to wake every millisecond and keeps
+// how late its wake-ups come: how long the machine itself (the hypervisor,
+// other processes) keeps a ready thread waiting, measured in the same run.
+class TStallWatch {
+ public:
+  static constexpr long PeriodNs = 1000000;
+  TStallWatch() : FThread([this] { Run(); }) {}
+  ~TStallWatch() {
+    FStop = true;
+    FThread.join();
+  }
+  // The latest wake-up since the last call, ms late, and the latest of all.
+  double TakeLatest() { return double(FLatestUs.exchange(0)) / 1000.0; }
+  double Worst() const { return double(FWorstUs.load()) / 1000.0; }
+
+ private:
+  void Run() {
+    timespec due{};
+    clock_gettime(CLOCK_MONOTONIC, &due);
+    while (!FStop) {
+      due.tv_nsec += PeriodNs;
+      if (due.tv_nsec >= 1000000000L) {
+        due.tv_nsec -= 1000000000L;
+        ++due.tv_sec;
+      }
+      clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
+      timespec now{};
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      const long lateUs = (now.tv_sec - due.tv_sec) * 1000000L + (now.tv_nsec - due.tv_nsec) / 1000L;
+      if (lateUs > FLatestUs) FLatestUs = lateUs;
+      if (lateUs > FWorstUs) FWorstUs = lateUs;
+      // After a stall the next wake-up is a period from now, not a burst.
+      if (lateUs * 1000L > PeriodNs) due = now;
+    }
+  }
+
+  std::atomic<bool> FStop{false};
+  std::atomic<long> FLatestUs{0};
+  std::atomic<long> FWorstUs{0};
+  std::thread FThread;
+};
+
 // Frames paced as the frame timer paces them at range 1 frames a second
 // (range 0 players): each starts on its period's tick, and its wall time
-// from there to glFinish is what must stay within 1000 / rate ms.  A frame
-// over it during which the hypervisor stole time from the machine is
-// counted apart (over_budget_stolen): on a virtual machine the stall is
-// then not the frame's own.
+// from there to glFinish is what must stay within 1000 / rate ms.  Frames
+// over it are also counted apart when the machine stalled meanwhile: the
+// hypervisor stole time (over_budget_stolen), or the stall watch's
+// wake-up came at least StallMs late (over_budget_stalled); stall_max_ms is
+// the watch's worst over the run.
 void BM_FramePaced(benchmark::State& state) {
+  constexpr double StallMs = 5;
   SetPlayers(static_cast<int>(state.range(0)));
   MakeCurrent();
   const int rate = static_cast<int>(state.range(1));
   const double period = FramePeriodMs(rate);
   const double budget = 1000.0 / rate;
   TFrameTimes times;
-  int overAndStolen = 0;
+  int overAndStolen = 0, overAndStalled = 0;
+  TStallWatch watch;
   double next = WallMs();
   for (auto _ : state) {
     while (WallMs() < next) usleep(200);
     const double stolenBefore = StolenMs();
+    watch.TakeLatest();
     const double start = WallMs();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     Game->Paint();
@@ -234,10 +281,13 @@ void BM_FramePaced(benchmark::State& state) {
     const double ms = WallMs() - start;
     times.Add(ms);
     if (ms > budget && StolenMs() > stolenBefore) ++overAndStolen;
+    if (ms > budget && watch.TakeLatest() >= StallMs) ++overAndStalled;
     next = std::max(next + period, WallMs());
   }
   times.Report(state, budget);
   state.counters["over_budget_stolen"] = overAndStolen;
+  state.counters["over_budget_stalled"] = overAndStalled;
+  state.counters["stall_max_ms"] = watch.Worst();
 }
 
 // The whole frame with the window's sound on (range 1: 1) or without a
